@@ -1,0 +1,19 @@
+#!/bin/sh
+# Installs every Debian package Siderama needs to build, run and test.
+set -e
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update
+$SUDO apt-get install -y --no-install-recommends \
+    build-essential cmake ninja-build pkg-config git \
+    qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libqt6svg6 \
+    libgl-dev libxkbcommon-dev \
+    libcfitsio-dev nlohmann-json3-dev libavahi-client-dev \
+    astrometry.net astrometry-data-tycho2-10-19-littleendian \
+    libgtest-dev libgmock-dev \
+    curl python3 python3-numpy xvfb xauth \
+    avahi-daemon avahi-utils dbus iproute2 \
+    desktop-file-utils dpkg-dev file \
+    clang libclang-rt-14-dev \
+    wrk nginx-light libcpp-httplib-dev

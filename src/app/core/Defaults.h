@@ -1,0 +1,23 @@
+#pragma once
+
+#include <QSettings>
+#include <QString>
+#include <optional>
+
+namespace siderama {
+
+// The user defaults (organisation and application "Siderama"). QSettings
+// objects are not shared between threads, so every call opens its own.
+namespace Defaults {
+
+inline constexpr const char* removeCreatedFiles = "removeCreatedFiles";
+inline constexpr const char* writeWCSHeaders = "writeWCSHeaders";
+inline constexpr const char* solveFieldArgs = "solve-field-args";
+
+bool boolValue(const QString& key);  // an absent key reads as false
+void setBool(const QString& key, bool value);
+std::optional<QString> stringValue(const QString& key);
+void setString(const QString& key, const QString& value);
+
+}  // namespace Defaults
+}  // namespace siderama
