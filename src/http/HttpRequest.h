@@ -1,0 +1,36 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace http {
+
+// One parsed request, handed by value to a route handler.
+struct HttpRequest {
+    using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+    // One part of a multipart/form-data body.
+    struct MultiPart {
+        std::map<std::string, std::string> headers;  // lower-cased name -> trimmed value
+        std::string body;
+    };
+
+    std::string url;                                       // request target as sent
+    Pairs queryParams;                                     // decoded query pairs, in order
+    std::string method;                                    // as sent, case kept
+    std::unordered_map<std::string, std::string> headers;  // lower-cased name -> trimmed value
+    std::string body;                                      // raw body bytes
+    std::optional<std::string> address = std::string();    // peer address, if known
+    std::map<std::string, std::string> params;             // captures of the matched route
+
+    // Name/value pairs of an application/x-www-form-urlencoded body.
+    Pairs parseUrlencodedForm() const;
+    // Parts of a multipart/form-data body.
+    std::vector<MultiPart> parseMultiPartFormData() const;
+};
+
+}  // namespace http

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+#include "http/HttpParser.h"
+
+namespace http {
+
+// Settings read when the server starts.
+struct HttpServerConfig {
+    std::string bindAddress = "0.0.0.0";  // numeric IPv4
+    int listenBacklog = 128;
+    HttpLimits limits;
+    // Longest wait for the next bytes from (or room to write to) a client.
+    std::chrono::milliseconds idleTimeout{30000};
+    // Clients beyond this many are answered 503 and closed.
+    std::size_t maxConnections = 256;
+    // Pause after a failed accept (e.g. out of descriptors) before retrying.
+    std::chrono::milliseconds acceptRetryDelay{50};
+    // How long a refused request's remaining bytes are drained before closing.
+    std::chrono::milliseconds drainTime{500};
+};
+
+}  // namespace http

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "http/HttpRouter.h"
+#include "http/HttpServerConfig.h"
+#include "http/Socket.h"
+
+namespace http {
+
+class HttpParserError;
+
+// Connection engine: listens, accepts, serves every client on its own thread
+// and writes the handlers' responses, keeping a connection open while the
+// client sends "Connection: keep-alive".
+class HttpServerIO {
+public:
+    explicit HttpServerIO(HttpServerConfig config = {});
+    // Stops the server. A subclass whose select() uses its own members must
+    // call stop() in its destructor as well.
+    virtual ~HttpServerIO();
+    HttpServerIO(const HttpServerIO&) = delete;
+    HttpServerIO& operator=(const HttpServerIO&) = delete;
+
+    // Takes effect at the next start().
+    void setConfig(HttpServerConfig config);
+    HttpServerConfig config() const;
+
+    // The listening port, 0 when not listening.
+    int port() const { return port_.load(); }
+    bool isRunning() const { return running_.load(); }
+    std::size_t connectionCount() const;
+
+    // Stops, then listens on `port` (0: chosen by the system). Returns once
+    // the listener is open. Throws SocketError.
+    virtual void start(uint16_t port = 0);
+    // Closes the listener and every connection and waits for their threads.
+    // Must not be called from a route handler.
+    virtual void stop();
+
+    // Handler for a request; the base answers notFound to everything.
+    virtual std::pair<RouteParams, HttpHandler> select(const std::string& method, const std::string& url) const;
+
+    // Writes `response` in HTTP/1.1 form. Throws SocketError(writeFailed).
+    static void respond(Socket& socket, const HttpResponse& response, bool keepAlive);
+
+private:
+    struct Connection {
+        int fd = -1;
+        std::thread thread;
+    };
+
+    void stopLocked();
+    void acceptLoop();
+    void admit(Socket client);
+    void serve(std::uint64_t id, Socket client);
+    bool answer(Socket& client, HttpRequest& request, bool keepAlive) const;
+    void refuse(Socket& client, const HttpParserError& error) const;
+    void finish(std::uint64_t id, Socket& client);
+    void reapFinished();
+
+    mutable std::mutex lifecycleMutex_;  // serialises start() and stop()
+    HttpServerConfig config_;
+    HttpServerConfig runningConfig_;    // copy used while running
+    Socket listener_;
+    std::thread acceptThread_;
+    std::atomic<bool> running_{false};
+    std::atomic<int> port_{0};
+
+    mutable std::mutex clientSocketsLock_;  // guards the members below
+    std::condition_variable drained_;
+    std::unordered_map<std::uint64_t, Connection> connections_;
+    std::vector<std::thread> finished_;
+    std::uint64_t nextId_ = 0;
+};
+
+}  // namespace http

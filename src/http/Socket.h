@@ -1,0 +1,85 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace http {
+
+// An IPv4 TCP socket that owns its descriptor (closed by release() or the
+// destructor). Reads go through a small buffer so that a request costs a few
+// receive calls instead of one per byte. Writes never raise SIGPIPE.
+class Socket {
+public:
+    static constexpr uint16_t defaultPort = 8080;
+    static constexpr int defaultBacklog = 128;
+
+    // Opens a listening socket on `address` (numeric IPv4) and `port`
+    // (0 lets the system choose). Throws SocketError.
+    static Socket tcpSocketForListen(uint16_t port = defaultPort, int maxPendingConnection = defaultBacklog,
+                                     const std::string& address = "0.0.0.0");
+
+    explicit Socket(int socketFileDescriptor = -1) : fd_(socketFileDescriptor) {}
+    Socket(Socket&& other) noexcept;
+    Socket& operator=(Socket&& other) noexcept;
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    ~Socket() { release(); }
+
+    int fileDescriptor() const { return fd_; }
+    // Local port, 0 when it cannot be read.
+    int port() const;
+
+    // Blocks until a client connects. Throws SocketError(acceptFailed).
+    Socket acceptClientSocket() const;
+
+    // Limits how long a single receive or send may wait (0: forever).
+    void setTimeout(std::chrono::milliseconds timeout) const;
+
+    // Next byte. Throws SocketError(recvFailed), also on the peer's close.
+    uint8_t read();
+    // Bytes up to the next line feed (excluded). Bytes 0..13 are dropped, bytes
+    // from 14 up are taken as ISO 8859-1 and returned as UTF-8. Returns
+    // nothing when the line holds more than `maxLength` bytes.
+    std::optional<std::string> readLine(std::size_t maxLength);
+    // Appends exactly `count` bytes to `out`.
+    void readExactly(std::string& out, std::size_t count);
+
+    // Writes everything, `head` then `body`, in as few calls as possible.
+    // Throws SocketError(writeFailed).
+    void write(std::string_view head, std::string_view body = {});
+    void writeUTF8(std::string_view text) { write(text); }
+    void writeUInt8(std::string_view bytes) { write(bytes); }
+
+    // The peer's numeric address. Throws SocketError.
+    std::string peername() const;
+
+    // Shuts both directions down; the descriptor stays open, blocked calls on
+    // it return with an error.
+    void shutdwn() const;
+    // Shuts down and closes the descriptor.
+    void release();
+    // Ends the sending side and drops what the peer still sends for at most
+    // `within`, so that closing afterwards does not reset the connection
+    // before the peer has read the last answer.
+    void drain(std::chrono::milliseconds within);
+
+    // Number of receive calls made so far (diagnostics).
+    std::size_t receiveCalls() const { return receiveCalls_; }
+
+private:
+    std::size_t buffered() const { return end_ - begin_; }
+    void fill();
+    std::size_t receive(char* destination, std::size_t capacity);
+
+    int fd_;
+    std::string buffer_;
+    std::size_t begin_ = 0;
+    std::size_t end_ = 0;
+    std::size_t receiveCalls_ = 0;
+};
+
+}  // namespace http
