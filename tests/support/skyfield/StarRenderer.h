@@ -19,7 +19,7 @@ struct RenderSettings {
     double starSigma = 1.4;         // Gaussian width in pixels
     double background = 0.04;       // sky level
     double noise = 0.004;           // standard deviation of the sky noise
-    double peakAtMagnitude10 = 0.05; // peak above the sky of a magnitude-10 star
+    double peakAtMagnitude10 = 0.02; // peak above the sky of a magnitude-10 star
     unsigned seed = 1;
 };
 
