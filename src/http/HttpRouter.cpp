@@ -33,7 +33,7 @@ void HttpRouter::unregisterRoute(const std::optional<std::string>& method, const
 
 std::optional<std::pair<RouteParams, HttpHandler>> HttpRouter::select(const std::optional<std::string>& method,
                                                                       const std::string& url) const {
-    const auto tokens = split(url, '/');
+    const auto tokens = split(std::string_view(url).substr(0, url.find('?')), '/');
     std::shared_lock lock(mutex_);
     for (const auto& entry : handlers_) {
         if (entry.method && entry.method != method) continue;

@@ -19,7 +19,7 @@ using RouteParams = std::map<std::string, std::string>;
 // Route table: (optional method, path pattern) -> handler. Pattern segments
 // are literals or ":name" captures. Entries are kept sorted by segment count,
 // registration order among equals. A URL matches a pattern only with the same
-// number of segments.
+// number of segments; its query text takes no part in routing.
 class HttpRouter {
 public:
     struct Listing {
@@ -33,8 +33,7 @@ public:
     // An absent method means any method.
     virtual void registerRoute(std::optional<std::string> method, const std::string& path, HttpHandler handler);
     virtual void unregisterRoute(const std::optional<std::string>& method, const std::string& path);
-    // The captures and handler of the first matching entry. The URL is matched
-    // as sent, query text included.
+    // The captures and handler of the first matching entry for the URL's path.
     virtual std::optional<std::pair<RouteParams, HttpHandler>> select(const std::optional<std::string>& method,
                                                                       const std::string& url) const;
     virtual std::optional<RouteParams> matchParams(const std::vector<std::string>& pattern,

@@ -127,14 +127,16 @@ uint8_t Socket::read() {
 
 std::optional<std::string> Socket::readLine(std::size_t maxLength) {
     std::string line;
-    std::size_t length = 0;
+    std::size_t length = 0;  // raw bytes so far; a final carriage return is not counted
+    char last = 0;
     for (;;) {
         if (buffered() == 0) fill();
         const char* start = buffer_.data() + begin_;
         const auto* newline = static_cast<const char*>(std::memchr(start, '\n', buffered()));
         const std::size_t take = newline ? static_cast<std::size_t>(newline - start) : buffered();
         length += take;
-        if (length > maxLength) return std::nullopt;
+        if (take > 0) last = start[take - 1];
+        if (length > maxLength + 1 || (newline && length - (last == '\r') > maxLength)) return std::nullopt;
         for (std::size_t i = 0; i < take; ++i) appendLineByte(line, static_cast<unsigned char>(start[i]));
         begin_ += take;
         if (newline) {

@@ -75,7 +75,7 @@ private:
     void fill();
     std::size_t receive(char* destination, std::size_t capacity);
 
-    int fd_;
+    int fd_ = -1;
     std::string buffer_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;

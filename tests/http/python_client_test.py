@@ -1,0 +1,69 @@
+#!/usr/bin/env python3
+"""Python's http.client against the test server: GET, JSON, keep-alive,
+PUT with a length, chunked PUT, multipart POST and a refused header."""
+import http.client
+import json
+import subprocess
+import sys
+
+
+def fnv(data: bytes) -> str:
+    value = 1469598103934665603
+    for byte in data:
+        value = ((value ^ byte) * 1099511628211) % (1 << 64)
+    return f"{len(data)}:{value}"
+
+
+def main() -> int:
+    server = subprocess.Popen([sys.argv[1]], stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    try:
+        port = int(server.stdout.readline())
+        connect = lambda: http.client.HTTPConnection("127.0.0.1", port, timeout=10)
+
+        conn = connect()
+        conn.request("GET", "/hello")
+        response = conn.getresponse()
+        assert response.status == 200 and response.reason == "OK", response.status
+        assert response.read() == b"hello"
+        assert response.getheader("Server", "").startswith("Siderama ")
+        assert response.getheader("Connection") is None
+
+        conn = connect()
+        for i in range(5):
+            conn.request("GET", f"/json?i={i}", headers={"Connection": "keep-alive"})
+            response = conn.getresponse()
+            assert response.getheader("Connection") == "keep-alive"
+            assert response.getheader("Content-Type") == "application/json"
+            assert json.loads(response.read()) == {"method": "GET", "url": f"/json?i={i}"}
+
+        payload = bytes(range(256)) * 4000
+        conn.request("PUT", "/upload", body=payload, headers={"Connection": "keep-alive"})
+        assert conn.getresponse().read().decode() == fnv(payload)
+
+        conn.request("PUT", "/upload", body=iter([payload[:1000], payload[1000:]]),
+                     encode_chunked=True, headers={"Connection": "keep-alive"})
+        assert conn.getresponse().read().decode() == fnv(payload)
+
+        boundary = "----PyBoundary"
+        body = (f"--{boundary}\r\nContent-Disposition: form-data; name=\"a\"\r\n\r\n1\r\n"
+                f"--{boundary}\r\nContent-Disposition: form-data; name=\"f\"; filename=\"x.bin\"\r\n"
+                f"Content-Type: application/octet-stream\r\n\r\n").encode() + payload + f"\r\n--{boundary}--\r\n".encode()
+        conn.request("POST", "/upload", body=body,
+                     headers={"Content-Type": f"multipart/form-data; boundary={boundary}"})
+        assert conn.getresponse().read().decode() == f"a={fnv(b'1')}\nf={fnv(payload)}\n"
+
+        conn = connect()
+        conn.putrequest("GET", "/hello")
+        conn.putheader("X-Big", "v" * 10000)
+        conn.endheaders()
+        response = conn.getresponse()
+        assert response.status == 431, response.status
+        print("python http.client: all checks passed")
+        return 0
+    finally:
+        server.stdin.close()
+        server.wait(timeout=10)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
