@@ -1,0 +1,46 @@
+#include "app/AppDelegate.h"
+
+#include "app/ConsoleView.h"
+#include "app/SolverWindow.h"
+#include "app/core/SolverConfig.h"
+
+#include <QDesktopServices>
+#include <QUrl>
+
+namespace siderama {
+
+namespace {
+
+const char* const productPage = "https://github.com/siderama/siderama";
+const char* const sideramaNet = "https://astrometry.net/";
+
+}  // namespace
+
+AppDelegate::AppDelegate(Mode mode, QObject* parent) : QObject(parent), mode(mode) {
+    if (mode == Mode::window) {
+        window = std::make_unique<SolverWindow>(solverDelegate);
+        solverDelegate.setView(window.get());
+        connect(window.get(), &SolverWindow::productPageRequested, this, &AppDelegate::openProductPage);
+        connect(window.get(), &SolverWindow::sideramaNetRequested, this, &AppDelegate::openSideramaNet);
+    } else {
+        console = std::make_unique<ConsoleView>();
+        solverDelegate.setView(console.get());
+    }
+}
+
+AppDelegate::~AppDelegate() {
+    solverDelegate.setView(nullptr);
+}
+
+// The raw frame decoder is registered before this runs: main() imports it
+// as a static plugin.
+void AppDelegate::applicationDidFinishLaunching() {
+    writeSolverConfigIfMissing(FOLDER(), CONFIG());
+    solverDelegate.show();
+}
+
+void AppDelegate::openProductPage() { QDesktopServices::openUrl(QUrl(productPage)); }
+
+void AppDelegate::openSideramaNet() { QDesktopServices::openUrl(QUrl(sideramaNet)); }
+
+}  // namespace siderama

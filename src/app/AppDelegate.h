@@ -1,0 +1,43 @@
+#pragma once
+
+#include "solver/SolverDelegate.h"
+
+#include <QObject>
+#include <memory>
+
+namespace siderama {
+
+class SolverView;
+class SolverWindow;
+
+// The application object: runs the start-up sequence and owns the
+// controllers and their views, with windows or on the terminal.
+class AppDelegate : public QObject {
+    Q_OBJECT
+public:
+    enum class Mode {
+        window,    // the desktop application
+        headless,  // no window, the log on standard output, serving until interrupted
+        solve,     // one solve on the terminal (no server)
+    };
+
+    explicit AppDelegate(Mode mode, QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    void applicationDidFinishLaunching();
+
+    SolverDelegate& solver() { return solverDelegate; }
+    // The solver window; null without windows.
+    SolverWindow* solverWindow() const { return window.get(); }
+
+    static void openProductPage();
+    static void openSideramaNet();
+
+private:
+    Mode mode;
+    SolverDelegate solverDelegate;
+    std::unique_ptr<SolverView> console;
+    std::unique_ptr<SolverWindow> window;
+};
+
+}  // namespace siderama

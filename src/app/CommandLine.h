@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace siderama {
+
+// What the program was asked to do on its command line.
+struct CommandLine {
+    enum class Action { window, headless, solve, indexCommand, help, version, error };
+
+    Action action = Action::window;
+    QString file;            // window: image to solve at once; solve: the image
+    QStringList indexArguments;  // indexCommand: the option and its keys
+    QString error;           // error: what was wrong
+
+    static CommandLine parse(const QStringList& arguments);
+    static QString usage();
+};
+
+}  // namespace siderama

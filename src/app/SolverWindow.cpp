@@ -1,0 +1,135 @@
+#include "app/SolverWindow.h"
+
+#include "solver/SolverDelegate.h"
+#include "ui_SolverWindow.h"
+
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QMimeData>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTextCursor>
+
+namespace siderama {
+
+namespace {
+
+const char* const geometryKey = "solverWindow/geometry";
+const char* const imageFilter =
+    "Images (*.fit *.fits *.fts *.FIT *.FITS *.jpeg *.jpg *.png *.tiff *.tif *.raw);;All files (*)";
+
+QStringList localFiles(const QMimeData* data) {
+    QStringList files;
+    for (const QUrl& url : data->urls())
+        if (url.isLocalFile()) files << url.toLocalFile();
+    return files;
+}
+
+}  // namespace
+
+SolverWindow::SolverWindow(SolverDelegate& solver, QWidget* parent)
+    : QMainWindow(parent), form(std::make_unique<Ui::SolverWindow>()), solver(solver) {
+    form->setupUi(this);
+    form->logText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    connect(form->solveButton, &QPushButton::clicked, this, &SolverWindow::chooseImage);
+    connect(form->solveMenu, &QAction::triggered, this, &SolverWindow::chooseImage);
+    connect(form->abortButton, &QPushButton::clicked, &solver, [&solver] { solver.abort(); });
+    connect(form->abortMenu, &QAction::triggered, &solver, [&solver] { solver.abort(); });
+    connect(form->removeFilesButton, &QCheckBox::toggled, this, &SolverWindow::saveCheckBoxes);
+    connect(form->writeWCSHeadersButton, &QCheckBox::toggled, this, &SolverWindow::saveCheckBoxes);
+    connect(form->indexManagerMenu, &QAction::triggered, this, &SolverWindow::indexManagerRequested);
+    connect(form->productPageMenu, &QAction::triggered, this, &SolverWindow::productPageRequested);
+    connect(form->sideramaNetMenu, &QAction::triggered, this, &SolverWindow::sideramaNetRequested);
+    connect(form->quitMenu, &QAction::triggered, this, &QWidget::close);
+    restoreGeometry(QSettings("Siderama", "Siderama").value(geometryKey).toByteArray());
+    statusBar()->showMessage("ready");
+}
+
+SolverWindow::~SolverWindow() = default;
+
+void SolverWindow::appendLog(const QString& line, LogColor color) {
+    pendingLines.emplace_back(line, color);
+}
+
+void SolverWindow::logUpdated() {
+    insertPendingLines();
+    const SolverState state = solver.state();
+    statusBar()->showMessage(state.message.isEmpty() ? state.status : state.status + ": " + state.message);
+}
+
+// Inserts the collected lines with one insertion per run of one colour.
+void SolverWindow::insertPendingLines() {
+    if (pendingLines.empty()) return;
+    QTextCursor cursor(form->logText->document());
+    cursor.movePosition(QTextCursor::End);
+    cursor.beginEditBlock();
+    for (size_t i = 0; i < pendingLines.size();) {
+        const LogColor color = pendingLines[i].second;
+        QString run;
+        for (; i < pendingLines.size() && pendingLines[i].second == color; ++i)
+            run += pendingLines[i].first + '\n';
+        QTextCharFormat format;
+        if (color != LogColor::plain) format.setForeground(toQColor(color));
+        cursor.insertText(run, format);
+    }
+    cursor.endEditBlock();
+    pendingLines.clear();
+    QScrollBar* scroll = form->logText->verticalScrollBar();
+    scroll->setValue(scroll->maximum());
+}
+
+QString SolverWindow::logText() const { return form->logText->toPlainText(); }
+
+void SolverWindow::setControls(bool solveEnabled, bool abortEnabled) {
+    form->solveMenu->setEnabled(solveEnabled);
+    form->solveButton->setEnabled(solveEnabled);
+    form->abortMenu->setEnabled(abortEnabled);
+    form->abortButton->setEnabled(abortEnabled);
+}
+
+void SolverWindow::setCheckBoxes(bool removeFiles, bool writeWCSHeaders) {
+    const QSignalBlocker blockRemove(form->removeFilesButton);
+    const QSignalBlocker blockWrite(form->writeWCSHeadersButton);
+    form->removeFilesButton->setChecked(removeFiles);
+    form->writeWCSHeadersButton->setChecked(writeWCSHeaders);
+}
+
+void SolverWindow::present() {
+    show();
+    raise();
+    activateWindow();
+}
+
+void SolverWindow::saveCheckBoxes() {
+    solver.saveState(form->removeFilesButton->checkState() == Qt::Checked,
+                     form->writeWCSHeadersButton->checkState() == Qt::Checked);
+}
+
+void SolverWindow::chooseImage() {
+    auto* dialog = new QFileDialog(this, "Select image file", QString(), imageFilter);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QFileDialog::fileSelected, &solver,
+            [this](const QString& file) { solver.solvePath(file); });
+    dialog->open();
+}
+
+void SolverWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (localFiles(event->mimeData()).size() == 1) event->acceptProposedAction();
+}
+
+void SolverWindow::dropEvent(QDropEvent* event) {
+    const QStringList files = localFiles(event->mimeData());
+    if (files.size() != 1) return;
+    event->acceptProposedAction();
+    solver.solvePath(files.first());
+}
+
+void SolverWindow::closeEvent(QCloseEvent* event) {
+    QSettings("Siderama", "Siderama").setValue(geometryKey, saveGeometry());
+    QMainWindow::closeEvent(event);
+}
+
+}  // namespace siderama

@@ -1,0 +1,34 @@
+#include "app/TerminationSignals.h"
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace siderama {
+
+namespace {
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+}
+
+}  // namespace
+
+void quitOnTerminationSignals() {
+    if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
+    auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
+    QObject::connect(notifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace siderama

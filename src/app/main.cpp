@@ -1,0 +1,88 @@
+#include "app/AppDelegate.h"
+#include "app/CommandLine.h"
+#include "app/SolverWindow.h"
+#include "app/TerminationSignals.h"
+#include "solver/SolverState.h"
+
+#include <QApplication>
+#include <QTimer>
+#include <QtPlugin>
+#include <cstdio>
+#include <memory>
+
+// The raw camera frame decoder, registered with Qt's image readers before
+// main() runs.
+Q_IMPORT_PLUGIN(RawImagePlugin)
+
+using namespace siderama;
+
+namespace {
+
+QStringList argumentList(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+    return arguments;
+}
+
+void printCalibration(const SolverState& state) {
+    const auto number = [](const std::optional<double>& value) {
+        return value ? QString::number(*value, 'g', 10) : QString("unknown");
+    };
+    const QString text = "RA " + number(state.raCenter) + "  Dec " + number(state.decCenter) +
+                         "  orientation " + number(state.orientation) + "  pixel scale " +
+                         number(state.pixelScale) + "\n";
+    std::fputs(text.toUtf8().constData(), stdout);
+}
+
+int runSolve(const QString& file) {
+    AppDelegate app(AppDelegate::Mode::solve);
+    app.applicationDidFinishLaunching();
+    int exitCode = 1;
+    QObject::connect(&app.solver(), &SolverDelegate::solveFinished, [&](bool solved) {
+        if (solved) printCalibration(app.solver().state());
+        exitCode = solved ? 0 : 1;
+        QCoreApplication::quit();
+    });
+    quitOnTerminationSignals();
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { app.solver().abort(); });
+    app.solver().solvePath(file);
+    QCoreApplication::exec();
+    return exitCode;
+}
+
+int runApplication(AppDelegate::Mode mode, const QString& file) {
+    AppDelegate app(mode);
+    app.applicationDidFinishLaunching();
+    if (mode == AppDelegate::Mode::headless) quitOnTerminationSignals();
+    if (!file.isEmpty()) QTimer::singleShot(0, &app, [&] { app.solver().solvePath(file); });
+    return QCoreApplication::exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const CommandLine command = CommandLine::parse(argumentList(argc, argv));
+    switch (command.action) {
+    case CommandLine::Action::help:
+        std::fputs(CommandLine::usage().toUtf8().constData(), stdout);
+        return 0;
+    case CommandLine::Action::version:
+        std::printf("Siderama %s\n", SIDERAMA_VERSION);
+        return 0;
+    case CommandLine::Action::error:
+        std::fprintf(stderr, "siderama: %s\n%s", qPrintable(command.error), qPrintable(CommandLine::usage()));
+        return 2;
+    case CommandLine::Action::window: {
+        QApplication application(argc, argv);
+        return runApplication(AppDelegate::Mode::window, command.file);
+    }
+    default: break;
+    }
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName("Siderama");
+    switch (command.action) {
+    case CommandLine::Action::solve: return runSolve(command.file);
+    case CommandLine::Action::headless: return runApplication(AppDelegate::Mode::headless, {});
+    default: return 2;  // index commands join here
+    }
+}

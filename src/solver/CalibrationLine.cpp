@@ -1,0 +1,41 @@
+#include "solver/CalibrationLine.h"
+
+#include "http/StringHelpers.h"
+
+#include <array>
+#include <clocale>
+#include <cstdlib>
+#include <locale.h>
+#include <utility>
+
+namespace siderama {
+
+namespace {
+
+// A whole word as a number, by the C library's rules in the C locale.
+std::optional<double> toNumber(const std::string& word) {
+    static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", nullptr);
+    char* end = nullptr;
+    const double value = strtod_l(word.c_str(), &end, cLocale);
+    if (end == word.c_str() || *end != '\0') return std::nullopt;
+    return value;
+}
+
+}  // namespace
+
+std::optional<CalibrationLine> CalibrationLine::parse(const QString& line) {
+    static const std::array<std::pair<QString, Field>, 4> prefixes{{
+        {"ra_center ", Field::raCenter},
+        {"dec_center ", Field::decCenter},
+        {"orientation ", Field::orientation},
+        {"pixscale ", Field::pixelScale},
+    }};
+    for (const auto& [prefix, field] : prefixes) {
+        if (!line.startsWith(prefix)) continue;
+        const std::vector<std::string> words = http::split(line.toStdString(), ' ');
+        return CalibrationLine{field, words.size() > 1 ? toNumber(words[1]) : std::nullopt};
+    }
+    return std::nullopt;
+}
+
+}  // namespace siderama

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <mutex>
+#include <sys/types.h>
+
+namespace siderama {
+
+// One plate-solving tool run as a child process in its own process group,
+// with standard output and standard error merged into one pipe.
+class ToolProcess : public std::enable_shared_from_this<ToolProcess> {
+public:
+    ToolProcess() = default;
+    ~ToolProcess();
+    ToolProcess(const ToolProcess&) = delete;
+    ToolProcess& operator=(const ToolProcess&) = delete;
+
+    // Starts `program` with `arguments` (argv[0] is the program path).
+    // Returns the read end of the output pipe, or -1 when it did not start.
+    int start(const QString& program, const QStringList& arguments);
+
+    // Waits for the child to end. Returns the exit code, or the signal
+    // number when a signal ended it.
+    int waitForExit();
+
+    // Asks the whole process group to end (SIGTERM); a group still alive
+    // after the grace period is killed. Safe to call from any thread and
+    // before start() and after the child has ended. The object must be owned
+    // by a shared_ptr.
+    void terminate();
+
+    bool wasTerminated() const;
+
+private:
+    void signalGroup();  // with `lock` held
+    void killGroupAfterGrace();
+
+    mutable std::mutex lock;
+    pid_t pid = -1;
+    bool reaped = false;
+    bool terminated = false;
+};
+
+}  // namespace siderama
