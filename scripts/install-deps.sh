@@ -12,7 +12,7 @@ $SUDO apt-get install -y --no-install-recommends \
     libcfitsio-dev nlohmann-json3-dev libavahi-client-dev \
     astrometry.net astrometry-data-tycho2-10-19-littleendian \
     libgtest-dev libgmock-dev \
-    curl python3 python3-numpy xvfb xauth \
+    curl python3 python3-numpy xvfb xauth fonts-dejavu-core \
     avahi-daemon avahi-utils dbus iproute2 \
     desktop-file-utils dpkg-dev file \
     clang libclang-rt-14-dev \

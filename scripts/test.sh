@@ -1,0 +1,14 @@
+#!/bin/sh
+# Installs what Siderama needs, builds it with its tests and runs the whole
+# suite: the Release build, then the thread-sanitised solver tests.
+set -e
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+scripts/build.sh
+status=0
+ctest --test-dir build --output-on-failure -j 2 --timeout 900 || status=1
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON -DSIDERAMA_TSAN=ON
+cmake --build build-tsan -j "$(nproc)" --target test_solver
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+    ctest --test-dir build-tsan --output-on-failure -L tsan --timeout 900 || status=1
+exit $status
