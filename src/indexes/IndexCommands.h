@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+namespace siderama {
+
+// Terminal commands of the index manager:
+//   --indexes              list the catalogue keys with their state
+//   --fetch-index KEY...   install the keys' files (progress on stderr)
+//   --remove-index KEY...  move the keys' files to the Trash
+// KEY is a catalogue key ("index-4119.fits", "index-4207-*.fits") or its
+// number alone ("4119", "4207").
+
+// True when the arguments hold one of the options above.
+bool isIndexCommand(const QStringList& arguments);
+
+// Runs the first index option found in `arguments` (the program name may
+// lead) on the index directory `folder` and returns the exit status: 0 when
+// every key ended in the state asked for, 1 when not, 2 for bad usage. Needs
+// a Q(Core)Application; runs its own event loop while files download.
+int runIndexCommand(const QStringList& arguments);
+int runIndexCommand(const QStringList& arguments, const QString& folder);
+
+// Help lines for the options, one per line, ready to print.
+QStringList indexCommandOptionsHelp();
+
+}  // namespace siderama
