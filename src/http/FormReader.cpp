@@ -74,8 +74,11 @@ private:
         while (pos_ < body_.size()) {
             const std::string line = readLine();
             if (line.empty()) return;
-            const auto pieces = split(line, ':');
-            if (pieces.size() == 2) headers[lowercase(pieces[0])] = trim(pieces[1]);
+            // Name up to the first colon; the value keeps any further colons
+            // (a file name such as C:\x.fits or 12:00.fits).
+            const std::size_t colon = line.find(':');
+            if (colon == 0 || colon == std::string::npos) continue;
+            headers[lowercase(line.substr(0, colon))] = trim(std::string_view(line).substr(colon + 1));
         }
     }
 

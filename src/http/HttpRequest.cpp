@@ -1,13 +1,69 @@
 #include "http/HttpRequest.h"
 
 #include "http/FormReader.h"
+#include "http/StringHelpers.h"
 
 namespace http {
+
+namespace {
+
+std::string lowercase(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return lower;
+}
+
+// The ";"-separated pieces of a header value; a ";" inside double quotes
+// belongs to its piece.
+std::vector<std::string_view> parameterPieces(std::string_view value) {
+    std::vector<std::string_view> pieces;
+    bool quoted = false;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '\\' && quoted) {
+            ++i;
+        } else if (value[i] == '"') {
+            quoted = !quoted;
+        } else if (value[i] == ';' && !quoted) {
+            pieces.push_back(value.substr(start, i - start));
+            start = i + 1;
+        }
+    }
+    pieces.push_back(value.substr(start));
+    return pieces;
+}
+
+// A parameter value without its double quotes and backslash escapes.
+std::string unquote(std::string_view value) {
+    if (value.size() < 2 || value.front() != '"' || value.back() != '"') return std::string(value);
+    std::string text;
+    for (std::size_t i = 1; i + 1 < value.size(); ++i) {
+        if (value[i] == '\\' && i + 2 < value.size()) ++i;
+        text += value[i];
+    }
+    return text;
+}
+
+}  // namespace
 
 HttpRequest::Pairs HttpRequest::parseUrlencodedForm() const { return FormReader::urlencoded(headers, body); }
 
 std::vector<HttpRequest::MultiPart> HttpRequest::parseMultiPartFormData() const {
     return FormReader::multipart(headers, body);
+}
+
+std::optional<std::string> HttpRequest::MultiPart::dispositionParameter(std::string_view parameter) const {
+    const auto found = headers.find("content-disposition");
+    if (found == headers.end()) return std::nullopt;
+    const auto pieces = parameterPieces(found->second);
+    // The first piece is the disposition type ("form-data").
+    for (std::size_t i = 1; i < pieces.size(); ++i) {
+        const std::size_t equals = pieces[i].find('=');
+        if (equals == std::string_view::npos) continue;
+        if (lowercase(trim(pieces[i].substr(0, equals))) == parameter) return unquote(trim(pieces[i].substr(equals + 1)));
+    }
+    return std::nullopt;
 }
 
 }  // namespace http

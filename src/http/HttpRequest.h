@@ -3,6 +3,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -17,6 +18,12 @@ struct HttpRequest {
     struct MultiPart {
         std::map<std::string, std::string> headers;  // lower-cased name -> trimmed value
         std::string body;
+
+        // The form field's name and the uploaded file's name: the "name" and
+        // "filename" parameters of the content-disposition header, unquoted.
+        std::optional<std::string> name() const { return dispositionParameter("name"); }
+        std::optional<std::string> fileName() const { return dispositionParameter("filename"); }
+        std::optional<std::string> dispositionParameter(std::string_view parameter) const;
     };
 
     std::string url;                                       // request target as sent

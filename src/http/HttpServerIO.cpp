@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 
 #include <iostream>
+#include <new>
 
 #include "http/HttpParser.h"
 #include "http/HttpParserError.h"
@@ -109,6 +110,10 @@ void HttpServerIO::serve(std::uint64_t id, Socket client) {
             refuse(client, error);
             break;
         } catch (const SocketError&) {
+            break;
+        } catch (const std::bad_alloc&) {
+            // No memory for the announced body: refused like an oversized one.
+            refuse(client, HttpParserError(HttpParserError::Kind::bodyTooLarge, ""));
             break;
         }
         request.address = address;

@@ -20,7 +20,7 @@ namespace http {
 namespace {
 
 constexpr std::size_t bufferSize = 16 * 1024;
-constexpr std::size_t minimumBodyStep = 64 * 1024;
+constexpr std::size_t bodyStep = 1024 * 1024;
 
 using Kind = SocketError::Kind;
 
@@ -151,6 +151,11 @@ void Socket::readExactly(std::string& out, std::size_t count) {
     out.append(buffer_, begin_, fromBuffer);
     begin_ += fromBuffer;
     std::size_t remaining = count - fromBuffer;
+    if (remaining >= bufferSize) {
+        // Address space for the whole length at once, so the body is never
+        // copied while it grows; pages become resident only as bytes arrive.
+        out.reserve(out.size() + remaining);
+    }
     while (remaining > 0) {
         if (remaining < bufferSize) {
             fill();
@@ -160,9 +165,8 @@ void Socket::readExactly(std::string& out, std::size_t count) {
             remaining -= take;
             continue;
         }
-        // Large bodies go straight into `out`, grown step by step so that a
-        // claimed length costs memory only as the bytes arrive.
-        const std::size_t step = std::min(remaining, std::max(out.size(), minimumBodyStep));
+        // Large parts go straight into `out`, one step at a time.
+        const std::size_t step = std::min(remaining, bodyStep);
         std::size_t filled = out.size();
         out.resize(filled + step);
         while (filled < out.size()) filled += receive(out.data() + filled, out.size() - filled);

@@ -101,10 +101,40 @@ TEST(Multipart, EpilogueAfterTheCloseDelimiterIsIgnored) {
 
 TEST(Multipart, HeaderRules) {
     const auto result = parts(
-        "--XyZ\r\nContent-Disposition: form-data; filename=C:x\r\nX-Latin: \xE9t\xE9\r\nNo colon\r\n"
-        "X-A: 1\r\nx-a: 2\r\n\r\nv\r\n--XyZ--");
+        "--XyZ\r\nContent-Disposition: form-data; name=f; filename=\"C:\\x 12:00.fits\"\r\nX-Latin: \xE9t\xE9\r\n"
+        "No colon\r\n: no name\r\nX-A: 1\r\nx-a: 2\r\n\r\nv\r\n--XyZ--");
     ASSERT_EQ(result.size(), 1u);
-    EXPECT_EQ(result[0].headers, (std::map<std::string, std::string>{{"x-latin", "\xC3\xA9t\xC3\xA9"}, {"x-a", "2"}}));
+    EXPECT_EQ(result[0].headers, (std::map<std::string, std::string>{
+                                     {"content-disposition", "form-data; name=f; filename=\"C:\\x 12:00.fits\""},
+                                     {"x-latin", "\xC3\xA9t\xC3\xA9"},
+                                     {"x-a", "2"}}));
+}
+
+TEST(Multipart, FieldAndFileNames) {
+    auto part = [](const std::string& disposition) {
+        HttpRequest::MultiPart multiPart;
+        multiPart.headers["content-disposition"] = disposition;
+        return multiPart;
+    };
+    const auto upload = part("form-data; name=\"image\"; filename=\"m31; \\\"deep\\\".fits\"");
+    EXPECT_EQ(upload.name(), "image");
+    EXPECT_EQ(upload.fileName(), "m31; \"deep\".fits");
+    const auto plain = part("form-data;name=field ; FILENAME = a.fits");
+    EXPECT_EQ(plain.name(), "field");
+    EXPECT_EQ(plain.fileName(), "a.fits");
+    EXPECT_EQ(part("form-data; name=\"\"").name(), "");
+    EXPECT_EQ(part("form-data; filename=x").name(), std::nullopt);
+    EXPECT_EQ(part("name=x").name(), std::nullopt);  // the first piece is the disposition type
+    EXPECT_EQ(HttpRequest::MultiPart{}.fileName(), std::nullopt);
+}
+
+TEST(Multipart, NamesFromARealUpload) {
+    const auto result = parts("--XyZ\r\nContent-Disposition: form-data; name=\"image\"; filename=\"x.fits\"\r\n"
+                              "Content-Type: application/octet-stream\r\n\r\nSIMPLE\r\n--XyZ--\r\n");
+    ASSERT_EQ(result.size(), 1u);
+    EXPECT_EQ(result[0].name(), "image");
+    EXPECT_EQ(result[0].fileName(), "x.fits");
+    EXPECT_EQ(result[0].body, "SIMPLE");
 }
 
 TEST(Multipart, BinaryAndInvalidUtf8ContentIsKept) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "ServerFixture.h"
 
 using namespace http;
@@ -132,6 +134,21 @@ TEST_F(ServerTest, OversizedAndMalformedRequestsAreRefusedAndClosed) {
         EXPECT_EQ(client.readAll(), "HTTP/1.1 " + status + "\r\nContent-Length: 0\r\n" + serverLine + "\r\n")
             << request.substr(0, 60);
     }
+}
+
+TEST_F(ServerTest, BodyTooLargeForMemoryIsRefused) {
+    std::ifstream overcommit("/proc/sys/vm/overcommit_memory");
+    int mode = 0;
+    overcommit >> mode;
+    if (mode == 1) GTEST_SKIP() << "the kernel grants any allocation";
+    auto config = quickConfig();
+    config.limits.maxBodySize = std::uint64_t{1} << 50;
+    startServer(config);
+    TestClient client(port);
+    client.send("PUT /echo HTTP/1.1\r\nContent-Length: " + std::to_string(std::uint64_t{1} << 49) + "\r\n\r\n" +
+                std::string(1 << 20, 'x'));
+    EXPECT_EQ(parseResponse(client.readResponse()).status, 413);
+    EXPECT_EQ(parseResponse(exchange(get("/hello"))).body, "hello");
 }
 
 TEST_F(ServerTest, RefusedUploadIsAnsweredWhileTheClientStillSends) {

@@ -22,13 +22,8 @@ inline void addUploadRoutes(HttpServer& server) {
     };
     server.POST["/upload"] = [](const HttpRequest& request) {
         std::string listing;
-        for (const auto& part : request.parseMultiPartFormData()) {
-            const std::string& disposition = part.headers.count("content-disposition") ? part.headers.at("content-disposition") : "";
-            const auto name = disposition.find("name=\"");
-            const std::string field =
-                name == std::string::npos ? "?" : disposition.substr(name + 6, disposition.find('"', name + 6) - name - 6);
-            listing += field + "=" + checksum(part.body) + "\n";
-        }
+        for (const auto& part : request.parseMultiPartFormData())
+            listing += part.name().value_or("?") + "=" + checksum(part.body) + "\n";
         return HttpResponse::ok(HttpResponseBody::text(listing));
     };
 }

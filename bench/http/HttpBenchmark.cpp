@@ -1,0 +1,145 @@
+// Throughput of the HTTP library on loopback, side by side with named peers
+// in the same run: cpp-httplib with the same one-route JSON handler, and
+// nginx serving a static file with the same bytes. Also the receive rate of
+// one large PUT body and the memory an idle connection costs.
+//
+//   http_benchmark [--connections N] [--seconds S] [--upload-mb M] [--idle N]
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "LoadDriver.h"
+#include "NginxPeer.h"
+#include "http/HttpServer.h"
+#ifdef SIDERAMA_BENCH_HTTPLIB
+#include "HttplibPeer.h"
+#endif
+
+namespace {
+
+struct Options {
+    std::size_t connections = 64;
+    double seconds = 3;
+    std::size_t uploadMegabytes = 256;
+    std::size_t idleConnections = 200;
+};
+
+Options parse(int argc, char** argv) {
+    Options options;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string name = argv[i];
+        const double value = std::atof(argv[i + 1]);
+        if (name == "--connections") options.connections = static_cast<std::size_t>(value);
+        else if (name == "--seconds") options.seconds = value;
+        else if (name == "--upload-mb") options.uploadMegabytes = static_cast<std::size_t>(value);
+        else if (name == "--idle") options.idleConnections = static_cast<std::size_t>(value);
+    }
+    return options;
+}
+
+std::string getRequest(const std::string& path) {
+    return "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: keep-alive\r\n\r\n";
+}
+
+struct Row {
+    std::string name;
+    bench::LoadResult result;
+};
+
+bench::LoadResult load(int port, const std::string& path, const Options& options) {
+    const auto duration = std::chrono::milliseconds(static_cast<long>(options.seconds * 1000));
+    return bench::LoadDriver(port, getRequest(path)).run(options.connections, duration);
+}
+
+std::size_t residentBytes() {
+    std::ifstream statm("/proc/self/statm");
+    std::size_t size = 0, resident = 0;
+    statm >> size >> resident;
+    return resident * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+}
+
+double idleConnectionBytes(http::HttpServer& server, std::size_t count) {
+    std::vector<int> clients;
+    const std::size_t before = residentBytes();
+    for (std::size_t i = 0; i < count; ++i) clients.push_back(bench::connectLoopback(server.port()));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (server.connectionCount() < count && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const double perConnection = (static_cast<double>(residentBytes()) - static_cast<double>(before)) / count;
+    for (int fd : clients) close(fd);
+    return perConnection;
+}
+
+void printRows(const std::vector<Row>& rows, std::size_t connections) {
+    std::printf("\n%zu keep-alive connections, GET of the same JSON bytes\n", connections);
+    std::printf("%-22s %14s %10s %10s %18s\n", "server", "requests/s", "p99 ms", "errors", "siderama / server");
+    const double ours = rows.front().result.requestsPerSecond();
+    for (const auto& [name, result] : rows) {
+        const double rate = result.requestsPerSecond();
+        std::printf("%-22s %14.0f %10.2f %10zu %18.2f\n", name.c_str(), rate, result.p99Milliseconds, result.failures,
+                    rate > 0 ? ours / rate : 0.0);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const Options options = parse(argc, argv);
+    const std::string body = http::HttpResponseBody::json({{"status", "success"}}).data();
+
+    http::HttpServerConfig config;
+    config.bindAddress = "127.0.0.1";
+    config.maxConnections = options.connections + options.idleConnections + 16;
+    http::HttpServer server(config);
+    server.GET["/json"] = [](const http::HttpRequest&) {
+        return http::HttpResponse::ok(http::HttpResponseBody::json({{"status", "success"}}));
+    };
+    server.PUT["/upload"] = [](const http::HttpRequest& request) {
+        return http::HttpResponse::ok(http::HttpResponseBody::text(std::to_string(request.body.size())));
+    };
+    server.start();
+    // Measured first, while no earlier load has left memory to reuse.
+    const double idle = idleConnectionBytes(server, options.idleConnections);
+    std::printf("memory per idle connection (%zu open): %.1f KB resident\n", options.idleConnections, idle / 1024);
+
+    std::vector<Row> rows{{"siderama http", load(server.port(), "/json", options)}};
+#ifdef SIDERAMA_BENCH_HTTPLIB
+    {
+        bench::HttplibPeer peer(body, options.connections);
+        rows.push_back({"cpp-httplib " CPPHTTPLIB_VERSION_TEXT, load(peer.port(), "/json", options)});
+    }
+#else
+    std::printf("cpp-httplib: not built (libcpp-httplib-dev missing)\n");
+#endif
+    if (bench::NginxPeer::available()) {
+        bench::NginxPeer peer("status.json", body);
+        rows.push_back({"nginx (static file)", load(peer.port(), "/status.json", options)});
+    } else {
+        std::printf("nginx: not installed (%s)\n", bench::NginxPeer::executable);
+    }
+    printRows(rows, options.connections);
+
+    const std::size_t uploadBytes = options.uploadMegabytes << 20;
+    const std::string head = "PUT /upload HTTP/1.1\r\nContent-Length: " + std::to_string(uploadBytes) + "\r\n\r\n";
+    // Each body lands in freshly mapped memory, so on machines where first
+    // touching a page is slow (some virtual machines) that cost dominates.
+    for (const char* run : {"first", "second"}) {
+        const double seconds = bench::LoadDriver(server.port(), "").upload(head, uploadBytes);
+        if (seconds > 0)
+            std::printf("PUT of %zu MB (%s): %.3f s, %.2f GB/s\n", options.uploadMegabytes, run, seconds,
+                        static_cast<double>(uploadBytes) / seconds / 1e9);
+        else
+            std::printf("PUT of %zu MB (%s) failed\n", options.uploadMegabytes, run);
+    }
+
+    server.stop();
+    return 0;
+}

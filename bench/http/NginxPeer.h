@@ -1,0 +1,36 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <sys/types.h>
+
+namespace bench {
+
+// Debian's nginx serving one static file on a loopback port, run in the
+// foreground as a child process with its own temporary prefix.
+class NginxPeer {
+public:
+    static constexpr const char* executable = "/usr/sbin/nginx";
+    static bool available();
+
+    // Serves `content` at "/" + `fileName`. Throws std::runtime_error.
+    NginxPeer(const std::string& fileName, const std::string& content);
+    ~NginxPeer();
+    NginxPeer(const NginxPeer&) = delete;
+    NginxPeer& operator=(const NginxPeer&) = delete;
+
+    int port() const { return port_; }
+
+private:
+    void writeConfig(const std::string& fileName, const std::string& content) const;
+    bool waitUntilListening() const;
+
+    std::filesystem::path prefix_;
+    int port_ = 0;
+    pid_t child_ = -1;
+};
+
+// A port that was free a moment ago.
+int freeLoopbackPort();
+
+}  // namespace bench
