@@ -3,6 +3,7 @@
 #include "app/ConsoleView.h"
 #include "app/SolverWindow.h"
 #include "app/core/SolverConfig.h"
+#include "remote/RemoteSolvingService.h"
 
 #include <QDesktopServices>
 #include <QUrl>
@@ -37,6 +38,9 @@ AppDelegate::~AppDelegate() {
 void AppDelegate::applicationDidFinishLaunching() {
     writeSolverConfigIfMissing(FOLDER(), CONFIG());
     solverDelegate.show();
+    if (mode == Mode::solve) return;
+    remote = std::make_unique<RemoteSolvingService>(solverDelegate);
+    remote->startServer();
 }
 
 void AppDelegate::openProductPage() { QDesktopServices::openUrl(QUrl(productPage)); }

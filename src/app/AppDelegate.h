@@ -7,6 +7,7 @@
 
 namespace siderama {
 
+class RemoteSolvingService;
 class SolverView;
 class SolverWindow;
 
@@ -38,6 +39,7 @@ private:
     SolverDelegate solverDelegate;
     std::unique_ptr<SolverView> console;
     std::unique_ptr<SolverWindow> window;
+    std::unique_ptr<RemoteSolvingService> remote;  // none in solve mode
 };
 
 }  // namespace siderama

@@ -1,0 +1,169 @@
+#include "remote/RemoteSolvingService.h"
+
+#include "http/HttpServer.h"
+#include "http/StringHelpers.h"
+#include "remote/ServiceAnnouncement.h"
+#include "remote/UploadFiles.h"
+#include "solver/SolverDelegate.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <nlohmann/json.hpp>
+
+namespace siderama {
+
+namespace {
+
+using http::HttpRequest;
+using http::HttpResponse;
+using http::HttpResponseBody;
+
+HttpResponse json(nlohmann::json value) { return HttpResponse::ok(HttpResponseBody::json(std::move(value))); }
+
+HttpResponse error(const char* message) { return json({{"status", "error"}, {"errormessage", message}}); }
+
+// Pieces of `text` between occurrences of `separator`, empty pieces left out.
+std::vector<std::string> splitAt(const std::string& text, const std::string& separator) {
+    std::vector<std::string> pieces;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t end = std::min(text.find(separator, start), text.size());
+        if (end > start) pieces.push_back(text.substr(start, end - start));
+        start = end + separator.size();
+    }
+    return pieces;
+}
+
+// The quoted name of the last "filename=" parameter of a Content-Disposition
+// value whose parameters are separated by "; ".
+std::optional<std::string> dispositionFileName(const HttpRequest& request) {
+    const auto header = request.headers.find("content-disposition");
+    if (header == request.headers.end()) return std::nullopt;
+    std::optional<std::string> name;
+    for (const std::string& piece : splitAt(header->second, "; ")) {
+        if (!piece.starts_with("filename=")) continue;
+        const std::vector<std::string> quoted = http::split(piece, '"');
+        if (quoted.size() >= 2) name = quoted[1];
+    }
+    return name;
+}
+
+void addIfPresent(nlohmann::json& object, const char* key, const std::optional<double>& value) {
+    if (value) object[key] = *value;
+}
+
+}  // namespace
+
+RemoteSolvingService::RemoteSolvingService(SolverDelegate& solver, http::HttpServerConfig config)
+    : solver(solver), config(std::move(config)) {}
+
+RemoteSolvingService::~RemoteSolvingService() = default;
+
+const std::string& RemoteSolvingService::formFragment() {
+    static const std::string form =
+        "<form action='/api/upload' method='post' enctype='multipart/form-data'>Submit FITS file: "
+        "<input type='file' name='image'><input type='submit' value='Submit'></form>";
+    return form;
+}
+
+int RemoteSolvingService::port() const { return server ? server->port() : 0; }
+
+void RemoteSolvingService::startServer() {
+    if (server) return;
+    server = std::make_unique<http::HttpServer>(config);
+    server->GET["/"] = [this](const HttpRequest& request) { return uploadForm(request); };
+    server->POST["/api/upload"] = [this](const HttpRequest& request) { return uploadMultipart(request); };
+    server->PUT["/api/upload"] = [this](const HttpRequest& request) { return uploadRaw(request); };
+    server->GET["/api/status"] = [this](const HttpRequest& request) { return status(request); };
+    try {
+        server->start(0);
+    } catch (const std::exception&) {
+        solver.append("Can't start HTTP server", RED);
+        return;
+    }
+    solver.append("HTTP server started on port " + QString::number(server->port()), GREEN);
+    announce();
+}
+
+void RemoteSolvingService::announce() {
+    ServiceAnnouncement::Delegate delegate;
+    delegate.published = [this] { solver.append("Bonjour service did publish", GREEN); };
+    delegate.failed = [this](const ServiceAnnouncement::ErrorMap& error) {
+        solver.append("Bonjour service did not publish", RED);
+        solver.append(QString::fromStdString(ServiceAnnouncement::text(error)), RED);
+    };
+    announcement = std::make_unique<ServiceAnnouncement>(serviceType, serviceName,
+                                                         std::uint16_t(server->port()), std::move(delegate));
+    announcement->publish();
+}
+
+HttpResponse RemoteSolvingService::uploadForm(const HttpRequest&) {
+    return HttpResponse::ok(HttpResponseBody::html(formFragment()));
+}
+
+std::optional<QString> RemoteSolvingService::uploadDirectory() {
+    std::optional<QString> directory = UploadFiles::directory();
+    if (!directory) solver.append("No private upload directory in " + QDir::tempPath(), RED);
+    return directory;
+}
+
+bool RemoteSolvingService::claimSolver() {
+    if (solver.claim()) return true;
+    solver.append("Solver busy", RED);
+    return false;
+}
+
+// The solver is claimed when this runs, so the file cannot be in use by a
+// solve. A failed write removes what an earlier upload left under the name:
+// the solve then reports the missing file instead of solving stale data.
+std::pair<QString, QString> RemoteSolvingService::store(const QString& directory, const QString& fileName,
+                                                       const std::string& data) {
+    const QString path = directory + fileName;
+    if (!UploadFiles::writeAtomically(path, data)) QFile::remove(path);
+    return {path, "\nFile uploaded to " + path + " (" + QString::number(data.size()) + " bytes)"};
+}
+
+HttpResponse RemoteSolvingService::uploadMultipart(const HttpRequest& request) {
+    const std::vector<HttpRequest::MultiPart> parts = request.parseMultiPartFormData();
+    if (parts.size() != 1) return error("Invalid request");
+    const std::optional<QString> directory = uploadDirectory();
+    if (!directory) return error("Upload failed");
+    if (!claimSolver()) return error("Solver busy");
+    const std::string& data = parts.front().body;
+    const auto [path, line] = store(*directory, UploadFiles::defaultName(data), data);
+    solver.append(line, YELLOW);
+    solver.solveClaimed(path);
+    return json({{"status", "success"}});
+}
+
+HttpResponse RemoteSolvingService::uploadRaw(const HttpRequest& request) {
+    const std::optional<QString> directory = uploadDirectory();
+    if (!directory) return error("Upload failed");
+    if (!claimSolver()) return error("Solver busy");
+    const std::optional<std::string> requested = dispositionFileName(request);
+    const std::optional<QString> plain = requested ? UploadFiles::plainName(*requested) : std::nullopt;
+    const auto [path, line] = store(*directory, plain.value_or(UploadFiles::defaultName(request.body)), request.body);
+    solver.busy(line);
+    solver.solveClaimed(path);
+    return json({{"status", "success"}});
+}
+
+HttpResponse RemoteSolvingService::status(const HttpRequest&) {
+    const SolverState state = solver.state();
+    nlohmann::json answer{{"status", state.status.toStdString()}};
+    if (state.status == "ready") return json(answer);
+    if (state.status == "done") {
+        nlohmann::json calibration = nlohmann::json::object();
+        addIfPresent(calibration, "ra", state.raCenter);
+        addIfPresent(calibration, "dec", state.decCenter);
+        addIfPresent(calibration, "orientation", state.orientation);
+        addIfPresent(calibration, "pixscale", state.pixelScale);
+        answer["calibration"] = calibration;
+        return json(answer);
+    }
+    answer["message"] = state.message.toStdString();
+    return json(answer);
+}
+
+}  // namespace siderama

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "http/HttpServerConfig.h"
+
+#include <QString>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <string>
+
+namespace http {
+class HttpServer;
+struct HttpRequest;
+class HttpResponse;
+}  // namespace http
+
+namespace siderama {
+
+class ServiceAnnouncement;
+class SolverDelegate;
+
+// The remote solving API on the embedded HTTP server:
+//   GET  /            upload form
+//   POST /api/upload  multipart form with one part, the image
+//   PUT  /api/upload  the image as the body, file name in Content-Disposition
+//   GET  /api/status  the solver state as JSON
+// and its DNS-SD announcement as "Siderama" of type "_siderama._tcp".
+// Every answer has HTTP status 200; errors are told in the JSON.
+class RemoteSolvingService {
+public:
+    static constexpr const char* serviceType = "_siderama._tcp";
+    static constexpr const char* serviceName = "Siderama";
+
+    explicit RemoteSolvingService(SolverDelegate& solver, http::HttpServerConfig config = {});
+    ~RemoteSolvingService();
+    RemoteSolvingService(const RemoteSolvingService&) = delete;
+    RemoteSolvingService& operator=(const RemoteSolvingService&) = delete;
+
+    // Listens on a port the system chooses and announces the service; the
+    // outcome goes to the solver log. Call once, on the main thread.
+    void startServer();
+    // The listening port; 0 before a successful start.
+    int port() const;
+
+    // The upload page's form.
+    static const std::string& formFragment();
+
+private:
+    http::HttpResponse uploadForm(const http::HttpRequest& request);
+    http::HttpResponse uploadMultipart(const http::HttpRequest& request);
+    http::HttpResponse uploadRaw(const http::HttpRequest& request);
+    http::HttpResponse status(const http::HttpRequest& request);
+    void announce();
+
+    // The private upload directory; none (and a log line) when unusable.
+    std::optional<QString> uploadDirectory();
+    // Claims the solver; false (and "Solver busy" in the log) when it is taken.
+    bool claimSolver();
+    // Stores an upload in the upload directory; returns its path and the
+    // log line that reports it.
+    std::pair<QString, QString> store(const QString& directory, const QString& fileName, const std::string& data);
+
+    SolverDelegate& solver;
+    http::HttpServerConfig config;
+    std::unique_ptr<http::HttpServer> server;
+    std::unique_ptr<ServiceAnnouncement> announcement;
+};
+
+}  // namespace siderama
