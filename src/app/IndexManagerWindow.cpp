@@ -32,7 +32,7 @@ CheckState fromQt(Qt::CheckState state) {
     return CheckState::off;
 }
 
-QString toolTip(const KeyStatus& status) {
+QString keyToolTip(const KeyStatus& status) {
     QString text = QString("%1 of %2 files installed").arg(status.present).arg(status.total);
     if (status.linkable > 0)
         text += QString("; %1 more installed by the distribution, linked on apply").arg(status.linkable);
@@ -75,7 +75,7 @@ void IndexManagerWindow::setKeyStatus(const QString& key, const KeyStatus& statu
     QCheckBox* box = boxes_.value(key);
     if (!box) return;
     box->setCheckState(toQt(status.state));
-    box->setToolTip(toolTip(status));
+    box->setToolTip(keyToolTip(status));
 }
 
 CheckState IndexManagerWindow::keyState(const QString& key) const {

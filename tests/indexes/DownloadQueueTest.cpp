@@ -72,7 +72,7 @@ TEST_F(DownloadQueueTest, fetchesFilesOneAfterAnotherWithProgress) {
 }
 
 TEST_F(DownloadQueueTest, queuesSeries4100BeforeSeries4200) {
-    for (const QString& name : {"index-4219.fits", "index-4208.fits", "index-4107.fits"}) server.serveFits(name, 500);
+    for (const char* name : {"index-4219.fits", "index-4208.fits", "index-4107.fits"}) server.serveFits(name, 500);
     tick({"index-4219.fits", "index-4208.fits", "index-4107.fits"});
     delegate->go();
     ASSERT_TRUE(waitIdle());
@@ -154,7 +154,7 @@ TEST_F(FailingFileTest, stopsOnASlowConnectionCutHalfway) {
 }
 
 TEST_F(FailingFileTest, fetchesTheFailedFileAgainOnTheNextApply) {
-    failSecond({.status = 500});
+    failSecond({.status = 500, .body = {}});
     server.serveFits("index-4118.fits", 3000);
     delegate->go();
     ASSERT_TRUE(waitIdle());
