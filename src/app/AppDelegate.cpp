@@ -1,8 +1,11 @@
 #include "app/AppDelegate.h"
 
 #include "app/ConsoleView.h"
+#include "app/IndexManagerWindow.h"
 #include "app/SolverWindow.h"
 #include "app/core/SolverConfig.h"
+#include "indexes/IndexConsoleView.h"
+#include "indexes/IndexManagerDelegate.h"
 #include "remote/RemoteSolvingService.h"
 
 #include <QDesktopServices>
@@ -23,20 +26,26 @@ AppDelegate::AppDelegate(Mode mode, QObject* parent) : QObject(parent), mode(mod
         solverDelegate.setView(window.get());
         connect(window.get(), &SolverWindow::productPageRequested, this, &AppDelegate::openProductPage);
         connect(window.get(), &SolverWindow::sideramaNetRequested, this, &AppDelegate::openSideramaNet);
+        indexView = std::make_unique<IndexManagerWindow>();
+        connect(window.get(), &SolverWindow::indexManagerRequested, this, [this] { indexManager->show(); });
     } else {
         console = std::make_unique<ConsoleView>();
         solverDelegate.setView(console.get());
+        if (mode == Mode::headless) indexView = std::make_unique<IndexConsoleView>();
     }
+    if (indexView) indexManager = std::make_unique<IndexManagerDelegate>(*indexView);
 }
 
 AppDelegate::~AppDelegate() {
     solverDelegate.setView(nullptr);
+    indexManager.reset();
 }
 
 // The raw frame decoder is registered before this runs: main() imports it
 // as a static plugin.
 void AppDelegate::applicationDidFinishLaunching() {
     writeSolverConfigIfMissing(FOLDER(), CONFIG());
+    if (indexManager) indexManager->showIfNoIndexFound();
     solverDelegate.show();
     if (mode == Mode::solve) return;
     remote = std::make_unique<RemoteSolvingService>(solverDelegate);

@@ -7,6 +7,8 @@
 
 namespace siderama {
 
+class IndexManagerDelegate;
+class IndexManagerView;
 class RemoteSolvingService;
 class SolverView;
 class SolverWindow;
@@ -39,7 +41,9 @@ private:
     SolverDelegate solverDelegate;
     std::unique_ptr<SolverView> console;
     std::unique_ptr<SolverWindow> window;
-    std::unique_ptr<RemoteSolvingService> remote;  // none in solve mode
+    std::unique_ptr<IndexManagerView> indexView;
+    std::unique_ptr<IndexManagerDelegate> indexManager;  // none in solve mode
+    std::unique_ptr<RemoteSolvingService> remote;        // none in solve mode
 };
 
 }  // namespace siderama

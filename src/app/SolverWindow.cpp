@@ -121,10 +121,14 @@ void SolverWindow::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void SolverWindow::dropEvent(QDropEvent* event) {
-    const QStringList files = localFiles(event->mimeData());
-    if (files.size() != 1) return;
-    event->acceptProposedAction();
+    if (solveDropped(*event->mimeData())) event->acceptProposedAction();
+}
+
+bool SolverWindow::solveDropped(const QMimeData& data) {
+    const QStringList files = localFiles(&data);
+    if (files.size() != 1) return false;
     solver.solvePath(files.first());
+    return true;
 }
 
 void SolverWindow::closeEvent(QCloseEvent* event) {

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+class QMimeData;
+
 namespace Ui {
 class SolverWindow;
 }
@@ -29,6 +31,9 @@ public:
     void setControls(bool solveEnabled, bool abortEnabled) override;
     void setCheckBoxes(bool removeFiles, bool writeWCSHeaders) override;
     void present() override;
+
+    // Solves the one local file that was dropped; false for other drops.
+    bool solveDropped(const QMimeData& data);
 
     // The whole log text, for tests and the screenshot script.
     QString logText() const;

@@ -2,6 +2,7 @@
 #include "app/CommandLine.h"
 #include "app/SolverWindow.h"
 #include "app/TerminationSignals.h"
+#include "indexes/IndexCommands.h"
 #include "solver/SolverState.h"
 
 #include <QApplication>
@@ -83,6 +84,7 @@ int main(int argc, char** argv) {
     switch (command.action) {
     case CommandLine::Action::solve: return runSolve(command.file);
     case CommandLine::Action::headless: return runApplication(AppDelegate::Mode::headless, {});
-    default: return 2;  // index commands join here
+    case CommandLine::Action::indexCommand: return runIndexCommand(command.indexArguments);
+    default: return 2;
     }
 }
