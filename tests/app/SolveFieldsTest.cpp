@@ -25,7 +25,7 @@ struct Field {
     double ra, dec, scale, rotation;
 };
 
-// wcsinfo's orientation of an image whose top row is FITS row 1.
+// Difference of two angles in degrees, in (-180, 180].
 double angleDifference(double a, double b) {
     const double d = std::fmod(a - b, 360.0);
     return d > 180 ? d - 360 : (d <= -180 ? d + 360 : d);
@@ -78,7 +78,10 @@ TEST_P(SolveFields, ThePipelineFindsTheFieldWhereItWasMade) {
         truth->scale;
     EXPECT_LT(offPixels, 2.0);
     EXPECT_NEAR(*state.pixelScale, truth->scale, truth->scale * 0.01);
-    EXPECT_NEAR(angleDifference(*state.orientation, 180 - truth->rotation), 0, 1.0);
+    // wcsinfo gives the orientation at the solution's reference pixel, which
+    // need not be the centre: away from the equator the meridians converge,
+    // so allow a few degrees.
+    EXPECT_NEAR(angleDifference(*state.orientation, 180 - truth->rotation), 0, 3.0);
 
     QFile wcsImage(scratch.filePath("field_wcs.fits"));
     ASSERT_TRUE(wcsImage.open(QIODevice::ReadOnly));
