@@ -51,6 +51,7 @@ void IndexManagerDelegate::refresh() {
         indexLog("Can't create " + folder_.path());
         std::exit(1);
     }
+    if (!transferring_) folder_.removePartials();
     for (const QString& key : allKeys()) validate(key);
 }
 

@@ -26,7 +26,8 @@ public:
     // Start-up check: shows the view when not one catalogue file is present.
     void showIfNoIndexFound();
     // Creates the index directory (the process ends with status 1 when that
-    // fails) and sets every key's state on the view from the disk.
+    // fails), clears what interrupted transfers left, and sets every key's
+    // state on the view from the disk.
     void refresh();
     // refresh(), then presents the view.
     void show();

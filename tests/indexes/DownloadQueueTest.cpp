@@ -171,6 +171,8 @@ TEST_F(DownloadQueueTest, abortStopsTheTransferAndLeavesNoFile) {
     tick({"index-4119.fits", "index-4118.fits"});
     delegate->go();
     ASSERT_TRUE(waitUntil([this] { return !view.fileProgress.isEmpty() && view.fileProgress.last().first > 0; }));
+    EXPECT_FALSE(QFileInfo::exists(dirs.folder() + "/index-4119.fits")) << "a partial file under the final name";
+    for (const QString& entry : dirs.entries()) EXPECT_TRUE(entry.startsWith(".")) << entry.toStdString();
     delegate->abort();
 
     EXPECT_EQ(view.lastStatus(), "Aborted");
