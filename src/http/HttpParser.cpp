@@ -58,6 +58,7 @@ void sendContinueIfExpected(Socket& socket, const Headers& headers) {
 }  // namespace
 
 HttpRequest HttpParser::readHttpRequest(Socket& socket) const {
+    if (limits_.headTimeout.count() > 0) socket.setDeadline(std::chrono::steady_clock::now() + limits_.headTimeout);
     const std::string line = readLine(socket);
     const auto tokens = split(line, ' ');
     if (tokens.size() < 3) throw HttpParserError(Kind::invalidStatusLine, line);
@@ -66,6 +67,7 @@ HttpRequest HttpParser::readHttpRequest(Socket& socket) const {
     request.url = tokens[1];
     request.queryParams = extractUrlParams(request.url);
     request.headers = readHeaders(socket);
+    socket.setDeadline(std::nullopt);  // a body may take as long as it keeps arriving
     readBody(socket, request);
     return request;
 }

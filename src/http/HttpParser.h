@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -16,6 +17,10 @@ struct HttpLimits {
     std::size_t maxLineLength = 8 * 1024;  // request line and each header line
     std::size_t maxHeaderCount = 100;
     std::uint64_t maxBodySize = std::uint64_t{1} << 30;
+    // Longest time from the start of waiting for a request until its header
+    // block is complete (0: no limit), so that a client trickling bytes just
+    // inside the socket's time-out cannot hold its connection forever.
+    std::chrono::milliseconds headTimeout{0};
 };
 
 // Reads HTTP/1.x requests from a connected socket, one per call, within

@@ -12,7 +12,7 @@ namespace http {
 struct HttpServerConfig {
     std::string bindAddress = "0.0.0.0";  // numeric IPv4
     int listenBacklog = 128;
-    HttpLimits limits;
+    HttpLimits limits{.headTimeout = std::chrono::milliseconds(30000)};
     // Longest wait for the next bytes from (or room to write to) a client.
     std::chrono::milliseconds idleTimeout{30000};
     // Clients beyond this many are answered 503 and closed.

@@ -48,6 +48,13 @@ void appendLineByte(std::string& line, unsigned char byte) {
     }
 }
 
+timeval toTimeval(std::chrono::milliseconds timeout) {
+    timeval value{};
+    value.tv_sec = static_cast<time_t>(timeout.count() / 1000);
+    value.tv_usec = static_cast<suseconds_t>(timeout.count() % 1000 * 1000);
+    return value;
+}
+
 }  // namespace
 
 Socket Socket::tcpSocketForListen(uint16_t port, int maxPendingConnection, const std::string& address) {
@@ -78,6 +85,9 @@ Socket& Socket::operator=(Socket&& other) noexcept {
     begin_ = std::exchange(other.begin_, 0);
     end_ = std::exchange(other.end_, 0);
     receiveCalls_ = std::exchange(other.receiveCalls_, 0);
+    timeout_ = std::exchange(other.timeout_, std::chrono::milliseconds(0));
+    receiveTimeout_ = std::exchange(other.receiveTimeout_, std::chrono::milliseconds(0));
+    deadline_ = std::exchange(other.deadline_, std::nullopt);
     return *this;
 }
 
@@ -95,15 +105,37 @@ Socket Socket::acceptClientSocket() const {
     return Socket(client);
 }
 
-void Socket::setTimeout(std::chrono::milliseconds timeout) const {
-    timeval value{};
-    value.tv_sec = static_cast<time_t>(timeout.count() / 1000);
-    value.tv_usec = static_cast<suseconds_t>(timeout.count() % 1000 * 1000);
-    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value);
+void Socket::setTimeout(std::chrono::milliseconds timeout) {
+    timeout_ = timeout;
+    applyReceiveTimeout(timeout);
+    const timeval value = toTimeval(timeout);
     setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &value, sizeof value);
 }
 
+void Socket::applyReceiveTimeout(std::chrono::milliseconds timeout) {
+    receiveTimeout_ = timeout;
+    const timeval value = toTimeval(timeout);
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value);
+}
+
+// Shortens the receive time-out when the deadline comes sooner (by more than
+// an eighth, to spare a system call per request) and restores it afterwards.
+void Socket::fitReceiveTimeoutToDeadline() {
+    if (!deadline_) {
+        if (receiveTimeout_ != timeout_) applyReceiveTimeout(timeout_);
+        return;
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(*deadline_ - std::chrono::steady_clock::now());
+    if (left <= std::chrono::milliseconds(0)) {
+        errno = ETIMEDOUT;
+        throw SocketError::fromErrno(Kind::recvFailed);
+    }
+    const bool unlimited = receiveTimeout_ == std::chrono::milliseconds(0);
+    if (unlimited || left < receiveTimeout_ - receiveTimeout_ / 8) applyReceiveTimeout(left);
+}
+
 std::size_t Socket::receive(char* destination, std::size_t capacity) {
+    fitReceiveTimeoutToDeadline();
     ssize_t received;
     do {
         ++receiveCalls_;

@@ -37,7 +37,9 @@ public:
     Socket acceptClientSocket() const;
 
     // Limits how long a single receive or send may wait (0: forever).
-    void setTimeout(std::chrono::milliseconds timeout) const;
+    void setTimeout(std::chrono::milliseconds timeout);
+    // Receives after `deadline` fail, whatever the time-out; none: no deadline.
+    void setDeadline(std::optional<std::chrono::steady_clock::time_point> deadline) { deadline_ = deadline; }
 
     // Next byte. Throws SocketError(recvFailed), also on the peer's close.
     uint8_t read();
@@ -74,12 +76,17 @@ private:
     std::size_t buffered() const { return end_ - begin_; }
     void fill();
     std::size_t receive(char* destination, std::size_t capacity);
+    void fitReceiveTimeoutToDeadline();
+    void applyReceiveTimeout(std::chrono::milliseconds timeout);
 
     int fd_ = -1;
     std::string buffer_;
     std::size_t begin_ = 0;
     std::size_t end_ = 0;
     std::size_t receiveCalls_ = 0;
+    std::chrono::milliseconds timeout_{0};         // as set by setTimeout
+    std::chrono::milliseconds receiveTimeout_{0};  // currently on the descriptor
+    std::optional<std::chrono::steady_clock::time_point> deadline_;
 };
 
 }  // namespace http

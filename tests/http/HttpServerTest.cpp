@@ -206,6 +206,33 @@ TEST_F(ServerTest, IdleConnectionsAreClosedAfterTheTimeout) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
 }
 
+TEST_F(ServerTest, TricklingClientIsCutOffAtTheHeadDeadline) {
+    // One byte well inside the idle time-out each time, but the header block
+    // never ends: the head deadline closes the connection.
+    TestClient slowloris(port);
+    slowloris.send("GET /hello HTTP/1.1\r\n");
+    const auto start = std::chrono::steady_clock::now();
+    bool open = true;
+    while (open && std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        open = slowloris.send("X");
+    }
+    EXPECT_FALSE(open);
+    EXPECT_TRUE(waitForConnections(0));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    EXPECT_EQ(parseResponse(exchange(get("/hello"))).body, "hello");
+}
+
+TEST_F(ServerTest, SlowBodyIsNotBoundByTheHeadDeadline) {
+    TestClient client(port);
+    client.send("POST /echo HTTP/1.1\r\nContent-Length: 15\r\n\r\n");
+    for (int i = 0; i < 15; ++i) {  // 1.5 s in all, beyond the 1 s head deadline
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ASSERT_TRUE(client.send("b"));
+    }
+    EXPECT_EQ(parseResponse(client.readResponse()).body, std::string(15, 'b'));
+}
+
 TEST_F(ServerTest, IdleKeepAliveClientDoesNotBlockOthers) {
     TestClient idle(port);
     idle.send(get("/hello", keepAlive));

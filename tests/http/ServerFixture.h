@@ -21,6 +21,7 @@ inline HttpServerConfig quickConfig() {
     config.limits.maxBodySize = 1 << 20;
     config.limits.maxLineLength = 1024;
     config.limits.maxHeaderCount = 20;
+    config.limits.headTimeout = std::chrono::milliseconds(1000);
     return config;
 }
 

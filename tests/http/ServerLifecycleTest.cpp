@@ -128,7 +128,9 @@ TEST(ServerLifecycle, RunningOutOfDescriptorsDoesNotStopTheServer) {
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     for (int fd : clients) ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // accept fails meanwhile
-    EXPECT_EQ(server->connectionCount(), 0u);
+    // An accept already blocked before the limit holds its descriptor
+    // reservation, so at most one client gets in; the others fail to accept.
+    EXPECT_LE(server->connectionCount(), 1u);
     for (int fd : fillers) close(fd);
     setrlimit(RLIMIT_NOFILE, &original);
     EXPECT_TRUE(server->isRunning());

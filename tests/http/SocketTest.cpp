@@ -2,6 +2,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <csignal>
 #include <thread>
 
@@ -164,4 +165,27 @@ TEST(Socket, TimeoutEndsAnIdleRead) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_THROW(pair.server.read(), SocketError);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+}
+
+TEST(Socket, DeadlineEndsATricklingRead) {
+    Pair pair;
+    pair.server.setTimeout(std::chrono::milliseconds(400));
+    pair.server.setDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(300));
+    std::atomic<bool> stop{false};
+    std::thread trickle([&] {
+        for (int i = 0; i < 20 && !stop; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            if (::send(pair.peer, "x", 1, MSG_NOSIGNAL) != 1) return;
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_THROW(pair.server.readLine(1000), SocketError);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(250));
+    EXPECT_LT(took, std::chrono::milliseconds(900));
+    stop = true;
+    trickle.join();
+    pair.server.setDeadline(std::nullopt);
+    ::send(pair.peer, "\n", 1, MSG_NOSIGNAL);
+    EXPECT_TRUE(pair.server.readLine(1000).has_value());  // the time-out is back to its own length
 }
