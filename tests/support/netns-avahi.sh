@@ -1,0 +1,97 @@
+#!/bin/sh
+# A private network for DNS-SD tests: a network and mount namespace holding
+# only loopback and a veth pair (both ends inside), its own /run, a private
+# system D-Bus and avahi-daemon. Nothing reaches the machine's real network.
+#
+#   netns-avahi.sh hold DIR          create the namespace; runs until killed
+#   netns-avahi.sh run DIR CMD...    run CMD inside it (the bus address set)
+#   netns-avahi.sh start-bus DIR     start dbus-daemon inside it
+#   netns-avahi.sh start-avahi DIR   start avahi-daemon inside it
+#   netns-avahi.sh stop-avahi DIR    stop that avahi-daemon
+#   netns-avahi.sh stop DIR          end every process inside, the namespace with them
+#
+# DIR holds the state: holder.pid, run/ (mounted on /run), the configs.
+set -eu
+command=$1
+dir=$2
+shift 2
+bus=unix:path=/run/dbus/system_bus_socket
+
+inside() {
+    exec nsenter -t "$(cat "$dir/holder.pid")" -n -m env DBUS_SYSTEM_BUS_ADDRESS=$bus "$@"
+}
+
+case $command in
+hold)
+    mkdir -p "$dir/run"
+    exec unshare --net --mount --propagation private "$0" _hold "$dir"
+    ;;
+_hold)
+    mount --bind "$dir/run" /run
+    mkdir -p /run/dbus /run/avahi-daemon
+    ip link set lo up
+    ip link add sdrtest0 type veth peer name sdrtest1
+    ip addr add 10.213.0.1/24 dev sdrtest0
+    ip addr add 10.213.0.2/24 dev sdrtest1
+    ip link set sdrtest0 up
+    ip link set sdrtest1 up
+    cat > "$dir/dbus.conf" <<CONF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>$bus</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow receive_sender="*"/>
+  </policy>
+</busconfig>
+CONF
+    cat > "$dir/avahi.conf" <<CONF
+[server]
+host-name=siderama-test
+domain-name=local
+use-ipv4=yes
+use-ipv6=no
+allow-interfaces=sdrtest0,sdrtest1
+enable-dbus=yes
+[wide-area]
+enable-wide-area=no
+[publish]
+publish-hinfo=no
+publish-workstation=no
+[reflector]
+enable-reflector=no
+CONF
+    echo $$ > "$dir/holder.pid.new"
+    mv "$dir/holder.pid.new" "$dir/holder.pid"
+    exec sleep infinity
+    ;;
+run)
+    inside "$@"
+    ;;
+start-bus)
+    inside dbus-daemon --config-file="$dir/dbus.conf" --fork --nopidfile
+    ;;
+start-avahi)
+    inside avahi-daemon -f "$dir/avahi.conf" --no-drop-root --no-chroot --no-rlimits -D
+    ;;
+stop-avahi)
+    inside avahi-daemon -k
+    ;;
+stop)
+    holder=$(cat "$dir/holder.pid")
+    net=$(readlink "/proc/$holder/ns/net")
+    for process in /proc/[0-9]*; do
+        [ "$(readlink "$process/ns/net" 2>/dev/null)" = "$net" ] && kill "${process#/proc/}" 2>/dev/null
+    done
+    true
+    ;;
+*)
+    echo "usage: $0 hold|run|start-bus|start-avahi|stop-avahi|stop DIR [CMD...]" >&2
+    exit 2
+    ;;
+esac
