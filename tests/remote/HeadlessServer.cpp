@@ -1,7 +1,6 @@
 #include "remote/HeadlessServer.h"
 
 #include <QRegularExpression>
-#include <QThread>
 
 HeadlessServer::HeadlessServer(QStringList launcher) : launcher(std::move(launcher)) {}
 
