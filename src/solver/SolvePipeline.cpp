@@ -11,24 +11,28 @@
 
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <future>
 
 namespace siderama {
 
-bool SolvePipeline::run(const QString& path) {
+std::optional<QString> SolvePipeline::run(const QString& path) {
     const SolvePaths paths(path);
     QElapsedTimer clock;
     clock.start();
-    if (paths.needsConversion && !convert(paths)) return false;
-    bool solved = false;
+    // Asking solve-field for its options takes a moment: do it meanwhile.
+    std::future<bool> knowsNoFits2Fits = std::async(std::launch::async, [] {
+        return solveFieldSupports(toolsDirectory() + "/solve-field", "--no-fits2fits");
+    });
+    if (paths.needsConversion && !convert(paths)) return std::nullopt;
+    std::optional<QString> doneMessage;
     try {
-        runTools(paths);
-        solver.done("\nDone in " + formatSeconds(clock.elapsed() / 1000.0) + " seconds");
-        solved = true;
+        runTools(paths, knowsNoFits2Fits);
+        doneMessage = "\nDone in " + formatSeconds(clock.elapsed() / 1000.0) + " seconds";
     } catch (const ToolError&) {
         // The runner has reported the failure already.
     }
     cleanUp(paths);
-    return solved;
+    return doneMessage;
 }
 
 bool SolvePipeline::convert(const SolvePaths& paths) {
@@ -38,18 +42,17 @@ bool SolvePipeline::convert(const SolvePaths& paths) {
     return false;
 }
 
-QStringList SolvePipeline::solveFieldArguments(const SolvePaths& paths) {
+QStringList SolvePipeline::solveFieldArguments(const SolvePaths& paths, bool noFits2Fits) {
     QStringList fixed{"--overwrite"};
-    if (solveFieldSupports(toolsDirectory() + "/solve-field", "--no-fits2fits"))
-        fixed << "--no-fits2fits";
+    if (noFits2Fits) fixed << "--no-fits2fits";
     fixed << "--no-plots" << "--no-remove-lines" << "--no-verify-uniformize" << "--sort-column"
           << "FLUX" << "--uniformize" << "0" << "--config" << CONFIG() << paths.xyList;
     return SolverDelegate::addArgs(Defaults::solveFieldArgs, fixed);
 }
 
-void SolvePipeline::runTools(const SolvePaths& paths) {
+void SolvePipeline::runTools(const SolvePaths& paths, std::future<bool>& knowsNoFits2Fits) {
     solver.execute("image2xy", {"-O", "-o", paths.xyList, paths.fits}, false);
-    solver.execute("solve-field", solveFieldArguments(paths), false);
+    solver.execute("solve-field", solveFieldArguments(paths, knowsNoFits2Fits.get()), false);
     requireSolution(paths);
     solver.execute("new-wcs", {"-v", "-d", "-i", paths.fits, "-o", paths.wcsImage, "-w", paths.wcs},
                    false);

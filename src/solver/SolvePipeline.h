@@ -2,6 +2,8 @@
 
 #include <QString>
 #include <QStringList>
+#include <future>
+#include <optional>
 
 namespace siderama {
 
@@ -15,15 +17,18 @@ class SolvePipeline {
 public:
     explicit SolvePipeline(SolverDelegate& solver) : solver(solver) {}
 
-    // Returns true when the image was solved.
-    bool run(const QString& path);
+    // Converts and solves; returns the completion message ("Done in N
+    // seconds") for the solver to report, or nothing when the run failed
+    // (the failure is reported already). Files are cleaned up either way.
+    std::optional<QString> run(const QString& path);
 
-    // The solve-field arguments: the user's stored words, then ours.
-    static QStringList solveFieldArguments(const SolvePaths& paths);
+    // The solve-field arguments: the user's stored words, then ours, with
+    // --no-fits2fits only for a solve-field that still knows it.
+    static QStringList solveFieldArguments(const SolvePaths& paths, bool noFits2Fits);
 
 private:
     bool convert(const SolvePaths& paths);
-    void runTools(const SolvePaths& paths);
+    void runTools(const SolvePaths& paths, std::future<bool>& knowsNoFits2Fits);
     void requireSolution(const SolvePaths& paths);
     void cleanUp(const SolvePaths& paths);
 

@@ -25,6 +25,8 @@ QString displayLine(const QString& tool, const QStringList& arguments) {
     return line;
 }
 
+QString withoutLineFeeds(QString text) { return text.remove('\n'); }
+
 }  // namespace
 
 SolverDelegate::SolverDelegate(QObject* parent) : QObject(parent) {}
@@ -76,7 +78,7 @@ void SolverDelegate::setStatus(const QString& status, const std::optional<QStrin
     {
         std::lock_guard guard(stateLock);
         current.status = status;
-        if (message) current.message = QString(*message).remove('\n');
+        if (message) current.message = withoutLineFeeds(*message);
     }
     if (message) append(*message, color);
     postControls(status != "busy");
@@ -168,10 +170,27 @@ void SolverDelegate::solveClaimed(const QString& path) {
     abortFlag = false;
     busy();
     worker = std::thread([this, path] {
-        const bool succeeded = SolvePipeline(*this).run(path);
-        solving = false;
-        post([this, succeeded] { emit solveFinished(succeeded); });
+        finishSolve(SolvePipeline(*this).run(path));
     });
+}
+
+// "done" and the release of the claim happen in one step, so a client that
+// sees "done" can start the next solve at once.
+void SolverDelegate::finishSolve(const std::optional<QString>& doneMessage) {
+    {
+        std::lock_guard guard(stateLock);
+        if (doneMessage) {
+            current.status = "done";
+            current.message = withoutLineFeeds(*doneMessage);
+        }
+        solving = false;
+    }
+    if (doneMessage) {
+        append(*doneMessage, GREEN);
+        postControls(true);
+    }
+    const bool succeeded = doneMessage.has_value();
+    post([this, succeeded] { emit solveFinished(succeeded); });
 }
 
 bool SolverDelegate::solvePath(const QString& path) {

@@ -72,6 +72,7 @@ private:
     void setStatus(const QString& status, const std::optional<QString>& message, LogColor color);
     void post(std::function<void()> command);
     void postControls(bool solveEnabled);
+    void finishSolve(const std::optional<QString>& doneMessage);
     void flush();
     void parseCalibration(const QString& line);
 

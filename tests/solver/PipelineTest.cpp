@@ -7,7 +7,9 @@
 #include "solver/SolvePaths.h"
 #include "support/TestSupport.h"
 
+#include <QCoreApplication>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QSettings>
@@ -99,6 +101,21 @@ TEST_F(Pipeline, RunsTheFourToolsWithTheirArguments) {
     EXPECT_FALSE(view.texts().join('\n').contains("Converting")) << "FITS input is not converted";
     EXPECT_TRUE(QFile::exists(b + ".xy")) << "removal is off: intermediate files stay";
     EXPECT_TRUE(trashedNames().isEmpty());
+}
+
+TEST_F(Pipeline, DoneFreesTheSolverInTheSameStep) {
+    // A remote client that reads "done" must be able to upload the next image.
+    for (int round = 0; round < 5; ++round) {
+        ASSERT_TRUE(solver.solvePath(image));
+        QElapsedTimer clock;
+        clock.start();
+        while (solver.state().status != "done" && clock.elapsed() < 30000) {}
+        ASSERT_EQ(solver.state().status, "done");
+        EXPECT_TRUE(solver.claim()) << "round " << round;
+        solver.solveClaimed(image);
+        while (solver.isSolving()) QCoreApplication::processEvents();
+    }
+    settle();
 }
 
 TEST_F(Pipeline, PassesNoFits2FitsOnlyWhenSolveFieldKnowsIt) {
