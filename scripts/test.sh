@@ -9,6 +9,6 @@ status=0
 ctest --test-dir build --output-on-failure -j 2 --timeout 900 || status=1
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON -DSIDERAMA_TSAN=ON
 cmake --build build-tsan -j "$(nproc)" --target test_solver
-TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" \
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp" \
     ctest --test-dir build-tsan --output-on-failure -L tsan --timeout 900 || status=1
 exit $status
