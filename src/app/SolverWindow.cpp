@@ -20,6 +20,18 @@ const char* const geometryKey = "solverWindow/geometry";
 const char* const imageFilter =
     "Images (*.fit *.fits *.fts *.FIT *.FITS *.jpeg *.jpg *.png *.tiff *.tif *.raw);;All files (*)";
 
+// The status line: the state word and message, and the calibration once
+// an image is solved.
+QString statusText(const SolverState& state) {
+    if (state.status == "done" && state.raCenter && state.decCenter) {
+        QString text = QString("Solved: RA %1°  Dec %2°").arg(*state.raCenter, 0, 'f', 4).arg(*state.decCenter, 0, 'f', 4);
+        if (state.orientation) text += QString("  orientation %1°").arg(*state.orientation, 0, 'f', 2);
+        if (state.pixelScale) text += QString("  scale %1″/px").arg(*state.pixelScale, 0, 'f', 3);
+        return text + "  —  " + state.message;
+    }
+    return state.message.isEmpty() ? state.status : state.status + ": " + state.message;
+}
+
 QStringList localFiles(const QMimeData* data) {
     QStringList files;
     for (const QUrl& url : data->urls())
@@ -55,8 +67,7 @@ void SolverWindow::appendLog(const QString& line, LogColor color) {
 
 void SolverWindow::logUpdated() {
     insertPendingLines();
-    const SolverState state = solver.state();
-    statusBar()->showMessage(state.message.isEmpty() ? state.status : state.status + ": " + state.message);
+    statusBar()->showMessage(statusText(solver.state()));
 }
 
 // Inserts the collected lines with one insertion per run of one colour.
