@@ -16,9 +16,10 @@ namespace siderama {
 bool isIndexCommand(const QStringList& arguments);
 
 // Runs the first index option found in `arguments` (the program name may
-// lead) on the index directory `folder` and returns the exit status: 0 when
-// every key ended in the state asked for, 1 when not, 2 for bad usage. Needs
-// a Q(Core)Application; runs its own event loop while files download.
+// lead) on the index directory FOLDER, or on `folder`, and returns the exit
+// status: 0 when every key ended in the state asked for, 1 when not, 2 for
+// bad usage. Needs a Q(Core)Application; runs its own event loop while
+// files download.
 int runIndexCommand(const QStringList& arguments);
 int runIndexCommand(const QStringList& arguments, const QString& folder);
 
