@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "TestClient.h"
+#include "http/HttpServerIO.h"
 #include "http/Socket.h"
 #include "http/SocketError.h"
 
@@ -188,4 +189,17 @@ TEST(Socket, DeadlineEndsATricklingRead) {
     pair.server.setDeadline(std::nullopt);
     ::send(pair.peer, "\n", 1, MSG_NOSIGNAL);
     EXPECT_TRUE(pair.server.readLine(1000).has_value());  // the time-out is back to its own length
+}
+
+TEST(Socket, ServerWritesAWholeResponseInOneCall) {
+    Pair pair(SOCK_SEQPACKET);  // every write is one record
+    const auto response = HttpResponse::ok(HttpResponseBody::text(std::string(3000, 'b')));
+    HttpServerIO::respond(pair.server, response, true);
+    std::string record(8192, '\0');
+    const ssize_t got = recv(pair.peer, record.data(), record.size(), MSG_DONTWAIT);
+    ASSERT_GT(got, 3000);
+    record.resize(static_cast<std::size_t>(got));
+    EXPECT_EQ(record.rfind("HTTP/1.1 200 OK\r\nContent-Length: 3000\r\nConnection: keep-alive\r\n", 0), 0u);
+    EXPECT_EQ(record.substr(record.size() - 3000), std::string(3000, 'b'));
+    EXPECT_EQ(recv(pair.peer, record.data(), record.size(), MSG_DONTWAIT), -1);  // nothing after it
 }
