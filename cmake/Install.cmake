@@ -3,6 +3,7 @@
 #   bin/siderama
 #   libexec/siderama/{image2xy,solve-field,new-wcs,wcsinfo}  -> /usr/bin/<tool>
 #   share/applications/siderama.desktop
+#   share/metainfo/io.github.siderama.siderama.metainfo.xml
 #   share/icons/hicolor/scalable/apps/siderama.svg
 #   share/icons/hicolor/NxN/apps/siderama.png
 #   share/man/man1/siderama.1.gz
@@ -44,6 +45,13 @@ endforeach()
 # Desktop entry.
 install(FILES ${SIDERAMA_DATA_DIR}/siderama.desktop
         DESTINATION ${SIDERAMA_INSTALL_DATADIR}/applications)
+
+# AppStream metadata, for software centres.
+set(SIDERAMA_APPSTREAM_ID io.github.siderama.siderama)
+configure_file(${SIDERAMA_DATA_DIR}/siderama.metainfo.xml
+    ${SIDERAMA_GENERATED_DATA_DIR}/${SIDERAMA_APPSTREAM_ID}.metainfo.xml @ONLY)
+install(FILES ${SIDERAMA_GENERATED_DATA_DIR}/${SIDERAMA_APPSTREAM_ID}.metainfo.xml
+        DESTINATION ${SIDERAMA_INSTALL_DATADIR}/metainfo)
 
 # Icons: the SVG, and PNGs rendered from it at build time by Qt's SVG
 # image-format plug-in.

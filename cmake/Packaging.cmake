@@ -17,15 +17,15 @@ set(CPACK_DEBIAN_PACKAGE_NAME siderama)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
+# The long description; CPack puts the summary line above it and indents it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-"plate solver for astronomical images
- Siderama finds where in the sky an astronomical image points: the right
- ascension and declination of its centre, the orientation of north and the
- pixel scale. It reads FITS, JPEG, PNG, TIFF and raw camera frames and solves
- them with the astrometry.net tools against installed index files.
- .
- A desktop window, a terminal mode, index file management, and an HTTP API
- announced by DNS service discovery for remote clients.")
+"Siderama finds where in the sky an astronomical image points: the right
+ascension and declination of its centre, the orientation of north and the
+pixel scale. It reads FITS, JPEG, PNG, TIFF and raw camera frames and solves
+them with the astrometry.net tools against installed index files.
+
+A desktop window, a terminal mode, index file management, and an HTTP API
+announced by DNS service discovery for remote clients.")
 # Library dependencies come from dpkg-shlibdeps (libqt6*, libcfitsio10,
 # libavahi-client3, libc6, ...); the tools and the plug-ins it loads at run
 # time are named here.

@@ -14,6 +14,6 @@ $SUDO apt-get install -y --no-install-recommends \
     libgtest-dev libgmock-dev \
     curl python3 python3-numpy xvfb xauth fonts-dejavu-core \
     avahi-daemon avahi-utils dbus iproute2 \
-    desktop-file-utils dpkg-dev file \
+    desktop-file-utils appstream dpkg-dev file \
     clang libclang-rt-14-dev \
     wrk nginx-light libcpp-httplib-dev

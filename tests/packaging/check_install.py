@@ -67,6 +67,15 @@ def check_layout(usr, arguments):
         for wanted in ["image/fits", "image/jpeg", "image/png", "image/tiff"]:
             check(wanted in types, f"MimeType declares {wanted}")
 
+    metainfo = os.path.join(usr, "share/metainfo/io.github.siderama.siderama.metainfo.xml")
+    if check(os.path.isfile(metainfo), "AppStream metainfo installed"):
+        check(f'version="{arguments.version}"' in open(metainfo, encoding="utf-8").read(),
+              "metainfo names the release")
+        appstreamcli = shutil.which("appstreamcli")
+        if appstreamcli:
+            result = run([appstreamcli, "validate", "--no-net", metainfo])
+            check(result.returncode == 0, "appstreamcli validate passes:\n" + result.stdout)
+
     hicolor = os.path.join(usr, "share/icons/hicolor")
     svg = os.path.join(hicolor, "scalable/apps/siderama.svg")
     if check(os.path.isfile(svg), "scalable SVG icon installed"):
@@ -133,6 +142,7 @@ def check_program(usr, arguments, work):
         return
     result = run([binary, "--solve", image], env=environment, cwd=work, timeout=150)
     output = result.stdout
+    print("\n".join(output.strip().splitlines()[-3:]))
     check("failed to start" not in output, "the installed program finds its tools:\n" + output)
     check(result.returncode == 0, "the installed program solves the field:\n" + output)
     last = output.strip().splitlines()[-1].split() if output.strip() else []

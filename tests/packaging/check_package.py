@@ -6,6 +6,7 @@ import argparse
 import glob
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -102,6 +103,7 @@ def check_files(listing, arguments):
     has("./usr/share/icons/hicolor/scalable/apps/siderama.svg")
     for size in arguments.icon_sizes.split(","):
         has(f"./usr/share/icons/hicolor/{size}x{size}/apps/siderama.png")
+    has("./usr/share/metainfo/io.github.siderama.siderama.metainfo.xml")
     has("./usr/share/man/man1/siderama.1.gz")
     has("./usr/share/doc/siderama/copyright")
     for name, (mode, _, _) in entries.items():
@@ -137,6 +139,15 @@ def main():
         print(listing.stdout)
         if check(listing.returncode == 0, "dpkg-deb -c lists the package"):
             check_files(listing.stdout, arguments)
+
+        # apt resolves the dependencies from the local package lists; the
+        # simulation changes nothing on the machine.
+        if shutil.which("apt-get"):
+            simulation = run(["apt-get", "install", "--simulate", "--quiet", "--no-install-recommends",
+                              os.path.abspath(package)])
+            print(simulation.stdout[-1500:])
+            check(simulation.returncode == 0 and re.search(r"^Inst siderama ", simulation.stdout, re.M),
+                  "apt-get can install the package (simulated)")
 
     if failures:
         print(f"{len(failures)} check(s) failed")
