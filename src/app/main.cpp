@@ -6,6 +6,7 @@
 #include "solver/SolverState.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QTimer>
 #include <QtPlugin>
 #include <cstdio>
@@ -75,6 +76,9 @@ int main(int argc, char** argv) {
         return 2;
     case CommandLine::Action::window: {
         QApplication application(argc, argv);
+        // Lets desktop shells match the window to the menu entry and icon.
+        QGuiApplication::setDesktopFileName("siderama");
+        QApplication::setWindowIcon(QIcon::fromTheme("siderama"));
         return runApplication(AppDelegate::Mode::window, command.file);
     }
     default: break;
