@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
-"""Python's http.client against the test server: GET, JSON, keep-alive,
-PUT with a length, chunked PUT, multipart POST and a refused header."""
+"""Python's http.client and urllib against the test server: GET, JSON,
+keep-alive, PUT with a length, chunked PUT, multipart POST, not found and a
+refused header."""
 import http.client
 import json
 import subprocess
 import sys
+import urllib.error
+import urllib.request
 
 
 def fnv(data: bytes) -> str:
@@ -52,13 +55,25 @@ def main() -> int:
                      headers={"Content-Type": f"multipart/form-data; boundary={boundary}"})
         assert conn.getresponse().read().decode() == f"a={fnv(b'1')}\nf={fnv(payload)}\n"
 
+        base = f"http://127.0.0.1:{port}"
+        with urllib.request.urlopen(base + "/json?x=%41", timeout=10) as reply:
+            assert json.loads(reply.read()) == {"method": "GET", "url": "/json?x=%41"}
+        upload = urllib.request.Request(base + "/upload", data=payload, method="PUT")
+        with urllib.request.urlopen(upload, timeout=10) as reply:
+            assert reply.read().decode() == fnv(payload)
+        try:
+            urllib.request.urlopen(base + "/missing", timeout=10)
+            raise AssertionError("no error for a missing route")
+        except urllib.error.HTTPError as error:
+            assert error.code == 404, error.code
+
         conn = connect()
         conn.putrequest("GET", "/hello")
         conn.putheader("X-Big", "v" * 10000)
         conn.endheaders()
         response = conn.getresponse()
         assert response.status == 431, response.status
-        print("python http.client: all checks passed")
+        print("python http.client and urllib: all checks passed")
         return 0
     finally:
         server.stdin.close()
