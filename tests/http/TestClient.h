@@ -9,6 +9,13 @@
 
 namespace http::test {
 
+// Sanitizer builds run several times slower; time bounds scale with this.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr int slowdown = 10;
+#else
+constexpr int slowdown = 1;
+#endif
+
 // A raw loopback client for driving the server byte by byte.
 class TestClient {
 public:
