@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QMimeData>
+#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTextBlock>
@@ -121,6 +122,42 @@ TEST_F(SolverWindowTest, DroppingAnImageStartsASolve) {
         << qPrintable(window.logText());
     EXPECT_TRUE(window.logText().contains("image2xy ran"));
     EXPECT_TRUE(window.logText().contains("dropped.fits"));
+}
+
+TEST_F(SolverWindowTest, TheWindowRemembersItsSizeAndPosition) {
+    window.show();
+    window.setGeometry(120, 90, 700, 450);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return window.size() == QSize(700, 450); }));
+    window.close();
+    SolverDelegate again;
+    SolverWindow reopened(again);
+    EXPECT_EQ(reopened.size(), QSize(700, 450));
+    EXPECT_EQ(reopened.geometry().topLeft(), window.geometry().topLeft());
+}
+
+TEST(SolverWindowProgram, AFileOnTheCommandLineIsSolvedAtStart) {
+    QTemporaryDir scratch;
+    const QString calls = scratch.filePath("calls");
+    testsupport::writeScript(scratch.filePath("tools"), "image2xy", "echo \"$*\" > " + calls.toUtf8() + "\nexit 1\n");
+    const QString image = scratch.filePath("opened.fits");
+    QFile(image).open(QIODevice::WriteOnly);
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("HOME", scratch.path());
+    environment.insert("XDG_DATA_HOME", scratch.filePath("data"));
+    environment.insert("XDG_CONFIG_HOME", scratch.filePath("config"));
+    environment.insert("SIDERAMA_TOOLS_DIR", scratch.filePath("tools"));
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + scratch.filePath("no-bus"));
+    program.setProcessEnvironment(environment);
+    program.start(SIDERAMA_BINARY_DIR "/bin/siderama", {image});
+    const bool solved = testsupport::waitUntil([&] { return QFile::exists(calls); }, std::chrono::seconds(30));
+    program.terminate();
+    program.waitForFinished(10000);
+    ASSERT_TRUE(solved) << "the file given on the command line was not solved";
+    QFile file(calls);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().trimmed(), ("-O -o " + scratch.filePath("opened.xy") + " " + image).toUtf8());
 }
 
 TEST_F(SolverWindowTest, AVerboseToolNeverFreezesTheWindow) {
