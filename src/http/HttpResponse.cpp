@@ -1,7 +1,7 @@
 #include "http/HttpResponse.h"
 
 #ifndef SIDERAMA_VERSION
-#define SIDERAMA_VERSION "1.0.0"
+#define SIDERAMA_VERSION "1.0.3"
 #endif
 
 namespace http {

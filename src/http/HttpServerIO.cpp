@@ -179,7 +179,8 @@ void HttpServerIO::respond(Socket& socket, const HttpResponse& response, bool ke
     const std::optional<std::string> body = response.body();
     std::string head = "HTTP/1.1 " + std::to_string(response.statusCode()) + " " + response.reasonPhrase() + "\r\n";
     head += "Content-Length: " + std::to_string(body ? body->size() : 0) + "\r\n";
-    if (keepAlive) head += "Connection: keep-alive\r\n";
+    // HTTP/1.1 clients keep a connection unless told otherwise.
+    head += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
     for (const auto& [name, value] : response.headers()) head += name + ": " + value + "\r\n";
     head += "\r\n";
     socket.write(head, body ? std::string_view(*body) : std::string_view());

@@ -132,32 +132,38 @@ void SolverDelegate::execute(const QString& tool, const QStringList& arguments, 
     const QString program = toolsDirectory() + "/" + tool;
     const int output = abortFlag || !QFileInfo(program).isExecutable() ? -1 : process->start(program, arguments);
     if (output < 0) {
-        const QString message = tool + (abortFlag ? " aborted" : " failed to start");
-        failed(message);
-        throw ToolError(abortFlag ? ToolError::Domain::aborted : ToolError::Domain::failed, message);
+        if (abortFlag) fail(ToolError::Domain::aborted, tool + " aborted");
+        fail(ToolError::Domain::failed, tool + " failed to start");
     }
-    {
-        StreamReader reader(output);
-        while (const std::optional<QString> line = reader.nextLine()) {
-            if (line->isEmpty()) continue;
-            if (parse) parseCalibration(*line);
-            else append(*line);
-        }
+    logOutput(output, parse);
+    reportExit(tool, *process);
+}
+
+void SolverDelegate::logOutput(int output, bool parse) {
+    StreamReader reader(output);
+    while (const std::optional<QString> line = reader.nextLine()) {
+        if (line->isEmpty()) continue;
+        if (parse) parseCalibration(*line);
+        else append(*line);
     }
-    const int status = process->waitForExit();
+}
+
+void SolverDelegate::reportExit(const QString& tool, ToolProcess& process) {
+    const int status = process.waitForExit();
     if (status == 0) {
         busy(tool + " done");
         std::lock_guard guard(stateLock);
         task.reset();
         return;
     }
-    if (status == 15 || process->wasTerminated()) {
-        failed(tool + " aborted");
-        throw ToolError(ToolError::Domain::aborted, tool + " aborted");
-    }
-    const QString message = tool + " terminated (status " + QString::number(status) + ")";
+    // A tool killed after ignoring the terminate signal was aborted too.
+    if (status == 15 || process.wasTerminated()) fail(ToolError::Domain::aborted, tool + " aborted");
+    fail(ToolError::Domain::terminated, tool + " terminated (status " + QString::number(status) + ")");
+}
+
+void SolverDelegate::fail(ToolError::Domain domain, const QString& message) {
     failed(message);
-    throw ToolError(ToolError::Domain::terminated, message);
+    throw ToolError(domain, message);
 }
 
 bool SolverDelegate::claim() {

@@ -3,6 +3,7 @@
 #include "app/core/Constants.h"
 #include "solver/SolverState.h"
 #include "solver/SolverView.h"
+#include "solver/ToolError.h"
 
 #include <QObject>
 #include <QString>
@@ -75,6 +76,9 @@ private:
     void finishSolve(const std::optional<QString>& doneMessage);
     void flush();
     void parseCalibration(const QString& line);
+    void logOutput(int output, bool parse);
+    void reportExit(const QString& tool, ToolProcess& process);
+    [[noreturn]] void fail(ToolError::Domain domain, const QString& message);
 
     mutable std::mutex stateLock;
     SolverState current;

@@ -16,15 +16,17 @@ std::string get(const std::string& path, const std::string& extra = "") {
 }
 
 const std::string keepAlive = "Connection: keep-alive\r\n";
+// Answers that end the connection say so.
+const std::string closing = "Connection: close\r\n";
 
 }  // namespace
 
 TEST_F(ServerTest, AnswersAndClosesWithoutKeepAlive) {
-    EXPECT_EQ(exchange(get("/hello")), "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n" + serverLine + "\r\nhello");
+    EXPECT_EQ(exchange(get("/hello")), "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n" + closing + serverLine + "\r\nhello");
 }
 
 TEST_F(ServerTest, UnknownRouteIsNotFound) {
-    EXPECT_EQ(exchange(get("/nothing")), "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n" + serverLine + "\r\n");
+    EXPECT_EQ(exchange(get("/nothing")), "HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n" + closing + serverLine + "\r\n");
 }
 
 TEST_F(ServerTest, KeepAliveAnswerLayout) {
@@ -56,14 +58,14 @@ TEST_F(ServerTest, EveryResponseKindOnTheWire) {
         return HttpResponse::raw(299, "Whatever", HttpResponse::Headers{{"X-A", "1"}}, std::string("raw"));
     };
     const std::vector<std::pair<std::string, std::string>> expected{
-        {"created", "201 Created\r\nContent-Length: 0\r\n" + serverLine},
-        {"accepted", "202 Accepted\r\nContent-Length: 0\r\n" + serverLine},
-        {"moved", "301 Moved Permanently\r\nContent-Length: 0\r\nLocation: /next\r\n" + serverLine},
-        {"bad", "400 Bad Request\r\nContent-Length: 0\r\n" + serverLine},
-        {"unauthorized", "401 Unauthorized\r\nContent-Length: 0\r\n" + serverLine},
-        {"forbidden", "403 Forbidden\r\nContent-Length: 0\r\n" + serverLine},
-        {"error", "500 Internal Server Error\r\nContent-Length: 0\r\n" + serverLine},
-        {"raw", "299 Whatever\r\nContent-Length: 3\r\n" + serverLine + "X-A: 1\r\n"},
+        {"created", "201 Created\r\nContent-Length: 0\r\n" + closing + serverLine},
+        {"accepted", "202 Accepted\r\nContent-Length: 0\r\n" + closing + serverLine},
+        {"moved", "301 Moved Permanently\r\nContent-Length: 0\r\n" + closing + "Location: /next\r\n" + serverLine},
+        {"bad", "400 Bad Request\r\nContent-Length: 0\r\n" + closing + serverLine},
+        {"unauthorized", "401 Unauthorized\r\nContent-Length: 0\r\n" + closing + serverLine},
+        {"forbidden", "403 Forbidden\r\nContent-Length: 0\r\n" + closing + serverLine},
+        {"error", "500 Internal Server Error\r\nContent-Length: 0\r\n" + closing + serverLine},
+        {"raw", "299 Whatever\r\nContent-Length: 3\r\n" + closing + serverLine + "X-A: 1\r\n"},
     };
     for (const auto& [name, head] : expected) {
         const std::string body = name == "raw" ? "raw" : "";
@@ -131,7 +133,7 @@ TEST_F(ServerTest, OversizedAndMalformedRequestsAreRefusedAndClosed) {
     for (const auto& [request, status] : cases) {
         TestClient client(port);
         client.send(request + get("/hello"));
-        EXPECT_EQ(client.readAll(), "HTTP/1.1 " + status + "\r\nContent-Length: 0\r\n" + serverLine + "\r\n")
+        EXPECT_EQ(client.readAll(), "HTTP/1.1 " + status + "\r\nContent-Length: 0\r\n" + closing + serverLine + "\r\n")
             << request.substr(0, 60);
     }
 }

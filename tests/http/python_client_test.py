@@ -29,7 +29,10 @@ def main() -> int:
         assert response.status == 200 and response.reason == "OK", response.status
         assert response.read() == b"hello"
         assert response.getheader("Server", "").startswith("Siderama ")
-        assert response.getheader("Connection") is None
+        assert response.getheader("Connection") == "close"
+        # Told that the connection ends, the client opens a new one by itself.
+        conn.request("GET", "/hello")
+        assert conn.getresponse().read() == b"hello"
 
         conn = connect()
         for i in range(5):
