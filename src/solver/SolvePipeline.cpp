@@ -10,6 +10,7 @@
 #include "solver/ToolError.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <future>
 
@@ -52,6 +53,10 @@ QStringList SolvePipeline::solveFieldArguments(const SolvePaths& paths, bool noF
 
 void SolvePipeline::runTools(const SolvePaths& paths, std::future<bool>& knowsNoFits2Fits) {
     solver.execute("image2xy", {"-O", "-o", paths.xyList, paths.fits}, false);
+    // A solution left by an earlier solve of the same file must not pass
+    // for this one.
+    QFile::remove(paths.base + ".solved");
+    QFile::remove(paths.wcs);
     solver.execute("solve-field", solveFieldArguments(paths, knowsNoFits2Fits.get()), false);
     requireSolution(paths);
     solver.execute("new-wcs", {"-v", "-d", "-i", paths.fits, "-o", paths.wcsImage, "-w", paths.wcs},

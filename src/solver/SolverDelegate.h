@@ -57,7 +57,6 @@ public:
     bool isSolving() const { return solving; }
     // Ends the running tool and stops the solve.
     void abort();
-    bool abortRequested() const { return abortFlag; }
 
     // Loads the check boxes from the user defaults and shows the window.
     void show();
