@@ -15,23 +15,9 @@ import subprocess
 import sys
 import tempfile
 
-TOOLS = ["image2xy", "solve-field", "new-wcs", "wcsinfo"]
+from packaging_checks import TOOLS, check, failures, run
+
 TYCHO2 = "/usr/share/astrometry/index-tycho2-{:02d}.littleendian.fits"
-
-failures = []
-
-
-def check(condition, message):
-    if not condition:
-        failures.append(message)
-        print("FAIL: " + message)
-    return condition
-
-
-def run(command, **kwargs):
-    print("$ " + " ".join(command), flush=True)
-    return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                          text=True, **kwargs)
 
 
 def png_size(path):

@@ -11,25 +11,11 @@ import subprocess
 import sys
 import tempfile
 
-TOOLS = ["image2xy", "solve-field", "new-wcs", "wcsinfo"]
+from packaging_checks import TOOLS, check, failures, run
+
 DEPENDS = ["libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6network6", "libcfitsio10",
            "libavahi-client3", "astrometry.net", "qt6-image-formats-plugins"]
 RECOMMENDS = ["astrometry-data-tycho2-10-19-littleendian", "avahi-daemon"]
-
-failures = []
-
-
-def check(condition, message):
-    if not condition:
-        failures.append(message)
-        print("FAIL: " + message)
-    return condition
-
-
-def run(command, **kwargs):
-    print("$ " + " ".join(command), flush=True)
-    return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                          text=True, **kwargs)
 
 
 def field(info, name):
