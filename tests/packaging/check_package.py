@@ -7,7 +7,6 @@ import glob
 import os
 import re
 import shutil
-import subprocess
 import sys
 import tempfile
 
