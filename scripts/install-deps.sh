@@ -16,4 +16,5 @@ $SUDO apt-get install -y --no-install-recommends \
     avahi-daemon avahi-utils dbus iproute2 \
     desktop-file-utils appstream dpkg-dev file \
     clang libclang-rt-14-dev \
-    wrk nginx-light libcpp-httplib-dev
+    wrk nginx-light libcpp-httplib-dev \
+    chromium chromium-driver python3-selenium
