@@ -1,11 +1,12 @@
-// Throughput of the HTTP library on loopback, side by side with named peers
-// in the same run: cpp-httplib with the same one-route JSON handler, and
-// nginx serving a static file with the same bytes. Also the receive rate of
-// one large PUT body and the memory an idle connection costs.
+// Throughput of the HTTP library on loopback, measured by wrk side by side
+// with named peers in the same run: cpp-httplib with the same one-route JSON
+// handler, and nginx serving a static file with the same bytes. Also the
+// receive rate of one large PUT body and the memory an idle connection costs.
 //
 //   http_benchmark [--connections N] [--seconds S] [--upload-mb M] [--idle N]
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,8 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "LoadDriver.h"
+#include "LoopbackClient.h"
 #include "NginxPeer.h"
+#include "Wrk.h"
 #include "http/HttpServer.h"
 #ifdef SIDERAMA_BENCH_HTTPLIB
 #include "HttplibPeer.h"
@@ -44,18 +46,15 @@ Options parse(int argc, char** argv) {
     return options;
 }
 
-std::string getRequest(const std::string& path) {
-    return "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: keep-alive\r\n\r\n";
-}
-
 struct Row {
     std::string name;
-    bench::LoadResult result;
+    std::optional<bench::WrkResult> result;
 };
 
-bench::LoadResult load(int port, const std::string& path, const Options& options) {
-    const auto duration = std::chrono::milliseconds(static_cast<long>(options.seconds * 1000));
-    return bench::LoadDriver(port, getRequest(path)).run(options.connections, duration);
+// wrk with two threads, as many as the machine has cores to share with the server.
+std::optional<bench::WrkResult> load(int port, const std::string& path, const Options& options) {
+    const std::string url = "http://127.0.0.1:" + std::to_string(port) + path;
+    return bench::runWrk(url, 2, static_cast<int>(options.connections), options.seconds);
 }
 
 std::size_t residentBytes() {
@@ -80,12 +79,16 @@ double idleConnectionBytes(http::HttpServer& server, std::size_t count) {
 
 void printRows(const std::vector<Row>& rows, std::size_t connections) {
     std::printf("\n%zu keep-alive connections, GET of the same JSON bytes\n", connections);
-    std::printf("%-22s %14s %10s %10s %18s\n", "server", "requests/s", "p99 ms", "errors", "siderama / server");
-    const double ours = rows.front().result.requestsPerSecond();
+    std::printf("%-22s %14s %10s %18s\n", "server", "requests/s", "p99 ms", "siderama / server");
+    const double ours = rows.front().result ? rows.front().result->requestsPerSecond : 0;
     for (const auto& [name, result] : rows) {
-        const double rate = result.requestsPerSecond();
-        std::printf("%-22s %14.0f %10.2f %10zu %18.2f\n", name.c_str(), rate, result.p99Milliseconds, result.failures,
-                    rate > 0 ? ours / rate : 0.0);
+        if (!result) {
+            std::printf("%-22s wrk failed (is it installed?)\n", name.c_str());
+            continue;
+        }
+        std::printf("%-22s %14.0f %10.2f %18.2f%s%s\n", name.c_str(), result->requestsPerSecond,
+                    result->p99Milliseconds, ours / result->requestsPerSecond, result->errors.empty() ? "" : "  ",
+                    result->errors.c_str());
     }
 }
 
@@ -132,7 +135,7 @@ int main(int argc, char** argv) {
     // Each body lands in freshly mapped memory, so on machines where first
     // touching a page is slow (some virtual machines) that cost dominates.
     for (const char* run : {"first", "second"}) {
-        const double seconds = bench::LoadDriver(server.port(), "").upload(head, uploadBytes);
+        const double seconds = bench::upload(server.port(), head, uploadBytes);
         if (seconds > 0)
             std::printf("PUT of %zu MB (%s): %.3f s, %.2f GB/s\n", options.uploadMegabytes, run, seconds,
                         static_cast<double>(uploadBytes) / seconds / 1e9);

@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "LoadDriver.h"
+#include "LoopbackClient.h"
 #include "http/Socket.h"
 
 extern char** environ;

@@ -21,6 +21,9 @@ struct HttpServerConfig {
     std::chrono::milliseconds acceptRetryDelay{50};
     // How long a refused request's remaining bytes are drained before closing.
     std::chrono::milliseconds drainTime{500};
+    // Niceness added to each connection thread (0 keeps the process's), so
+    // a flood of requests cannot take the processor from heavier work.
+    int connectionNiceness = 0;
 };
 
 }  // namespace http

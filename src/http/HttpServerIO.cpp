@@ -1,7 +1,10 @@
 #include "http/HttpServerIO.h"
 
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <iostream>
 #include <new>
 
@@ -96,6 +99,12 @@ void HttpServerIO::admit(Socket client) {
 }
 
 void HttpServerIO::serve(std::uint64_t id, Socket client) {
+    if (runningConfig_.connectionNiceness != 0) {
+        // On Linux a thread's niceness is its own; errno tells nothing useful here.
+        errno = 0;
+        const int current = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+        if (errno == 0) setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), current + runningConfig_.connectionNiceness);
+    }
     std::optional<std::string> address;
     try {
         address = client.peername();

@@ -55,6 +55,12 @@ void addIfPresent(nlohmann::json& object, const char* key, const std::optional<d
 
 }  // namespace
 
+http::HttpServerConfig RemoteSolvingService::defaultConfig() {
+    http::HttpServerConfig config;
+    config.connectionNiceness = 19;  // the most the scheduler allows
+    return config;
+}
+
 RemoteSolvingService::RemoteSolvingService(SolverDelegate& solver, http::HttpServerConfig config)
     : solver(solver), config(std::move(config)) {}
 

@@ -31,7 +31,11 @@ public:
     static constexpr const char* serviceType = "_siderama._tcp";
     static constexpr const char* serviceName = "Siderama";
 
-    explicit RemoteSolvingService(SolverDelegate& solver, http::HttpServerConfig config = {});
+    // The server's settings: connection threads yield the processor to the
+    // solving tools, so heavy status polling barely slows a solve.
+    static http::HttpServerConfig defaultConfig();
+
+    explicit RemoteSolvingService(SolverDelegate& solver, http::HttpServerConfig config = defaultConfig());
     ~RemoteSolvingService();
     RemoteSolvingService(const RemoteSolvingService&) = delete;
     RemoteSolvingService& operator=(const RemoteSolvingService&) = delete;

@@ -4,7 +4,9 @@
 #include "imaging/ImageFormats.h"
 
 #include <QDir>
-#include <QSaveFile>
+#include <QTemporaryFile>
+
+#include <cstdio>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -55,11 +57,16 @@ QString UploadFiles::defaultName(const std::string& data) {
     return "image." + (extension.isEmpty() ? QString("fits") : extension);
 }
 
+// No sync to disk: an upload only has to outlive the solve that reads it, and
+// syncing a large image would cost more than receiving it.
 bool UploadFiles::writeAtomically(const QString& path, const std::string& data) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    if (file.write(data.data(), qint64(data.size())) != qint64(data.size())) return false;
-    return file.commit();
+    QTemporaryFile file(path + ".XXXXXX");
+    if (!file.open()) return false;
+    if (file.write(data.data(), qint64(data.size())) != qint64(data.size()) || !file.flush()) return false;
+    if (std::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(path).constData()) != 0)
+        return false;
+    file.setAutoRemove(false);
+    return true;
 }
 
 }  // namespace siderama

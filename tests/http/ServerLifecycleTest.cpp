@@ -174,3 +174,23 @@ TEST(ServerLifecycle, AbuseLeaksNoThreadsOrDescriptors) {
     EXPECT_TRUE(settlesTo(threadCount, threads));
     EXPECT_EQ(threadCount(), threads);
 }
+
+// Connection threads run at the added niceness; the rest of the process keeps its own.
+TEST(ServerLifecycle, ConnectionThreadsRunAtTheAddedNiceness) {
+    const int before = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+    HttpServerConfig config = quickConfig();
+    config.connectionNiceness = 5;
+    HttpServer server(config);
+    server.GET["/nice"] = [](const HttpRequest&) {
+        return HttpResponse::ok(HttpResponseBody::text(
+            std::to_string(getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())))));
+    };
+    server.start();
+    for (int round = 0; round < 2; ++round) {  // every connection, not only the first
+        TestClient client(server.port());
+        client.send("GET /nice HTTP/1.1\r\n\r\n");
+        EXPECT_EQ(parseResponse(client.readAll()).body, std::to_string(std::min(before + 5, 19)));
+    }
+    EXPECT_EQ(getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())), before);
+    server.stop();
+}

@@ -19,7 +19,9 @@ import urllib.request
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.common.exceptions import NoSuchElementException
 from selenium.webdriver.common.by import By
+from selenium.webdriver.support.ui import WebDriverWait
 
 TYCHO2 = "/usr/share/astrometry/index-tycho2-{:02d}.littleendian.fits"
 
@@ -49,6 +51,16 @@ def browser(home):
     return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
 
 
+def json_answer(driver):
+    """The JSON shown by the answer page, or None while the form page is still there."""
+    if not driver.current_url.endswith("/api/upload"):
+        return None
+    try:
+        return json.loads(driver.find_element(By.TAG_NAME, "body").text)
+    except (ValueError, NoSuchElementException):
+        return None
+
+
 def wait_for_solution(port):
     deadline = time.time() + 120
     while time.time() < deadline:
@@ -69,7 +81,8 @@ def main():
             driver.get(f"http://127.0.0.1:{port}/")
             driver.find_element(By.NAME, "image").send_keys(sample)
             driver.find_element(By.CSS_SELECTOR, "input[type=submit]").click()
-            answer = json.loads(driver.find_element(By.TAG_NAME, "body").text)
+            # The click only starts the submission: wait for the answer page.
+            answer = WebDriverWait(driver, 30).until(json_answer)
             assert answer == {"status": "success"}, answer
             state = wait_for_solution(port)
             assert state["status"] == "done", state

@@ -1,4 +1,4 @@
-#include "LoadDriver.h"
+#include "LoopbackClient.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -7,10 +7,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
-#include <vector>
 
 namespace bench {
 
@@ -67,68 +66,8 @@ int connectLoopback(int port) {
     return fd;
 }
 
-struct LoadDriver::ClientStats {
-    std::size_t requests = 0;
-    std::size_t failures = 0;
-    std::vector<float> latencies;  // milliseconds
-};
-
-void LoadDriver::client(std::chrono::steady_clock::time_point until, ClientStats& stats) const {
-    int fd = -1;
-    std::string buffer;
-    while (std::chrono::steady_clock::now() < until) {
-        if (fd < 0) {
-            fd = connectLoopback(port_);
-            buffer.clear();
-            if (fd < 0) {
-                ++stats.failures;
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-                continue;
-            }
-        }
-        const auto start = std::chrono::steady_clock::now();
-        bool serverCloses = false;
-        if (!sendAll(fd, request_.data(), request_.size()) || !readResponse(fd, buffer, serverCloses)) {
-            ++stats.failures;
-            close(fd);
-            fd = -1;
-            continue;
-        }
-        stats.latencies.push_back(std::chrono::duration<float, std::milli>(std::chrono::steady_clock::now() - start).count());
-        ++stats.requests;
-        if (serverCloses) {
-            close(fd);
-            fd = -1;
-        }
-    }
-    if (fd >= 0) close(fd);
-}
-
-LoadResult LoadDriver::run(std::size_t connections, std::chrono::milliseconds duration) const {
-    std::vector<ClientStats> stats(connections);
-    std::vector<std::thread> clients;
-    const auto start = std::chrono::steady_clock::now();
-    const auto until = start + duration;
-    for (auto& slot : stats) clients.emplace_back([this, until, &slot] { client(until, slot); });
-    for (auto& thread : clients) thread.join();
-    LoadResult result;
-    result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::vector<float> latencies;
-    for (const auto& slot : stats) {
-        result.requests += slot.requests;
-        result.failures += slot.failures;
-        latencies.insert(latencies.end(), slot.latencies.begin(), slot.latencies.end());
-    }
-    if (!latencies.empty()) {
-        const auto p99 = latencies.begin() + static_cast<std::ptrdiff_t>(latencies.size() * 99 / 100);
-        std::nth_element(latencies.begin(), p99, latencies.end());
-        result.p99Milliseconds = *p99;
-    }
-    return result;
-}
-
-double LoadDriver::upload(const std::string& head, std::size_t size) const {
-    const int fd = connectLoopback(port_);
+double upload(int port, const std::string& head, std::size_t size) {
+    const int fd = connectLoopback(port);
     if (fd < 0) return -1;
     const std::string chunk(1 << 20, 'u');
     const auto start = std::chrono::steady_clock::now();

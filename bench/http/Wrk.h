@@ -1,0 +1,21 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace bench {
+
+struct WrkResult {
+    double requestsPerSecond = 0;
+    double p99Milliseconds = 0;
+    std::string errors;  // wrk's "Socket errors" / "Non-2xx" lines, empty when none
+};
+
+// Runs `wrk --latency` with keep-alive requests against `url` and reads its report; nothing when wrk
+// is missing or its report cannot be read.
+std::optional<WrkResult> runWrk(const std::string& url, int threads, int connections, double seconds);
+
+// Parses a report of `wrk --latency`.
+std::optional<WrkResult> parseWrkReport(const std::string& report);
+
+}  // namespace bench
