@@ -2,7 +2,8 @@
 //  (a) a 100 MB FITS file sent by `curl -T` to PUT /api/upload (stand-in
 //      tools), timed from the first byte sent to the "success" answer, next to
 //      curl sending the same file to a bare loopback sink that answers 200;
-//  (b) GET /api/status hammered by `wrk -t2 -c64 -d20s` while the real tools
+//  (b) GET /api/status hammered by `wrk -t2 -c64 -d20s` (at the lowest
+//      priority, standing in for a client on another machine) while the real tools
 //      solve a generated field, with the solve time with and without the load.
 #include "remote/RemoteSolvingService.h"
 #include "solver/SolverDelegate.h"
@@ -240,7 +241,8 @@ int main(int argc, char** argv) {
     for (int round = 0; round < rounds; ++round) quiet.push_back(solve(solver, field));
 
     QProcess wrk;
-    wrk.start("nice", {"-n", "19", "wrk", "--latency", "-H", "Connection: keep-alive", "-t2", "-c64", "-d20s", base + "/api/status"});
+    wrk.start("nice", {"-n", "19", "wrk", "--latency", "-H", "Connection: keep-alive", "-t2", "-c64", "-d20s",
+                       base + "/api/status"});
     wrk.waitForStarted();
     QEventLoop settle;
     QTimer::singleShot(300, &settle, &QEventLoop::quit);

@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QMetaObject>
 
+#include <utility>
+
 namespace siderama {
 
 namespace {
@@ -29,11 +31,28 @@ QString withoutLineFeeds(QString text) { return text.remove('\n'); }
 
 }  // namespace
 
-SolverDelegate::SolverDelegate(QObject* parent) : QObject(parent) {}
+SolverDelegate::SolverDelegate(QObject* parent) : QObject(parent), worker([this] { runSolves(); }) {}
 
 SolverDelegate::~SolverDelegate() {
     abort();
-    if (worker.joinable()) worker.join();
+    {
+        std::lock_guard guard(solveLock);
+        stopping = true;
+    }
+    solveRequested.notify_one();
+    worker.join();
+}
+
+void SolverDelegate::runSolves() {
+    std::unique_lock lock(solveLock);
+    for (;;) {
+        solveRequested.wait(lock, [this] { return stopping || requestedPath; });
+        if (stopping) return;
+        const QString path = *std::exchange(requestedPath, std::nullopt);
+        lock.unlock();
+        finishSolve(SolvePipeline(*this).run(path));
+        lock.lock();
+    }
 }
 
 void SolverDelegate::setView(SolverView* newView) { view = newView; }
@@ -172,12 +191,13 @@ bool SolverDelegate::claim() {
 }
 
 void SolverDelegate::solveClaimed(const QString& path) {
-    if (worker.joinable()) worker.join();  // the previous run has ended
     abortFlag = false;
     busy();
-    worker = std::thread([this, path] {
-        finishSolve(SolvePipeline(*this).run(path));
-    });
+    {
+        std::lock_guard guard(solveLock);
+        requestedPath = path;
+    }
+    solveRequested.notify_one();
 }
 
 // "done" and the release of the claim happen in one step, so a client that

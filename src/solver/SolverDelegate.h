@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -73,6 +74,7 @@ private:
     void post(std::function<void()> command);
     void postControls(bool solveEnabled);
     void finishSolve(const std::optional<QString>& doneMessage);
+    void runSolves();
     void flush();
     void parseCalibration(const QString& line);
     void logOutput(int output, bool parse);
@@ -91,6 +93,14 @@ private:
     std::atomic<bool> solving = false;
     std::atomic<bool> abortFlag = false;
     std::atomic<bool> removeFiles = false;
+
+    // Solves run on one thread made with the delegate, not on the thread that
+    // asks for them: a thread (and the tools it starts) inherits its creator's
+    // niceness, and the HTTP connection threads run at the lowest priority.
+    std::mutex solveLock;
+    std::condition_variable solveRequested;
+    std::optional<QString> requestedPath;
+    bool stopping = false;
     std::thread worker;
 };
 
