@@ -14,6 +14,19 @@
 
 namespace http {
 
+namespace {
+
+// On Linux niceness belongs to the calling thread. -1 is a valid niceness, so
+// only errno tells a failed read.
+void addNiceness(int increment) {
+    const auto thread = static_cast<id_t>(gettid());
+    errno = 0;
+    const int current = getpriority(PRIO_PROCESS, thread);
+    if (errno == 0) setpriority(PRIO_PROCESS, thread, current + increment);
+}
+
+}  // namespace
+
 HttpServerIO::HttpServerIO(HttpServerConfig config) : config_(std::move(config)) {}
 
 HttpServerIO::~HttpServerIO() { stop(); }
@@ -99,12 +112,7 @@ void HttpServerIO::admit(Socket client) {
 }
 
 void HttpServerIO::serve(std::uint64_t id, Socket client) {
-    if (runningConfig_.connectionNiceness != 0) {
-        // On Linux a thread's niceness is its own; errno tells nothing useful here.
-        errno = 0;
-        const int current = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
-        if (errno == 0) setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), current + runningConfig_.connectionNiceness);
-    }
+    if (runningConfig_.connectionNiceness != 0) addNiceness(runningConfig_.connectionNiceness);
     std::optional<std::string> address;
     try {
         address = client.peername();
