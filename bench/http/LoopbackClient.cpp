@@ -25,9 +25,10 @@ bool sendAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-// Reads one whole response (head plus Content-Length bytes) into `buffer`,
-// which keeps any bytes that follow. False on close or a malformed head.
-bool readResponse(int fd, std::string& buffer, bool& serverCloses) {
+// Reads one whole response (head plus Content-Length bytes); true when it
+// says 200. False on close or a malformed head.
+bool readResponse(int fd) {
+    std::string buffer;
     char chunk[16384];
     for (;;) {
         const auto headEnd = buffer.find("\r\n\r\n");
@@ -36,11 +37,7 @@ bool readResponse(int fd, std::string& buffer, bool& serverCloses) {
             std::transform(head.begin(), head.end(), head.begin(), [](unsigned char c) { return std::tolower(c); });
             const auto lengthAt = head.find("content-length:");
             const std::size_t length = lengthAt == std::string::npos ? 0 : std::strtoul(head.c_str() + lengthAt + 15, nullptr, 10);
-            serverCloses = head.find("connection: close") != std::string::npos || head.rfind("http/1.0", 0) == 0;
-            if (buffer.size() >= headEnd + 4 + length) {
-                buffer.erase(0, headEnd + 4 + length);
-                return head.rfind("http/1.1 200", 0) == 0;
-            }
+            if (buffer.size() >= headEnd + 4 + length) return head.rfind("http/1.1 200", 0) == 0;
         }
         const ssize_t got = recv(fd, chunk, sizeof chunk, 0);
         if (got <= 0) return false;
@@ -74,9 +71,7 @@ double upload(int port, const std::string& head, std::size_t size) {
     bool ok = sendAll(fd, head.data(), head.size());
     for (std::size_t sent = 0; ok && sent < size; sent += chunk.size())
         ok = sendAll(fd, chunk.data(), std::min(chunk.size(), size - sent));
-    std::string buffer;
-    bool serverCloses = false;
-    ok = ok && readResponse(fd, buffer, serverCloses);
+    ok = ok && readResponse(fd);
     close(fd);
     return ok ? std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() : -1;
 }

@@ -31,7 +31,8 @@ std::optional<WrkResult> parseWrkReport(const std::string& report) {
 
 std::optional<WrkResult> runWrk(const std::string& url, int threads, int connections, double seconds) {
     // The library keeps a connection open only when the request asks for it.
-    const std::string command = "wrk --latency -H 'Connection: keep-alive' -t" + std::to_string(threads) + " -c" + std::to_string(connections) +
+    const std::string command = "wrk --latency -H 'Connection: keep-alive' -t" + std::to_string(threads) +
+                                " -c" + std::to_string(connections) +
                                 " -d" + std::to_string(static_cast<int>(seconds + 0.5)) + "s '" + url + "' 2>&1";
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return std::nullopt;

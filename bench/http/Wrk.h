@@ -11,8 +11,8 @@ struct WrkResult {
     std::string errors;  // wrk's "Socket errors" / "Non-2xx" lines, empty when none
 };
 
-// Runs `wrk --latency` with keep-alive requests against `url` and reads its report; nothing when wrk
-// is missing or its report cannot be read.
+// Runs `wrk --latency` with keep-alive requests against `url` and reads its
+// report; nothing when wrk is missing or its report cannot be read.
 std::optional<WrkResult> runWrk(const std::string& url, int threads, int connections, double seconds);
 
 // Parses a report of `wrk --latency`.

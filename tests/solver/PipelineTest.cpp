@@ -123,6 +123,22 @@ TEST_F(Pipeline, DoneFreesTheSolverInTheSameStep) {
     settle();
 }
 
+TEST_F(Pipeline, ToolsKeepTheDelegatesPriorityWhateverThreadAsks) {
+    // An HTTP connection thread runs at the lowest priority; the solve it
+    // starts must not inherit that.
+    const QString niceness = scratch.filePath("niceness");
+    tool("image2xy", "nice > " + niceness.toUtf8() + "\ntouch \"$3\"\n");
+    const int own = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
+    std::thread([&] {
+        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), own + 5);
+        EXPECT_TRUE(solver.solvePath(image));
+    }).join();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !solver.isSolving(); }, std::chrono::seconds(60)));
+    settle();
+    EXPECT_EQ(solver.state().status, "done");
+    EXPECT_EQ(readLines(niceness), QStringList{QString::number(own)});
+}
+
 TEST_F(Pipeline, PassesNoFits2FitsOnlyWhenSolveFieldKnowsIt) {
     tool("solve-field", "[ \"$1\" = --help ] && { echo '  --no-fits2fits: skip'; exit 0; }\n"
                         "echo \"$*\" > " + calls.toUtf8() + "\nexit 1\n");
@@ -249,19 +265,3 @@ TEST(SolvePaths, DoneInRoundsToHundredths) {
 }
 
 }  // namespace
-
-TEST_F(Pipeline, ToolsKeepTheDelegatesPriorityWhateverThreadAsks) {
-    // An HTTP connection thread runs at the lowest priority; the solve it
-    // starts must not inherit that.
-    const QString niceness = scratch.filePath("niceness");
-    tool("image2xy", "nice > " + niceness.toUtf8() + "\ntouch \"$3\"\n");
-    const int own = getpriority(PRIO_PROCESS, static_cast<id_t>(gettid()));
-    std::thread([&] {
-        setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), own + 5);
-        EXPECT_TRUE(solver.solvePath(image));
-    }).join();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !solver.isSolving(); }, std::chrono::seconds(60)));
-    settle();
-    EXPECT_EQ(solver.state().status, "done");
-    EXPECT_EQ(readLines(niceness), QStringList{QString::number(own)});
-}
