@@ -2,8 +2,10 @@
 
 namespace siderama {
 
-// Makes SIGINT and SIGTERM quit the Qt event loop cleanly (the handler only
-// writes to a pipe that the event loop watches).
+// Makes SIGINT, SIGTERM and SIGHUP quit the Qt event loop cleanly (the
+// handler only writes to a pipe that the event loop watches). Should the
+// clean exit take longer than `exitGrace` seconds, the process ends anyway.
+inline constexpr unsigned exitGrace = 20;
 void quitOnTerminationSignals();
 
 }  // namespace siderama

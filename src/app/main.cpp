@@ -55,7 +55,7 @@ int runSolve(const QString& file) {
 int runApplication(AppDelegate::Mode mode, const QString& file) {
     AppDelegate app(mode);
     app.applicationDidFinishLaunching();
-    if (mode == AppDelegate::Mode::headless) quitOnTerminationSignals();
+    quitOnTerminationSignals();
     if (!file.isEmpty()) QTimer::singleShot(0, &app, [&] { app.solver().solvePath(file); });
     return QCoreApplication::exec();
 }

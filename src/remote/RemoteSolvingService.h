@@ -1,7 +1,8 @@
 #pragma once
 
-#include "http/HttpServerConfig.h"
+#include "http/HttpServerIO.h"
 
+#include <QObject>
 #include <QString>
 #include <memory>
 #include <optional>
@@ -9,9 +10,8 @@
 #include <string>
 
 namespace http {
+class BodyFile;
 class HttpServer;
-struct HttpRequest;
-class HttpResponse;
 }  // namespace http
 
 namespace siderama {
@@ -25,7 +25,10 @@ class SolverDelegate;
 //   PUT  /api/upload  the image as the body, file name in Content-Disposition
 //   GET  /api/status  the solver state as JSON
 // and its DNS-SD announcement as "Siderama" of type "_siderama._tcp".
-// Every answer has HTTP status 200; errors are told in the JSON.
+// Every answer has HTTP status 200; errors are told in the JSON. Upload
+// bodies stream to files in the private upload directory, within the upload
+// area's size cap (user default "upload-area-limit-mb"); an upload and what
+// its solve made beside it are removed when the solve ends.
 class RemoteSolvingService {
 public:
     static constexpr const char* serviceType = "_siderama._tcp";
@@ -49,6 +52,9 @@ public:
     // The upload page's form.
     static const std::string& formFragment();
 
+    static constexpr const char* areaLimitKey = "upload-area-limit-mb";
+    static constexpr qint64 defaultAreaLimitMB = 4096;
+
 private:
     http::HttpResponse uploadForm(const http::HttpRequest& request);
     http::HttpResponse uploadMultipart(const http::HttpRequest& request);
@@ -56,18 +62,22 @@ private:
     http::HttpResponse status(const http::HttpRequest& request);
     void announce();
 
+    // Once an upload's head has arrived: a file for its body, or the refusal.
+    std::variant<http::HttpResponse, std::shared_ptr<http::BodyFile>> admitUpload(const http::HttpRequest& request);
     // The private upload directory; none (and a log line) when unusable.
     std::optional<QString> uploadDirectory();
-    // Claims the solver; false (and "Solver busy" in the log) when it is taken.
-    bool claimSolver();
-    // Stores an upload in the upload directory; returns its path and the
-    // log line that reports it.
-    std::pair<QString, QString> store(const QString& directory, const QString& fileName, const std::string& data);
+    // Keeps a received image under a name of ours and starts its solve;
+    // `named` is the client's name for it, "" when none.
+    http::HttpResponse solveUpload(http::BodyFile& file, const QString& named, bool markBusy);
+    // The failed upload's error answer, told in the log too.
+    http::HttpResponse uploadFailed(int error);
+    void removeSolveFiles(const QString& path);
 
     SolverDelegate& solver;
     http::HttpServerConfig config;
     std::unique_ptr<http::HttpServer> server;
     std::unique_ptr<ServiceAnnouncement> announcement;
+    QMetaObject::Connection cleanup;
 };
 
 }  // namespace siderama

@@ -2,11 +2,11 @@
 
 #include "http/StringHelpers.h"
 #include "imaging/ImageFormats.h"
+#include "solver/SolvePaths.h"
 
 #include <QDir>
-#include <QTemporaryFile>
-
-#include <cstdio>
+#include <QDirIterator>
+#include <QFile>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,46 +27,42 @@ bool isPrivateDirectory(const QByteArray& path) {
     return ::chmod(path.constData(), 0700) == 0;
 }
 
-bool hasControlCharacter(const std::string& text) {
-    for (const unsigned char c : text)
-        if (c < 0x20 || c == 0x7f) return true;
-    return false;
-}
-
 }  // namespace
 
 std::optional<QString> UploadFiles::directory() {
-    const QString path = QDir::tempPath() + "/siderama-" + QString::number(::geteuid());
+    const QString temporary = QDir::cleanPath(QDir::tempPath());
+    if (temporary.isEmpty() || temporary == "/" || !QDir().mkpath(temporary)) return std::nullopt;
+    const QString path = temporary + "/siderama-" + QString::number(::geteuid());
     const QByteArray local = QFile::encodeName(path);
     ::mkdir(local.constData(), 0700);
     if (!isPrivateDirectory(local)) return std::nullopt;
-    return path + "/";
+    return path;
 }
 
-std::optional<QString> UploadFiles::plainName(const std::string& requested) {
-    const std::size_t cut = requested.find_last_of("/\\");
-    const std::string name = cut == std::string::npos ? requested : requested.substr(cut + 1);
-    if (name.empty() || name.front() == '.' || name.size() > longestName) return std::nullopt;
-    if (hasControlCharacter(name) || !http::isValidUtf8(name)) return std::nullopt;
-    return QString::fromStdString(name);
+QString UploadFiles::nameProblem(std::string_view requested) {
+    if (requested.find('\0') != std::string_view::npos) return "File name contains a NUL byte";
+    if (requested.size() > longestName) return "File name too long";
+    if (!http::isValidUtf8(requested)) return "File name is not UTF-8";
+    return {};
 }
 
-QString UploadFiles::defaultName(const std::string& data) {
-    const QByteArray leading = QByteArray::fromRawData(data.data(), qsizetype(std::min<std::size_t>(data.size(), 64)));
-    const QString extension = imageExtensionForData(leading);
-    return "image." + (extension.isEmpty() ? QString("fits") : extension);
+QString UploadFiles::extensionFor(std::string_view leading) {
+    const QString extension = imageExtensionForData(QByteArray(leading.data(), qsizetype(leading.size())));
+    return extension.isEmpty() ? QString("fits") : extension;
 }
 
-// No sync to disk: an upload only has to outlive the solve that reads it, and
-// syncing a large image would cost more than receiving it.
-bool UploadFiles::writeAtomically(const QString& path, const std::string& data) {
-    QTemporaryFile file(path + ".XXXXXX");
-    if (!file.open()) return false;
-    if (file.write(data.data(), qint64(data.size())) != qint64(data.size()) || !file.flush()) return false;
-    if (std::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(path).constData()) != 0)
-        return false;
-    file.setAutoRemove(false);
-    return true;
+qint64 UploadFiles::usedSpace(const QString& directory) {
+    qint64 used = 0;
+    for (QDirIterator files(directory, QDir::Files | QDir::Hidden); files.hasNext();) used += files.nextFileInfo().size();
+    return used;
+}
+
+QStringList UploadFiles::solveFiles(const QString& upload) {
+    const SolvePaths paths(upload);
+    QStringList files{upload, paths.fits, paths.wcsImage};
+    files += paths.intermediateFiles();
+    files.removeDuplicates();
+    return files;
 }
 
 }  // namespace siderama

@@ -4,6 +4,7 @@
 #include "solver/ToolProcess.h"
 
 #include <QMap>
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -11,14 +12,26 @@ namespace siderama {
 
 namespace {
 
+// A probe that takes longer is ended and its options count as unknown.
+constexpr auto probeTimeLimit = std::chrono::seconds(10);
+
 QString helpText(const QString& program) {
     auto process = std::make_shared<ToolProcess>();
     const int output = process->start(program, {"--help"});
     if (output < 0) return {};
+    const auto deadline = std::chrono::steady_clock::now() + probeTimeLimit;
     QString text;
     {
         StreamReader reader(output);
-        while (const std::optional<QString> line = reader.nextLine()) text += *line + "\n";
+        reader.setGiveUp([&] { return std::chrono::steady_clock::now() > deadline; });
+        while (const std::optional<QString> line = reader.nextLine()) {
+            text += *line + "\n";
+            if (std::chrono::steady_clock::now() > deadline) break;
+        }
+    }
+    if (std::chrono::steady_clock::now() > deadline) {
+        process->terminate();
+        text.clear();
     }
     process->waitForExit();
     return text;

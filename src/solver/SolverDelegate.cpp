@@ -11,6 +11,8 @@
 #include <QFileInfo>
 #include <QMetaObject>
 
+#include <chrono>
+#include <cstdint>
 #include <utility>
 
 namespace siderama {
@@ -20,6 +22,11 @@ namespace {
 // Commands applied per main-loop turn, so a verbose tool never freezes the
 // window: the rest follows in the next turn.
 constexpr size_t commandsPerFlush = 5000;
+
+// A tool's output beyond this is not read: the tool is stopped.
+constexpr std::uint64_t outputLimitMB = 16;
+// How long output is waited for once the tool itself has ended.
+constexpr std::chrono::milliseconds pipeGrace{2000};
 
 QString displayLine(const QString& tool, const QStringList& arguments) {
     QString line = "\n" + tool;
@@ -50,7 +57,7 @@ void SolverDelegate::runSolves() {
         if (stopping) return;
         const QString path = *std::exchange(requestedPath, std::nullopt);
         lock.unlock();
-        finishSolve(SolvePipeline(*this).run(path));
+        finishSolve(path, SolvePipeline(*this).run(path));
         lock.lock();
     }
 }
@@ -154,17 +161,26 @@ void SolverDelegate::execute(const QString& tool, const QStringList& arguments, 
         if (abortFlag) fail(ToolError::Domain::aborted, tool + " aborted");
         fail(ToolError::Domain::failed, tool + " failed to start");
     }
-    logOutput(output, parse);
+    if (!logOutput(output, *process, parse)) {
+        process->terminate();
+        process->waitForExit();
+        fail(ToolError::Domain::failed,
+             tool + " stopped: more than " + QString::number(outputLimitMB) + " MB of output");
+    }
     reportExit(tool, *process);
 }
 
-void SolverDelegate::logOutput(int output, bool parse) {
+// False when the output passed its limit.
+bool SolverDelegate::logOutput(int output, ToolProcess& process, bool parse) {
     StreamReader reader(output);
+    reader.setGiveUp([&process] { return process.endedLongerThan(pipeGrace); });
     while (const std::optional<QString> line = reader.nextLine()) {
+        if (reader.bytesRead() > outputLimitMB << 20) return false;
         if (line->isEmpty()) continue;
         if (parse) parseCalibration(*line);
         else append(*line);
     }
+    return true;
 }
 
 void SolverDelegate::reportExit(const QString& tool, ToolProcess& process) {
@@ -202,7 +218,7 @@ void SolverDelegate::solveClaimed(const QString& path) {
 
 // "done" and the release of the claim happen in one step, so a client that
 // sees "done" can start the next solve at once.
-void SolverDelegate::finishSolve(const std::optional<QString>& doneMessage) {
+void SolverDelegate::finishSolve(const QString& path, const std::optional<QString>& doneMessage) {
     {
         std::lock_guard guard(stateLock);
         if (doneMessage) {
@@ -216,7 +232,7 @@ void SolverDelegate::finishSolve(const std::optional<QString>& doneMessage) {
         postControls(true);
     }
     const bool succeeded = doneMessage.has_value();
-    post([this, succeeded] { emit solveFinished(succeeded); });
+    post([this, succeeded, path] { emit solveFinished(succeeded, path); });
 }
 
 bool SolverDelegate::solvePath(const QString& path) {

@@ -67,17 +67,17 @@ public:
 
 signals:
     // Emitted on the main thread after the solve's last log line.
-    void solveFinished(bool succeeded);
+    void solveFinished(bool succeeded, const QString& path);
 
 private:
     void setStatus(const QString& status, const std::optional<QString>& message, LogColor color);
     void post(std::function<void()> command);
     void postControls(bool solveEnabled);
-    void finishSolve(const std::optional<QString>& doneMessage);
+    void finishSolve(const QString& path, const std::optional<QString>& doneMessage);
     void runSolves();
     void flush();
     void parseCalibration(const QString& line);
-    void logOutput(int output, bool parse);
+    bool logOutput(int output, ToolProcess& process, bool parse);
     void reportExit(const QString& tool, ToolProcess& process);
     [[noreturn]] void fail(ToolError::Domain domain, const QString& message);
 

@@ -107,6 +107,17 @@ void ToolProcess::killGroupAfterGrace() {
     if (!reaped) ::kill(-pid, SIGKILL);
 }
 
+bool ToolProcess::endedLongerThan(std::chrono::milliseconds grace) {
+    std::lock_guard guard(lock);
+    const auto now = std::chrono::steady_clock::now();
+    if (!endSeen && pid > 0) {
+        siginfo_t info{};
+        if (reaped || (::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid))
+            endSeen = now;
+    }
+    return endSeen && now - *endSeen >= grace;
+}
+
 bool ToolProcess::wasTerminated() const {
     std::lock_guard guard(lock);
     return terminated;

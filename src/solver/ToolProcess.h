@@ -2,8 +2,10 @@
 
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sys/types.h>
 
 namespace siderama {
@@ -33,6 +35,10 @@ public:
 
     bool wasTerminated() const;
 
+    // True once the child itself has ended at least `grace` ago (its output
+    // pipe may still be held open by descendants that left its group).
+    bool endedLongerThan(std::chrono::milliseconds grace);
+
 private:
     void signalGroup();  // with `lock` held
     void killGroupAfterGrace();
@@ -41,6 +47,7 @@ private:
     pid_t pid = -1;
     bool reaped = false;
     bool terminated = false;
+    std::optional<std::chrono::steady_clock::time_point> endSeen;
 };
 
 }  // namespace siderama

@@ -17,6 +17,8 @@ inline constexpr const char* solveFieldArgs = "solve-field-args";
 bool boolValue(const QString& key);  // an absent key reads as false
 void setBool(const QString& key, bool value);
 std::optional<QString> stringValue(const QString& key);
+// The stored whole number, or `fallback` when absent or not a number.
+qint64 integerValue(const QString& key, qint64 fallback);
 void setString(const QString& key, const QString& value);
 
 }  // namespace Defaults
