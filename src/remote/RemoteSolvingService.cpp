@@ -147,7 +147,7 @@ std::variant<HttpResponse, std::shared_ptr<http::BodyFile>> RemoteSolvingService
     }
     const std::optional<QString> directory = uploadDirectory();
     if (!directory) return error("Upload failed");
-    const qint64 limit = Defaults::integerValue(areaLimitKey, defaultAreaLimitMB) * 1024 * 1024;
+    const qint64 limit = Defaults::integerValue(Defaults::uploadAreaLimitMB, defaultAreaLimitMB) * 1024 * 1024;
     const qint64 room = limit - UploadFiles::usedSpace(*directory);
     if (room <= 0 || announcedLength(request) > quint64(room)) return uploadFailed(EFBIG);
     auto file = http::BodyFile::create(QFile::encodeName(*directory).toStdString(), "upload-", quint64(room));

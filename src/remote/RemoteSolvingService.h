@@ -52,7 +52,6 @@ public:
     // The upload page's form.
     static const std::string& formFragment();
 
-    static constexpr const char* areaLimitKey = "upload-area-limit-mb";
     static constexpr qint64 defaultAreaLimitMB = 4096;
 
 private:

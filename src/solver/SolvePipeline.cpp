@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
 #include <future>
 
 namespace siderama {
@@ -38,8 +39,10 @@ std::optional<QString> SolvePipeline::run(const QString& path) {
 
 bool SolvePipeline::convert(const SolvePaths& paths) {
     solver.busy("\nConverting " + paths.input + " to " + paths.fits + "...");
-    if (Convert(paths.input, paths.fits)) return true;
-    solver.failed("\nFailed to convert " + paths.input + " to FITS");
+    const qint64 maxPixels = Defaults::integerValue(Defaults::maxImageMegapixels, defaultMaxPixels() / 1'000'000);
+    QString reason;
+    if (Convert(paths.input, paths.fits, maxPixels * 1'000'000, &reason)) return true;
+    solver.failed("\nFailed to convert " + paths.input + " to FITS: " + reason);
     return false;
 }
 
@@ -59,18 +62,38 @@ void SolvePipeline::runTools(const SolvePaths& paths, std::future<bool>& knowsNo
     QFile::remove(paths.wcs);
     solver.execute("solve-field", solveFieldArguments(paths, knowsNoFits2Fits.get()), false);
     requireSolution(paths);
-    solver.execute("new-wcs", {"-v", "-d", "-i", paths.fits, "-o", paths.wcsImage, "-w", paths.wcs},
-                   false);
+    writeWcsImage(paths);
     solver.resetCalibration();
     solver.execute("wcsinfo", {paths.wcs}, true);
+}
+
+// The result appears under its name only when whole.
+void SolvePipeline::writeWcsImage(const SolvePaths& paths) {
+    const QString partial = paths.base + "_wcs.partial.fits";
+    try {
+        solver.execute("new-wcs", {"-v", "-d", "-i", paths.fits, "-o", partial, "-w", paths.wcs}, false);
+    } catch (const ToolError&) {
+        QFile::remove(partial);
+        const QStorageInfo volume(QFileInfo(partial).absolutePath());
+        if (volume.isValid() && volume.bytesAvailable() < QFileInfo(paths.fits).size())
+            solver.failed("new-wcs failed: disk full in " + volume.rootPath());
+        throw;
+    }
+    QFile::remove(paths.wcsImage);
+    if (QFile::rename(partial, paths.wcsImage)) return;
+    QFile::remove(partial);
+    fail("Cannot write " + paths.wcsImage);
+}
+
+void SolvePipeline::fail(const QString& message) {
+    solver.failed(message);
+    throw ToolError(ToolError::Domain::failed, message);
 }
 
 // solve-field exits with 0 also when it found no solution.
 void SolvePipeline::requireSolution(const SolvePaths& paths) {
     if (QFileInfo::exists(paths.base + ".solved") && QFileInfo::exists(paths.wcs)) return;
-    const QString message = "solve-field found no solution";
-    solver.failed(message);
-    throw ToolError(ToolError::Domain::failed, message);
+    fail("solve-field found no solution");
 }
 
 void SolvePipeline::cleanUp(const SolvePaths& paths) {

@@ -30,6 +30,8 @@ private:
     bool convert(const SolvePaths& paths);
     void runTools(const SolvePaths& paths, std::future<bool>& knowsNoFits2Fits);
     void requireSolution(const SolvePaths& paths);
+    void writeWcsImage(const SolvePaths& paths);
+    [[noreturn]] void fail(const QString& message);
     void cleanUp(const SolvePaths& paths);
 
     SolverDelegate& solver;

@@ -13,6 +13,8 @@ namespace Defaults {
 inline constexpr const char* removeCreatedFiles = "removeCreatedFiles";
 inline constexpr const char* writeWCSHeaders = "writeWCSHeaders";
 inline constexpr const char* solveFieldArgs = "solve-field-args";
+inline constexpr const char* maxImageMegapixels = "max-image-megapixels";
+inline constexpr const char* uploadAreaLimitMB = "upload-area-limit-mb";
 
 bool boolValue(const QString& key);  // an absent key reads as false
 void setBool(const QString& key, bool value);
