@@ -81,7 +81,12 @@ http::HttpServerConfig RemoteSolvingService::defaultConfig() {
 RemoteSolvingService::RemoteSolvingService(SolverDelegate& solver, http::HttpServerConfig config)
     : solver(solver), config(std::move(config)) {}
 
-RemoteSolvingService::~RemoteSolvingService() { QObject::disconnect(cleanup); }
+// Uploads whose solve has not reported its end yet go too: nothing else
+// would remove them.
+RemoteSolvingService::~RemoteSolvingService() {
+    QObject::disconnect(cleanup);
+    for (const QString& path : std::set<QString>(unfinished)) removeSolveFiles(path);
+}
 
 const std::string& RemoteSolvingService::formFragment() {
     static const std::string form =
@@ -176,6 +181,10 @@ HttpResponse RemoteSolvingService::solveUpload(http::BodyFile& file, const QStri
     }
     const QString line = "\nFile " + (named.isEmpty() ? QString() : named + " ") + "uploaded to " + path + " (" +
                          QString::number(file.size()) + " bytes)";
+    {
+        std::lock_guard guard(unfinishedLock);
+        unfinished.insert(path);
+    }
     if (markBusy) solver.busy(line);
     else solver.append(line, YELLOW);
     solver.solveClaimed(path);
@@ -206,8 +215,10 @@ HttpResponse RemoteSolvingService::uploadRaw(const HttpRequest& request) {
 // Only files of uploads are removed: a solve of the user's own file leaves
 // it alone.
 void RemoteSolvingService::removeSolveFiles(const QString& path) {
-    const std::optional<QString> directory = UploadFiles::directory();
-    if (!directory || QFileInfo(path).path() != *directory) return;
+    {
+        std::lock_guard guard(unfinishedLock);
+        if (!unfinished.erase(path)) return;
+    }
     for (const QString& file : UploadFiles::solveFiles(path)) QFile::remove(file);
 }
 

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QString>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <optional>
 #include <utility>
 #include <string>
@@ -77,6 +79,8 @@ private:
     std::unique_ptr<http::HttpServer> server;
     std::unique_ptr<ServiceAnnouncement> announcement;
     QMetaObject::Connection cleanup;
+    std::mutex unfinishedLock;
+    std::set<QString> unfinished;  // uploads whose solve has not ended
 };
 
 }  // namespace siderama

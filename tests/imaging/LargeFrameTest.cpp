@@ -48,7 +48,7 @@ TEST(LargeFrames, RawFrameAboveQtsDefaultDecodeLimitConverts) {
     pixels[pixels.size() - 1] = '\xFE';
     const QString source = imagingtest::writeBytes(dir + "/big.dat", imagingtest::rawFrame("RAW1", width, height, pixels));
     pixels.clear();
-    ASSERT_TRUE(siderama::Convert(source, dir + "/big.fits"));
+    ASSERT_TRUE(siderama::Convert(source, dir + "/big.fits", qint64(width) * height));
     EXPECT_EQ(pixelAt(dir + "/big.fits", 0, 0), 7);
     EXPECT_EQ(pixelAt(dir + "/big.fits", width - 1, height - 1), 254);
 }

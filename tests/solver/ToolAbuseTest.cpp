@@ -1,0 +1,59 @@
+// Tools that write without end, print endless lines, leave a child holding
+// their output, or hang when asked for their options.
+#include "solver/SolveFieldOptions.h"
+#include "solver/SolverFixture.h"
+#include "solver/StreamReader.h"
+
+#include <QFile>
+#include <csignal>
+
+using namespace siderama;
+using Domain = siderama::ToolError::Domain;
+
+namespace {
+
+struct Abuse {
+    const char* name;
+    QByteArray script;
+    std::optional<Domain> outcome;
+    QString lastLine;  // the last log line before the runner's own
+};
+
+class ToolAbuse : public SolverFixture, public ::testing::WithParamInterface<Abuse> {
+protected:
+    // A child left behind by a row is ended here.
+    void TearDown() override {
+        QFile pid(tools + "/child.pid");
+        if (pid.open(QIODevice::ReadOnly)) ::kill(pid.readAll().trimmed().toInt(), SIGKILL);
+        SolverFixture::TearDown();
+    }
+};
+
+TEST_P(ToolAbuse, EndsWithABoundedLog) {
+    tool("abuse", GetParam().script);
+    EXPECT_EQ(run("abuse", {}), GetParam().outcome);
+    ASSERT_GE(view.lines.size(), 2);
+    EXPECT_EQ(view.lines[view.lines.size() - 2].text, GetParam().lastLine);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ToolAbuse,
+    ::testing::Values(
+        Abuse{"EndlessOutput", "yes $(printf '%01000d' 0)", Domain::failed, QString(1000, '0')},
+        Abuse{"ChildHoldsTheOutput", "setsid sleep 600 & echo $! > \"$(dirname \"$0\")/child.pid\"; echo left",
+              std::nullopt, "left"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SolverFixture, OverlongLineIsCut) {
+    tool("long", "head -c 100000 /dev/zero | tr '\\0' x\n");
+    EXPECT_EQ(run("long", {}), std::nullopt);
+    ASSERT_EQ(view.lines.size(), 3);
+    EXPECT_EQ(view.lines[1].text, QString(StreamReader::longestLine, 'x') + StreamReader::cutMark);
+}
+
+TEST_F(SolverFixture, HangingOptionProbeCountsAsUnknown) {
+    tool("hang", "sleep 600\n");
+    EXPECT_FALSE(solveFieldSupports(tools + "/hang", "--no-fits2fits"));
+}
+
+}  // namespace
