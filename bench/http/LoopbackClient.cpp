@@ -47,11 +47,18 @@ bool readResponse(int fd) {
 
 }  // namespace
 
-int connectLoopback(int port) {
+int connectLoopback(int port, unsigned source) {
     const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) return -1;
     const int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = source;
+    if (source != 0 && bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
+        close(fd);
+        return -1;
+    }
     sockaddr_in addr{};
     addr.sin_family = AF_INET;
     addr.sin_port = htons(static_cast<uint16_t>(port));
@@ -61,6 +68,17 @@ int connectLoopback(int port) {
         return -1;
     }
     return fd;
+}
+
+bool getOnce(int port, const std::string& path, int timeoutSeconds) {
+    const int fd = connectLoopback(port);
+    if (fd < 0) return false;
+    const timeval limit{timeoutSeconds, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    const std::string request = "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+    const bool ok = sendAll(fd, request.data(), request.size()) && readResponse(fd);
+    close(fd);
+    return ok;
 }
 
 double upload(int port, const std::string& head, std::size_t size) {

@@ -5,8 +5,13 @@
 
 namespace bench {
 
-// Opens a loopback TCP connection; -1 on failure.
-int connectLoopback(int port);
+// Opens a TCP connection to 127.0.0.1 from the loopback address `source`
+// (network byte order; 0: the system's choice); -1 on failure.
+int connectLoopback(int port, unsigned source = 0);
+
+// One GET of `path` on a new connection; true when answered 200 within
+// the time-out.
+bool getOnce(int port, const std::string& path, int timeoutSeconds);
 
 // Sends `head` and then a body of `size` bytes (from a reused buffer) to
 // 127.0.0.1:`port`, and returns the seconds until the whole answer arrived,
