@@ -16,6 +16,7 @@ namespace siderama {
 
 namespace {
 
+constexpr int maxLogLines = 200000;
 const char* const geometryKey = "solverWindow/geometry";
 const char* const imageFilter =
     "Images (*.fit *.fits *.fts *.FIT *.FITS *.jpeg *.jpg *.png *.tiff *.tif *.raw);;All files (*)";
@@ -45,6 +46,7 @@ SolverWindow::SolverWindow(SolverDelegate& solver, QWidget* parent)
     : QMainWindow(parent), form(std::make_unique<Ui::SolverWindow>()), solver(solver) {
     form->setupUi(this);
     form->logText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    form->logText->setMaximumBlockCount(maxLogLines);  // a bounded tail of the log stays in memory
     connect(form->solveButton, &QPushButton::clicked, this, &SolverWindow::chooseImage);
     connect(form->solveMenu, &QAction::triggered, this, &SolverWindow::chooseImage);
     connect(form->abortButton, &QPushButton::clicked, &solver, [&solver] { solver.abort(); });
