@@ -13,7 +13,7 @@ namespace siderama {
 namespace {
 
 // A probe that takes longer is ended and its options count as unknown.
-constexpr auto probeTimeLimit = std::chrono::seconds(10);
+constexpr auto probeTimeLimit = std::chrono::seconds(5);
 
 QString helpText(const QString& program) {
     auto process = std::make_shared<ToolProcess>();

@@ -173,7 +173,11 @@ void SolverDelegate::execute(const QString& tool, const QStringList& arguments, 
 // False when the output passed its limit.
 bool SolverDelegate::logOutput(int output, ToolProcess& process, bool parse) {
     StreamReader reader(output);
-    reader.setGiveUp([&process] { return process.endedLongerThan(pipeGrace); });
+    reader.setGiveUp([&process] {
+        if (!process.endedLongerThan(pipeGrace)) return false;
+        process.killOutputHolders();
+        return true;
+    });
     while (const std::optional<QString> line = reader.nextLine()) {
         if (reader.bytesRead() > outputLimitMB << 20) return false;
         if (line->isEmpty()) continue;

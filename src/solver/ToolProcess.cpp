@@ -1,9 +1,13 @@
 #include "solver/ToolProcess.h"
 
 #include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
 #include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -45,6 +49,8 @@ int ToolProcess::start(const QString& program, const QStringList& arguments) {
     int pipeEnds[2];
     if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return -1;
 
+    struct stat pipeInfo {};
+    if (::fstat(pipeEnds[0], &pipeInfo) == 0) outputPipe = pipeInfo.st_ino;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
@@ -116,6 +122,25 @@ bool ToolProcess::endedLongerThan(std::chrono::milliseconds grace) {
             endSeen = now;
     }
     return endSeen && now - *endSeen >= grace;
+}
+
+void ToolProcess::killOutputHolders() const {
+    namespace fs = std::filesystem;
+    const fs::path target = "pipe:[" + std::to_string(outputPipe) + "]";
+    std::error_code error;
+    for (auto entry = fs::directory_iterator("/proc", error); !error && entry != fs::directory_iterator();
+         entry.increment(error)) {
+        const pid_t holder = std::atoi(entry->path().filename().c_str());
+        if (holder <= 0 || holder == ::getpid()) continue;
+        std::error_code missing;
+        for (auto fd = fs::directory_iterator(entry->path() / "fd", missing); !missing && fd != fs::directory_iterator();
+             fd.increment(missing)) {
+            std::error_code unreadable;
+            if (fs::read_symlink(fd->path(), unreadable) != target) continue;
+            ::kill(holder, SIGKILL);
+            break;
+        }
+    }
 }
 
 bool ToolProcess::wasTerminated() const {

@@ -39,6 +39,10 @@ public:
     // pipe may still be held open by descendants that left its group).
     bool endedLongerThan(std::chrono::milliseconds grace);
 
+    // Kills the processes that left the group but still hold the output
+    // pipe open (a daemon the tool started), so that nothing is left running.
+    void killOutputHolders() const;
+
 private:
     void signalGroup();  // with `lock` held
     void killGroupAfterGrace();
@@ -48,6 +52,7 @@ private:
     bool reaped = false;
     bool terminated = false;
     std::optional<std::chrono::steady_clock::time_point> endSeen;
+    ino_t outputPipe = 0;
 };
 
 }  // namespace siderama

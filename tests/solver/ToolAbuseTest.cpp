@@ -3,6 +3,7 @@
 #include "solver/SolveFieldOptions.h"
 #include "solver/SolverFixture.h"
 #include "solver/StreamReader.h"
+#include "support/TestSupport.h"
 
 #include <QFile>
 #include <csignal>
@@ -21,11 +22,18 @@ struct Abuse {
 
 class ToolAbuse : public SolverFixture, public ::testing::WithParamInterface<Abuse> {
 protected:
-    // A child left behind by a row is ended here.
-    void TearDown() override {
+    // A child that escaped the runner would still be running (not a zombie).
+    bool childLeft() {
         QFile pid(tools + "/child.pid");
-        if (pid.open(QIODevice::ReadOnly)) ::kill(pid.readAll().trimmed().toInt(), SIGKILL);
-        SolverFixture::TearDown();
+        if (!pid.open(QIODevice::ReadOnly)) return false;
+        const QString child = pid.readAll().trimmed();
+        const auto running = [&] {
+            QFile stat("/proc/" + child + "/stat");
+            return stat.open(QIODevice::ReadOnly) && !stat.readAll().contains(") Z ");
+        };
+        const bool left = !testsupport::waitUntil([&] { return !running(); }, std::chrono::seconds(5));
+        ::kill(child.toInt(), SIGKILL);
+        return left;
     }
 };
 
@@ -34,6 +42,7 @@ TEST_P(ToolAbuse, EndsWithABoundedLog) {
     EXPECT_EQ(run("abuse", {}), GetParam().outcome);
     ASSERT_GE(view.lines.size(), 2);
     EXPECT_EQ(view.lines[view.lines.size() - 2].text, GetParam().lastLine);
+    EXPECT_FALSE(childLeft());
 }
 
 INSTANTIATE_TEST_SUITE_P(
