@@ -20,10 +20,15 @@ std::shared_ptr<BodyFile> BodyFile::create(const std::string& directory, const s
     return std::shared_ptr<BodyFile>(new BodyFile(fd, buffer.data(), limit));
 }
 
-BodyFile::~BodyFile() {
+BodyFile::~BodyFile() { discard(); }
+
+void BodyFile::discard() {
     if (map_) ::munmap(map_, size_);
+    map_ = nullptr;
     if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
     if (!kept_) ::unlink(path_.c_str());
+    kept_ = true;  // nothing left to remove
 }
 
 void BodyFile::write(std::string_view bytes) {

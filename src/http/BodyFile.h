@@ -27,6 +27,8 @@ public:
     bool finish();
     // Moves the whole file to `path`; from then on it is the caller's.
     bool keepAs(const std::string& path);
+    // Removes the file now rather than when this object goes.
+    void discard();
 
     const std::string& path() const { return path_; }
     std::uint64_t size() const { return size_; }

@@ -136,7 +136,7 @@ HttpResponse RemoteSolvingService::uploadForm(const HttpRequest&) {
 
 std::optional<QString> RemoteSolvingService::uploadDirectory() {
     std::optional<QString> directory = UploadFiles::directory();
-    if (!directory) solver.append("No private upload directory in " + QDir::tempPath(), RED);
+    if (!directory) solver.append("No private upload directory in " + UploadFiles::temporaryDirectory(), RED);
     return directory;
 }
 
@@ -170,7 +170,10 @@ HttpResponse RemoteSolvingService::uploadFailed(int code) {
 // The file gets its extension from its content, so that the pipeline
 // converts what is not FITS.
 HttpResponse RemoteSolvingService::solveUpload(http::BodyFile& file, const QString& named, bool markBusy) {
-    if (file.error() != 0) return uploadFailed(file.error());
+    if (file.error() != 0) {
+        file.discard();
+        return uploadFailed(file.error());
+    }
     const QString extension = UploadFiles::extensionFor(file.view().substr(0, 64));
     const QString path = QFile::decodeName(QByteArray::fromStdString(file.path())) + "." + extension;
     if (!file.keepAs(QFile::encodeName(path).toStdString())) return uploadFailed(file.error());
@@ -195,11 +198,15 @@ HttpResponse RemoteSolvingService::solveUpload(http::BodyFile& file, const QStri
 // its own.
 HttpResponse RemoteSolvingService::uploadMultipart(const HttpRequest& request) {
     http::BodyFile& form = *request.bodyFile;
-    if (form.error() != 0) return uploadFailed(form.error());
+    if (form.error() != 0) {
+        form.discard();
+        return uploadFailed(form.error());
+    }
     const std::vector<HttpRequest::MultiPart> parts = http::FormReader::multipart(request.headers, form.view());
+    const QString directory = QFileInfo(QFile::decodeName(QByteArray::fromStdString(form.path()))).path();
+    form.discard();
     if (parts.size() != 1) return error("Invalid request");
     const std::string& data = parts.front().body;
-    const QString directory = QFileInfo(QFile::decodeName(QByteArray::fromStdString(form.path()))).path();
     auto image = http::BodyFile::create(QFile::encodeName(directory).toStdString(), "upload-", data.size());
     if (!image) return uploadFailed(errno);
     image->write(data);

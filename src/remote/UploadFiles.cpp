@@ -29,9 +29,15 @@ bool isPrivateDirectory(const QByteArray& path) {
 
 }  // namespace
 
+// Qt gives an empty path for a TMPDIR that does not exist: it is read here.
+QString UploadFiles::temporaryDirectory() {
+    const QString configured = qEnvironmentVariable("TMPDIR");
+    return QDir::cleanPath(configured.isEmpty() ? QDir::tempPath() : configured);
+}
+
 std::optional<QString> UploadFiles::directory() {
-    const QString temporary = QDir::cleanPath(QDir::tempPath());
-    if (temporary.isEmpty() || temporary == "/" || !QDir().mkpath(temporary)) return std::nullopt;
+    const QString temporary = temporaryDirectory();
+    if (!QDir::isAbsolutePath(temporary) || temporary == "/" || !QDir().mkpath(temporary)) return std::nullopt;
     const QString path = temporary + "/siderama-" + QString::number(::geteuid());
     const QByteArray local = QFile::encodeName(path);
     ::mkdir(local.constData(), 0700);

@@ -18,6 +18,8 @@ public:
     // when it is the user's own; none when the name is taken by a link, a
     // file or another user, or when there is no temporary directory.
     static std::optional<QString> directory();
+    // $TMPDIR, else Qt's temporary directory.
+    static QString temporaryDirectory();
 
     // Why a client's file name is refused ("" when it is fine): NUL bytes,
     // more than 255 bytes, not UTF-8.
