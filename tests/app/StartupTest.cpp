@@ -1,6 +1,6 @@
 // First start against temporary homes: the index folder and the solver
 // configuration file, for plain, spaced and non-ASCII paths.
-#include "app/core/SolverConfig.h"
+#include "core/SolverConfig.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
