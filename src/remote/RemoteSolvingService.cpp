@@ -2,6 +2,7 @@
 
 #include "http/HttpServer.h"
 #include "http/StringHelpers.h"
+#include "remote/RemoteLog.h"
 #include "remote/ServiceAnnouncement.h"
 #include "remote/UploadFiles.h"
 #include "solver/SolverDelegate.h"
@@ -58,6 +59,7 @@ void addIfPresent(nlohmann::json& object, const char* key, const std::optional<d
 http::HttpServerConfig RemoteSolvingService::defaultConfig() {
     http::HttpServerConfig config;
     config.connectionNiceness = 19;  // the most the scheduler allows
+    config.logger = [](const std::string& line) { qCWarning(lcRemote).noquote() << QString::fromStdString(line); };
     return config;
 }
 
