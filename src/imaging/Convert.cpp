@@ -3,7 +3,7 @@
 #include "imaging/FitsWriter.h"
 #include "imaging/ImageFormats.h"
 #include "imaging/MonoPixels.h"
-#include "imaging/SystemLog.h"
+#include "imaging/ImagingLog.h"
 
 #include <QFile>
 #include <QImageReader>
@@ -73,7 +73,7 @@ bool Convert(const QString& source, const QString& destination, qint64 maxPixels
         failure = "out of memory";
     }
     if (!failure) return true;
-    systemLog(QString("Cannot convert %1: %2").arg(source, *failure));
+    qCWarning(lcImaging).noquote() << QString("Cannot convert %1: %2").arg(source, *failure);
     if (reason) *reason = *failure;
     return false;
 }

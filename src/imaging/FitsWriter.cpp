@@ -1,6 +1,6 @@
 #include "imaging/FitsWriter.h"
 
-#include "imaging/SystemLog.h"
+#include "imaging/ImagingLog.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -30,7 +30,7 @@ bool clearDestination(const QString& path) {
     if (!QFileInfo(path).exists() && !QFileInfo(path).isSymLink()) return true;
     QFile file(path);
     if (file.remove()) return true;
-    systemLog(QString("Cannot replace %1: %2").arg(path, file.errorString()));
+    qCWarning(lcImaging).noquote() << QString("Cannot replace %1: %2").arg(path, file.errorString());
     return false;
 }
 
@@ -66,8 +66,8 @@ QString failureText(int status, const QString& path, qint64 bytes) {
 
 bool writeFits(const QString& path, qint64 width, qint64 height, std::span<const uint16_t> pixels) {
     if (width <= 0 || height <= 0 || uint64_t(width) * uint64_t(height) != pixels.size()) {
-        systemLog(QString("Cannot write %1: %2 x %3 pixels expected, %4 given")
-                      .arg(path).arg(width).arg(height).arg(pixels.size()));
+        qCWarning(lcImaging).noquote() << QString("Cannot write %1: %2 x %3 pixels expected, %4 given")
+                                              .arg(path).arg(width).arg(height).arg(pixels.size());
         return false;
     }
     return !writeFitsRows(path, width, height, [&](qint64 y, uint16_t* row) {
@@ -83,7 +83,7 @@ std::optional<QString> writeFitsRows(const QString& path, qint64 width, qint64 h
     if (status == 0 && std::rename(QFile::encodeName(partial).constData(), QFile::encodeName(path).constData()) == 0)
         return std::nullopt;
     const QString reason = status != 0 ? failureText(status, path, width * height * 2) : std::strerror(errno);
-    systemLog(QString("Cannot write FITS file %1: %2").arg(path, reason));
+    qCWarning(lcImaging).noquote() << QString("Cannot write FITS file %1: %2").arg(path, reason);
     QFile::remove(partial);
     return reason;
 }

@@ -1,10 +1,11 @@
 #include "remote/RemoteSolvingService.h"
 
-#include "app/core/Defaults.h"
+#include "core/Defaults.h"
 #include "http/BodyFile.h"
 #include "http/FormReader.h"
 #include "http/HttpServer.h"
 #include "http/StringHelpers.h"
+#include "remote/RemoteLog.h"
 #include "remote/ServiceAnnouncement.h"
 #include "remote/UploadFiles.h"
 #include "solver/SolverDelegate.h"
@@ -75,6 +76,7 @@ void addIfPresent(nlohmann::json& object, const char* key, const std::optional<d
 http::HttpServerConfig RemoteSolvingService::defaultConfig() {
     http::HttpServerConfig config;
     config.connectionNiceness = 19;  // the most the scheduler allows
+    config.logger = [](const std::string& line) { qCWarning(lcRemote).noquote() << QString::fromStdString(line); };
     return config;
 }
 
@@ -177,7 +179,8 @@ HttpResponse RemoteSolvingService::solveUpload(http::BodyFile& file, const QStri
     const QString extension = UploadFiles::extensionFor(file.view().substr(0, 64));
     const QString path = QFile::decodeName(QByteArray::fromStdString(file.path())) + "." + extension;
     if (!file.keepAs(QFile::encodeName(path).toStdString())) return uploadFailed(file.error());
-    if (!solver.claim()) {
+    SolveReservation reservation = solver.claim();
+    if (!reservation) {
         QFile::remove(path);
         solver.append("Solver busy", RED);
         return error("Solver busy");
@@ -190,7 +193,7 @@ HttpResponse RemoteSolvingService::solveUpload(http::BodyFile& file, const QStri
     }
     if (markBusy) solver.busy(line);
     else solver.append(line, YELLOW);
-    solver.solveClaimed(path);
+    solver.solve(std::move(reservation), path);
     return json({{"status", "success"}});
 }
 
@@ -231,9 +234,9 @@ void RemoteSolvingService::removeSolveFiles(const QString& path) {
 
 HttpResponse RemoteSolvingService::status(const HttpRequest&) {
     const SolverState state = solver.state();
-    nlohmann::json answer{{"status", state.status.toStdString()}};
-    if (state.status == "ready") return json(answer);
-    if (state.status == "done") {
+    nlohmann::json answer{{"status", statusWord(state.status).toStdString()}};
+    if (state.status == SolverStatus::ready) return json(answer);
+    if (state.status == SolverStatus::done) {
         nlohmann::json calibration = nlohmann::json::object();
         addIfPresent(calibration, "ra", state.raCenter);
         addIfPresent(calibration, "dec", state.decCenter);

@@ -1,7 +1,7 @@
 // Uploads that try to take the server's disk, reach the tools under names of
 // their own, or tie up a connection while the solver is busy.
 #include "http/TestClient.h"
-#include "app/core/Defaults.h"
+#include "core/Defaults.h"
 #include "remote/LoopbackClient.h"
 #include "remote/RemoteSolvingService.h"
 #include "solver/RecordingView.h"

@@ -1,4 +1,4 @@
-#include "app/core/Defaults.h"
+#include "core/Defaults.h"
 
 namespace siderama::Defaults {
 
@@ -34,6 +34,10 @@ qint64 integerValue(const QString& key, qint64 fallback) {
 
 void setString(const QString& key, const QString& value) {
     withSettings([&](QSettings& s) { s.setValue(key, value); });
+}
+
+QStringList words(const QString& key) {
+    return stringValue(key).value_or(QString()).split(' ', Qt::SkipEmptyParts);
 }
 
 }  // namespace siderama::Defaults

@@ -2,6 +2,7 @@
 
 #include <QSettings>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace siderama {
@@ -22,6 +23,8 @@ std::optional<QString> stringValue(const QString& key);
 // The stored whole number, or `fallback` when absent or not a number.
 qint64 integerValue(const QString& key, qint64 fallback);
 void setString(const QString& key, const QString& value);
+// The words of the string under `key`, split at spaces; none when absent.
+QStringList words(const QString& key);
 
 }  // namespace Defaults
 }  // namespace siderama
