@@ -93,7 +93,7 @@ TEST_F(Pipeline, RunsTheFourToolsWithTheirArguments) {
         "image2xy -O -o " + b + ".xy " + image,
         "solve-field --scale-units degwidth --overwrite --no-plots --no-remove-lines --no-verify-uniformize "
         "--sort-column FLUX --uniformize 0 --config " + CONFIG() + " " + b + ".xy",
-        "new-wcs -v -d -i " + image + " -o " + b + "_wcs.fits -w " + b + ".wcs",
+        "new-wcs -v -d -i " + image + " -o " + b + "_wcs.partial.fits -w " + b + ".wcs",
         "wcsinfo " + b + ".wcs"};
     EXPECT_EQ(readLines(calls), expected);
     const SolverState state = solver.state();
@@ -231,7 +231,7 @@ TEST_F(Pipeline, UndecodableImageFailsBeforeAnyTool) {
     file.close();
     EXPECT_FALSE(solve(broken));
     EXPECT_EQ(solver.state().status, SolverStatus::failed);
-    EXPECT_EQ(view.lines.last().text, "\nFailed to convert " + broken + " to FITS");
+    EXPECT_EQ(view.lines.last().text, "\nFailed to convert " + broken + " to FITS: not a JPEG, PNG, TIFF or raw frame");
     EXPECT_EQ(view.lines.last().color, RED);
     EXPECT_TRUE(toolsCalled().isEmpty());
     EXPECT_FALSE(QFile::exists(scratch.filePath("broken.fits")));
