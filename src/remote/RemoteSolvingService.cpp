@@ -63,7 +63,8 @@ std::optional<std::string> dispositionFileName(const HttpRequest& request) {
 quint64 announcedLength(const HttpRequest& request) {
     const auto found = request.headers.find("content-length");
     quint64 length = 0;
-    if (found != request.headers.end()) std::from_chars(found->second.data(), found->second.data() + found->second.size(), length);
+    if (found != request.headers.end())
+        std::from_chars(found->second.data(), found->second.data() + found->second.size(), length);
     return length;
 }
 
@@ -83,11 +84,17 @@ http::HttpServerConfig RemoteSolvingService::defaultConfig() {
 RemoteSolvingService::RemoteSolvingService(SolverDelegate& solver, http::HttpServerConfig config)
     : solver(solver), config(std::move(config)) {}
 
-// Uploads whose solve has not reported its end yet go too: nothing else
-// would remove them.
+// Uploads whose solve has not reported its end yet go too, once no handler
+// can add one: nothing else would remove them.
 RemoteSolvingService::~RemoteSolvingService() {
+    if (server) server->stop();
     QObject::disconnect(cleanup);
-    for (const QString& path : std::set<QString>(unfinished)) removeSolveFiles(path);
+    std::set<QString> left;
+    {
+        std::lock_guard guard(unfinishedLock);
+        left = unfinished;
+    }
+    for (const QString& path : left) removeSolveFiles(path);
 }
 
 const std::string& RemoteSolvingService::formFragment() {
@@ -108,7 +115,7 @@ void RemoteSolvingService::startServer() {
     for (const char* method : {"POST", "PUT"})
         server->streamBodies(method, "/api/upload", [this](const HttpRequest& request) { return admitUpload(request); });
     cleanup = QObject::connect(&solver, &SolverDelegate::solveFinished, &solver,
-                     [this](bool, const QString& path) { removeSolveFiles(path); });
+                               [this](bool, const QString& path) { removeSolveFiles(path); });
     server->GET["/api/status"] = [this](const HttpRequest& request) { return status(request); };
     try {
         server->start(0);
