@@ -7,7 +7,7 @@
 #include <cmath>
 #include <numbers>
 
-namespace testsupport {
+namespace skyfield {
 
 QString skyFieldExecutable() { return QStringLiteral(SKYFIELD_EXECUTABLE); }
 
@@ -34,4 +34,4 @@ double angularSeparation(double ra1, double dec1, double ra2, double dec2) {
     return 2 * std::asin(std::sqrt(std::min(1.0, h))) / radian;
 }
 
-}  // namespace testsupport
+}  // namespace skyfield

@@ -1,13 +1,13 @@
 #pragma once
 
-// Runs the skyfield generator from tests and reads the truth it prints.
+// Runs the skyfield generator (from tests and checks) and reads the truth it prints.
 
 #include <QString>
 #include <QStringList>
 
 #include <optional>
 
-namespace testsupport {
+namespace skyfield {
 
 struct SkyFieldTruth {
     double ra;        // image centre, degrees
@@ -28,4 +28,4 @@ std::optional<SkyFieldTruth> runSkyField(const QStringList& arguments);
 // Angle between two sky positions, in degrees.
 double angularSeparation(double ra1, double dec1, double ra2, double dec2);
 
-}  // namespace testsupport
+}  // namespace skyfield

@@ -1,0 +1,114 @@
+#include "support/RawHttpClient.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <utility>
+
+namespace testsupport {
+
+RawHttpClient::RawHttpClient(int port, std::chrono::milliseconds timeout) {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const timeval value{static_cast<time_t>(timeout.count() / 1000),
+                        static_cast<suseconds_t>(timeout.count() % 1000 * 1000)};
+    setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value);
+    setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &value, sizeof value);
+    const int one = 1;
+    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) close();
+}
+
+bool RawHttpClient::send(std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (sent <= 0) return false;
+        bytes.remove_prefix(static_cast<std::size_t>(sent));
+    }
+    return true;
+}
+
+void RawHttpClient::shutdownWrite() { shutdown(fd_, SHUT_WR); }
+
+void RawHttpClient::close() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+}
+
+std::string RawHttpClient::readAll() {
+    std::string all = std::exchange(pending_, {});
+    char buffer[65536];
+    for (ssize_t got; (got = recv(fd_, buffer, sizeof buffer, 0)) > 0;) all.append(buffer, std::size_t(got));
+    return all;
+}
+
+std::string RawHttpClient::readResponse() {
+    char buffer[65536];
+    for (;;) {
+        const auto headEnd = pending_.find("\r\n\r\n");
+        if (headEnd != std::string::npos) {
+            const auto headers = parseAnswer(pending_.substr(0, headEnd + 4)).headers;
+            const auto length = headers.count("content-length") ? std::stoul(headers.at("content-length")) : 0;
+            if (pending_.size() >= headEnd + 4 + length) {
+                std::string answer = pending_.substr(0, headEnd + 4 + length);
+                pending_.erase(0, answer.size());
+                return answer;
+            }
+        }
+        const ssize_t got = recv(fd_, buffer, sizeof buffer, 0);
+        if (got <= 0) return {};
+        pending_.append(buffer, std::size_t(got));
+    }
+}
+
+bool RawHttpClient::closedByServer() {
+    char byte;
+    const ssize_t got = recv(fd_, &byte, 1, 0);
+    return got == 0 || (got < 0 && errno == ECONNRESET);
+}
+
+HttpAnswer parseAnswer(const std::string& raw) {
+    HttpAnswer answer;
+    const auto headEnd = raw.find("\r\n\r\n");
+    if (headEnd == std::string::npos) return answer;
+    std::size_t lineEnd = raw.find("\r\n");
+    const std::string statusLine = raw.substr(0, lineEnd);
+    const auto space = statusLine.find(' ');
+    answer.status = std::stoi(statusLine.substr(space + 1, 3));
+    answer.reason = statusLine.size() > space + 5 ? statusLine.substr(space + 5) : "";
+    while (lineEnd < headEnd) {
+        const std::size_t next = raw.find("\r\n", lineEnd + 2);
+        const std::string line = raw.substr(lineEnd + 2, next - lineEnd - 2);
+        const auto colon = line.find(':');
+        std::string name = line.substr(0, colon);
+        std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+        const auto value = line.find_first_not_of(' ', colon + 1);
+        if (colon != std::string::npos) answer.headers[name] = value == std::string::npos ? "" : line.substr(value);
+        lineEnd = next;
+    }
+    answer.body = raw.substr(headEnd + 4);
+    return answer;
+}
+
+std::string exchangeRaw(int port, std::string_view request) {
+    RawHttpClient client(port);
+    client.send(request);
+    return client.readAll();
+}
+
+HttpAnswer request(int port, const std::string& method, const std::string& target,
+                   const std::map<std::string, std::string>& headers, const std::string& body) {
+    std::string text = method + " " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+    for (const auto& [name, value] : headers) text += name + ": " + value + "\r\n";
+    return parseAnswer(exchangeRaw(port, text + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body));
+}
+
+}  // namespace testsupport

@@ -1,0 +1,37 @@
+#include "support/SolverProbe.h"
+
+#include "support/TestSupport.h"
+
+namespace testsupport {
+
+QStringList RecordingView::texts() const {
+    QStringList all;
+    for (const Line& line : lines) all << line.text;
+    return all;
+}
+
+int RecordingView::count(const QString& text, siderama::LogColor color) const {
+    return int(std::count_if(lines.begin(), lines.end(),
+                             [&](const Line& line) { return line.text == text && line.color == color; }));
+}
+
+void settleLog(siderama::SolverDelegate& solver, RecordingView& view) {
+    // A marker posted last arrives after everything posted before it.
+    const QString marker = "--settled--";
+    solver.append(marker);
+    waitUntil([&] { return view.texts().contains(marker); }, std::chrono::seconds(30));
+    view.lines.removeIf([&](const RecordingView::Line& line) { return line.text == marker; });
+}
+
+bool solveAndWait(siderama::SolverDelegate& solver, const QString& path, std::chrono::seconds timeout) {
+    bool finished = false, result = false;
+    const auto connection = QObject::connect(&solver, &siderama::SolverDelegate::solveFinished, [&](bool solved) {
+        finished = true;
+        result = solved;
+    });
+    const bool started = solver.solvePath(path) && waitUntil([&] { return finished; }, timeout);
+    QObject::disconnect(connection);
+    return started && result;
+}
+
+}  // namespace testsupport

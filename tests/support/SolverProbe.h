@@ -1,0 +1,37 @@
+#pragma once
+
+#include "solver/SolverDelegate.h"
+#include "solver/SolverView.h"
+
+#include <QStringList>
+
+namespace testsupport {
+
+// A solver view that remembers everything the controller told it.
+struct RecordingView : siderama::SolverView {
+    struct Line {
+        QString text;
+        siderama::LogColor color;
+    };
+    void appendLog(const QString& text, siderama::LogColor color) override { lines.append({text, color}); }
+    void logUpdated() override { ++batches; }
+    void setControls(bool solve, bool abort) override { controls = {solve, abort}; }
+    void setCheckBoxes(bool remove, bool write) override { checkBoxes = {remove, write}; }
+    void present() override { ++presented; }
+
+    QStringList texts() const;
+    int count(const QString& text, siderama::LogColor color) const;
+
+    QList<Line> lines;
+    int batches = 0;
+    std::pair<bool, bool> controls{true, false};
+    std::pair<bool, bool> checkBoxes{false, false};
+    int presented = 0;
+};
+
+// Waits until the log lines posted so far have reached `view`.
+void settleLog(siderama::SolverDelegate& solver, RecordingView& view);
+// Starts a solve of `path` and waits until it ends; its result.
+bool solveAndWait(siderama::SolverDelegate& solver, const QString& path, std::chrono::seconds timeout = std::chrono::seconds(60));
+
+}  // namespace testsupport
