@@ -6,6 +6,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QImageWriter>
 #include <QtPlugin>
 
@@ -57,7 +58,9 @@ TEST(ConversionFailures, Table) {
         ::testing::internal::CaptureStderr();
         EXPECT_FALSE(siderama::Convert(source, target)) << qPrintable(name);
         const std::string log = ::testing::internal::GetCapturedStderr();
-        EXPECT_NE(log.find(name.toStdString()), std::string::npos) << qPrintable(name) << ": " << log;
+        const bool named = log.find(name.toStdString()) != std::string::npos ||
+                           log.find(QFileInfo(target).fileName().toStdString()) != std::string::npos;
+        EXPECT_TRUE(named) << qPrintable(name) << ": " << log;
         if (destination == "out.fits") EXPECT_EQ(contentOf(target), "previous result") << qPrintable(name);
         else EXPECT_FALSE(QFileInfo(target).isFile()) << qPrintable(name);
     }

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
+#include <list>
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include "indexes/IndexCatalogue.h"
 
+#include <QSet>
 #include <gtest/gtest.h>
 
 using namespace siderama;

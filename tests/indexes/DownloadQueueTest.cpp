@@ -7,6 +7,7 @@
 #include "support/FakeIndexServer.h"
 #include "support/TestSupport.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <gtest/gtest.h>
 

@@ -8,6 +8,7 @@
 #include "support/TestSupport.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -145,6 +146,9 @@ TEST_F(Routes, StatusFollowsTheSolveToTheCalibrationTheToolGave) {
     EXPECT_EQ(put(fitsBytes(100)), success);
     waitIdle();
     EXPECT_EQ(status(), json({{"status", "failed"}, {"message", "image2xy terminated (status 3)"}}));
+    EXPECT_EQ(post({{"image", std::string("\x89PNG\r\n\x1A\npng", 11)}}), success);
+    waitIdle();
+    EXPECT_EQ(uploaded("image.png", 11), 1) << "an upload keeps the format of its data";
 }
 
 TEST_F(Routes, InvalidPostsAreRefusedSilently) {
@@ -161,14 +165,14 @@ TEST_F(Routes, InvalidPostsAreRefusedSilently) {
 
 TEST_F(Routes, BusySolverRefusesUploadsAndKeepsTheFirstImage) {
     testsupport::writeStandInTools(tools, "sleep 2\n");
-    EXPECT_EQ(post({{"image", std::string("\x89PNG\r\n\x1A\npng", 11)}}), success);
+    EXPECT_EQ(post({{"image", fitsBytes(500)}}), success);
     EXPECT_EQ(post({{"image", fitsBytes(600)}}), busy);
     EXPECT_EQ(put(fitsBytes(700), "attachment; filename=\"second.fits\""), busy);
     EXPECT_EQ(post({{"image", "a"}, {"image", "b"}}), invalid) << "the refusal does not mend the part count check";
     EXPECT_EQ(status()["status"], "busy");
     EXPECT_FALSE(QFile::exists(uploads + "second.fits"));
     waitIdle();
-    EXPECT_EQ(uploaded("image.png", 11), 1) << "an upload keeps the format of its data";
+    EXPECT_EQ(readFile(uploads + "image.fits").size(), 500);
     EXPECT_EQ(view.count("Solver busy", RED), 2);
 }
 

@@ -12,6 +12,19 @@
 
 namespace testsupport {
 
+namespace {
+
+// Calls on a socket with a time-out are not restarted after a signal (a
+// child process ending), so this one is.
+ssize_t receive(int fd, char* buffer, std::size_t size) {
+    ssize_t got;
+    do got = recv(fd, buffer, size, 0);
+    while (got < 0 && errno == EINTR);
+    return got;
+}
+
+}  // namespace
+
 RawHttpClient::RawHttpClient(int port, std::chrono::milliseconds timeout) {
     fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     const timeval value{static_cast<time_t>(timeout.count() / 1000),
@@ -30,6 +43,7 @@ RawHttpClient::RawHttpClient(int port, std::chrono::milliseconds timeout) {
 bool RawHttpClient::send(std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+        if (sent < 0 && errno == EINTR) continue;
         if (sent <= 0) return false;
         bytes.remove_prefix(static_cast<std::size_t>(sent));
     }
@@ -46,7 +60,7 @@ void RawHttpClient::close() {
 std::string RawHttpClient::readAll() {
     std::string all = std::exchange(pending_, {});
     char buffer[65536];
-    for (ssize_t got; (got = recv(fd_, buffer, sizeof buffer, 0)) > 0;) all.append(buffer, std::size_t(got));
+    for (ssize_t got; (got = receive(fd_, buffer, sizeof buffer)) > 0;) all.append(buffer, std::size_t(got));
     return all;
 }
 
@@ -63,7 +77,7 @@ std::string RawHttpClient::readResponse() {
                 return answer;
             }
         }
-        const ssize_t got = recv(fd_, buffer, sizeof buffer, 0);
+        const ssize_t got = receive(fd_, buffer, sizeof buffer);
         if (got <= 0) return {};
         pending_.append(buffer, std::size_t(got));
     }
@@ -71,7 +85,7 @@ std::string RawHttpClient::readResponse() {
 
 bool RawHttpClient::closedByServer() {
     char byte;
-    const ssize_t got = recv(fd_, &byte, 1, 0);
+    const ssize_t got = receive(fd_, &byte, 1);
     return got == 0 || (got < 0 && errno == ECONNRESET);
 }
 
