@@ -1,11 +1,9 @@
-// The solver state and its log: state changes, colours, order of lines
-// posted from several threads, and the one-solve-at-a-time rule.
+// The solver state and its log: state changes, order of lines posted from
+// several threads, stored check boxes, and the one-solve-at-a-time rule.
 #include "solver/SolverFixture.h"
 
-#include "app/core/Defaults.h"
-#include "support/TestSupport.h"
+#include "core/Defaults.h"
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QSettings>
 #include <atomic>
@@ -18,31 +16,28 @@ namespace {
 
 class SolverState_ : public SolverFixture {};
 
-TEST_F(SolverState_, StartsReadyAndChangesThroughBusyDoneFailed) {
-    const SolverState fresh = solver.state();
-    EXPECT_EQ(fresh.status, "ready");
-    EXPECT_EQ(fresh.message, "");
-    EXPECT_FALSE(fresh.raCenter || fresh.decCenter || fresh.orientation || fresh.pixelScale);
-
+TEST_F(SolverState_, StartsReadyAndChangesThroughBusyFailedAndDone) {
+    EXPECT_EQ(solver.state().status, SolverStatus::ready);
+    EXPECT_FALSE(solver.state().raCenter || solver.state().decCenter || solver.state().orientation ||
+                 solver.state().pixelScale);
     solver.busy();
     settle();
-    EXPECT_EQ(solver.state().status, "busy");
+    EXPECT_EQ(solver.state().status, SolverStatus::busy);
     EXPECT_TRUE(view.lines.isEmpty()) << "busy without a message logs nothing";
     EXPECT_EQ(view.controls, std::make_pair(false, true));
 
     solver.failed("\nFailed to convert x.png to FITS");
     settle();
-    EXPECT_EQ(solver.state().status, "failed");
+    EXPECT_EQ(solver.state().status, SolverStatus::failed);
     EXPECT_EQ(solver.state().message, "Failed to convert x.png to FITS");
     ASSERT_EQ(view.lines.size(), 1);
-    EXPECT_EQ(view.lines[0].text, "\nFailed to convert x.png to FITS");
     EXPECT_EQ(view.lines[0].color, RED);
     EXPECT_EQ(view.controls, std::make_pair(true, false));
 
     solver.busy("step");
     solver.done();
     settle();
-    EXPECT_EQ(solver.state().status, "done");
+    EXPECT_EQ(solver.state().status, SolverStatus::done);
     EXPECT_EQ(solver.state().message, "step") << "a call without a message keeps the last one";
     EXPECT_EQ(view.controls, std::make_pair(true, false));
 }
@@ -60,8 +55,7 @@ TEST_F(SolverState_, LinesFromManyThreadsKeepEachThreadsOrder) {
             }
             ++finished;
         });
-    // The main thread applies batches while the writers run.
-    while (finished < threads) QCoreApplication::processEvents();
+    while (finished < threads) QCoreApplication::processEvents();  // batches applied meanwhile
     for (auto& writer : writers) writer.join();
     settle();
     std::vector<int> next(threads, 0);
@@ -69,31 +63,25 @@ TEST_F(SolverState_, LinesFromManyThreadsKeepEachThreadsOrder) {
     for (const auto& line : view.lines) {
         if (line.text.startsWith("busy")) continue;
         const QStringList words = line.text.split(' ');
-        const int t = words[0].toInt();
-        EXPECT_EQ(words[1].toInt(), next[t]++) << "thread " << t;
+        EXPECT_EQ(words[1].toInt(), next[words[0].toInt()]++) << "thread " << qPrintable(words[0]);
         ++total;
     }
     EXPECT_EQ(total, threads * perThread);
 }
 
-TEST_F(SolverState_, ShowLoadsTheCheckBoxesAndSaveStateStoresBoth) {
+TEST_F(SolverState_, CheckBoxesAreStoredForTheNextStart) {
     QSettings("Siderama", "Siderama").clear();
     solver.show();
     settle();
     EXPECT_EQ(view.checkBoxes, std::make_pair(false, false));
     EXPECT_EQ(view.presented, 1);
-
-    solver.saveState(false, true);
-    EXPECT_FALSE(Defaults::boolValue(Defaults::removeCreatedFiles));
-    EXPECT_TRUE(Defaults::boolValue(Defaults::writeWCSHeaders));
-    EXPECT_FALSE(solver.removeFilesEnabled());
-
     solver.saveState(true, false);
+    EXPECT_TRUE(solver.removeFilesEnabled());
     SolverDelegate other;
-    RecordingView otherView;
+    testsupport::RecordingView otherView;
     other.setView(&otherView);
     other.show();
-    testsupport::waitUntil([&] { return otherView.presented == 1; });
+    testsupport::settleLog(other, otherView);
     EXPECT_EQ(otherView.checkBoxes, std::make_pair(true, false));
     EXPECT_TRUE(other.removeFilesEnabled());
 }
@@ -103,35 +91,31 @@ TEST_F(SolverState_, OnlyOneSolveRunsAtATime) {
     tool("image2xy", "touch " + started.toUtf8() + "\nsleep 30\n");
     const QString image = scratch.filePath("a.fits");
     QFile(image).open(QIODevice::WriteOnly);
-
+    bool finished = false;
+    QObject::connect(&solver, &SolverDelegate::solveFinished, [&](bool solved) { finished = !solved; });
     ASSERT_TRUE(solver.solvePath(image));
     EXPECT_FALSE(solver.claim()) << "a running solve cannot be claimed";
     EXPECT_FALSE(solver.solvePath(image));
     ASSERT_TRUE(testsupport::waitUntil([&] { return QFile::exists(started); }));
     settle();
-    EXPECT_TRUE(view.contains("Solver busy"));
-
-    bool finished = false;
-    QObject::connect(&solver, &SolverDelegate::solveFinished, [&](bool solved) {
-        finished = true;
-        EXPECT_FALSE(solved);
-    });
+    EXPECT_TRUE(view.texts().contains("Solver busy"));
     solver.abort();
     ASSERT_TRUE(testsupport::waitUntil([&] { return finished; }, std::chrono::seconds(15)));
-    EXPECT_EQ(solver.state().status, "failed");
+    EXPECT_EQ(solver.state().status, SolverStatus::failed);
     EXPECT_EQ(solver.state().message, "image2xy aborted");
     EXPECT_TRUE(solver.claim()) << "the solver is free again";
 }
 
-TEST_F(SolverState_, ConcurrentClaimsAdmitExactlyOne) {
+TEST_F(SolverState_, ConcurrentClaimsAdmitExactlyOneUntilItsReservationEnds) {
     for (int round = 0; round < 50; ++round) {
-        SolverDelegate fresh;
-        std::atomic<int> admitted = 0;
+        std::vector<SolveReservation> reservations(8);
         std::vector<std::thread> clients;
-        for (int i = 0; i < 8; ++i) clients.emplace_back([&] { admitted += fresh.claim() ? 1 : 0; });
+        for (auto& reservation : reservations) clients.emplace_back([&] { reservation = solver.claim(); });
         for (auto& client : clients) client.join();
-        ASSERT_EQ(admitted, 1);
+        ASSERT_EQ(std::count_if(reservations.begin(), reservations.end(), [](const auto& r) { return bool(r); }), 1);
     }
+    EXPECT_FALSE(solver.isSolving()) << "a reservation that is dropped frees the solver";
+    EXPECT_TRUE(solver.claim());
 }
 
 }  // namespace
