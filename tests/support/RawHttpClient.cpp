@@ -14,8 +14,7 @@ namespace testsupport {
 
 namespace {
 
-// Calls on a socket with a time-out are not restarted after a signal (a
-// child process ending), so this one is.
+// Calls on a socket with a time-out are not restarted after a signal (a child process ending).
 ssize_t receive(int fd, char* buffer, std::size_t size) {
     ssize_t got;
     do got = recv(fd, buffer, size, 0);
@@ -25,18 +24,13 @@ ssize_t receive(int fd, char* buffer, std::size_t size) {
 
 }  // namespace
 
-RawHttpClient::RawHttpClient(int port, std::chrono::milliseconds timeout) {
-    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const timeval value{static_cast<time_t>(timeout.count() / 1000),
-                        static_cast<suseconds_t>(timeout.count() % 1000 * 1000)};
+RawHttpClient::RawHttpClient(int port, std::chrono::milliseconds timeout) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+    const timeval value{time_t(timeout.count() / 1000), suseconds_t(timeout.count() % 1000 * 1000)};
+    const int one = 1;
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &value, sizeof value);
     setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &value, sizeof value);
-    const int one = 1;
     setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address{.sin_family = AF_INET, .sin_port = htons(uint16_t(port)), .sin_addr = {htonl(INADDR_LOOPBACK)}};
     if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) close();
 }
 
@@ -45,7 +39,7 @@ bool RawHttpClient::send(std::string_view bytes) {
         const ssize_t sent = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
         if (sent < 0 && errno == EINTR) continue;
         if (sent <= 0) return false;
-        bytes.remove_prefix(static_cast<std::size_t>(sent));
+        bytes.remove_prefix(std::size_t(sent));
     }
     return true;
 }
@@ -53,8 +47,7 @@ bool RawHttpClient::send(std::string_view bytes) {
 void RawHttpClient::shutdownWrite() { shutdown(fd_, SHUT_WR); }
 
 void RawHttpClient::close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    if (fd_ >= 0) ::close(std::exchange(fd_, -1));
 }
 
 std::string RawHttpClient::readAll() {
@@ -70,12 +63,8 @@ std::string RawHttpClient::readResponse() {
         const auto headEnd = pending_.find("\r\n\r\n");
         if (headEnd != std::string::npos) {
             const auto headers = parseAnswer(pending_.substr(0, headEnd + 4)).headers;
-            const auto length = headers.count("content-length") ? std::stoul(headers.at("content-length")) : 0;
-            if (pending_.size() >= headEnd + 4 + length) {
-                std::string answer = pending_.substr(0, headEnd + 4 + length);
-                pending_.erase(0, answer.size());
-                return answer;
-            }
+            const std::size_t size = headEnd + 4 + (headers.count("content-length") ? std::stoul(headers.at("content-length")) : 0);
+            if (pending_.size() >= size) return std::exchange(pending_, pending_.substr(size)).substr(0, size);
         }
         const ssize_t got = receive(fd_, buffer, sizeof buffer);
         if (got <= 0) return {};
@@ -94,18 +83,15 @@ HttpAnswer parseAnswer(const std::string& raw) {
     const auto headEnd = raw.find("\r\n\r\n");
     if (headEnd == std::string::npos) return answer;
     std::size_t lineEnd = raw.find("\r\n");
-    const std::string statusLine = raw.substr(0, lineEnd);
-    const auto space = statusLine.find(' ');
-    answer.status = std::stoi(statusLine.substr(space + 1, 3));
-    answer.reason = statusLine.size() > space + 5 ? statusLine.substr(space + 5) : "";
+    answer.status = std::stoi(raw.substr(9, 3));
+    answer.reason = raw.substr(13, lineEnd - 13);
     while (lineEnd < headEnd) {
         const std::size_t next = raw.find("\r\n", lineEnd + 2);
         const std::string line = raw.substr(lineEnd + 2, next - lineEnd - 2);
-        const auto colon = line.find(':');
-        std::string name = line.substr(0, colon);
+        std::string name = line.substr(0, line.find(':'));
         std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-        const auto value = line.find_first_not_of(' ', colon + 1);
-        if (colon != std::string::npos) answer.headers[name] = value == std::string::npos ? "" : line.substr(value);
+        const auto value = line.find_first_not_of(' ', name.size() + 1);
+        if (name.size() < line.size()) answer.headers[name] = value == std::string::npos ? "" : line.substr(value);
         lineEnd = next;
     }
     answer.body = raw.substr(headEnd + 4);

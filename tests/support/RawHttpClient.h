@@ -16,8 +16,7 @@ struct HttpAnswer {
 };
 HttpAnswer parseAnswer(const std::string& raw);
 
-// A raw loopback TCP client that sends bytes exactly as given, for driving a
-// server byte by byte (tests and benchmarks).
+// A raw loopback TCP client that sends bytes exactly as given (tests and benchmarks).
 class RawHttpClient {
 public:
     explicit RawHttpClient(int port, std::chrono::milliseconds timeout = std::chrono::seconds(5));
@@ -26,25 +25,21 @@ public:
     RawHttpClient& operator=(const RawHttpClient&) = delete;
 
     bool connected() const { return fd_ >= 0; }
-    // False when the peer has gone.
-    bool send(std::string_view bytes);
+    bool send(std::string_view bytes);  // false when the peer has gone
     void shutdownWrite();
     void close();
-    // Everything until the server closes (or the time-out).
-    std::string readAll();
-    // One answer: head plus Content-Length bytes; empty on close.
-    std::string readResponse();
-    // True when the server closed the connection within the time-out.
-    bool closedByServer();
+    std::string readAll();       // until the server closes (or the time-out)
+    std::string readResponse();  // one answer: head plus Content-Length bytes; empty on close
+    bool closedByServer();       // within the time-out
 
 private:
     int fd_ = -1;
     std::string pending_;
 };
 
-// Sends `request` on a new connection and returns everything until close.
+// `request` on a new connection; everything until close.
 std::string exchangeRaw(int port, std::string_view request);
-// A request with "Connection: close" and a Content-Length, answered in full.
+// A request with "Connection: close" and a Content-Length.
 HttpAnswer request(int port, const std::string& method, const std::string& target,
                    const std::map<std::string, std::string>& headers = {}, const std::string& body = {});
 

@@ -11,16 +11,13 @@ QStringList RecordingView::texts() const {
 }
 
 int RecordingView::count(const QString& text, siderama::LogColor color) const {
-    return int(std::count_if(lines.begin(), lines.end(),
-                             [&](const Line& line) { return line.text == text && line.color == color; }));
+    return int(std::count_if(lines.begin(), lines.end(), [&](const Line& line) { return line.text == text && line.color == color; }));
 }
 
 void settleLog(siderama::SolverDelegate& solver, RecordingView& view) {
-    // A marker posted last arrives after everything posted before it.
-    const QString marker = "--settled--";
-    solver.append(marker);
-    waitUntil([&] { return view.texts().contains(marker); }, std::chrono::seconds(30));
-    view.lines.removeIf([&](const RecordingView::Line& line) { return line.text == marker; });
+    solver.append("--settled--");  // arrives after everything posted before it
+    waitUntil([&] { return view.texts().contains("--settled--"); }, std::chrono::seconds(30));
+    view.lines.removeIf([&](const RecordingView::Line& line) { return line.text == "--settled--"; });
 }
 
 bool solveAndWait(siderama::SolverDelegate& solver, const QString& path, std::chrono::seconds timeout) {
@@ -29,9 +26,9 @@ bool solveAndWait(siderama::SolverDelegate& solver, const QString& path, std::ch
         finished = true;
         result = solved;
     });
-    const bool started = solver.solvePath(path) && waitUntil([&] { return finished; }, timeout);
+    const bool ended = solver.solvePath(path) && waitUntil([&] { return finished; }, timeout);
     QObject::disconnect(connection);
-    return started && result;
+    return ended && result;
 }
 
 }  // namespace testsupport

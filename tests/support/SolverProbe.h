@@ -23,15 +23,13 @@ struct RecordingView : siderama::SolverView {
     int count(const QString& text, siderama::LogColor color) const;
 
     QList<Line> lines;
-    int batches = 0;
-    std::pair<bool, bool> controls{true, false};
-    std::pair<bool, bool> checkBoxes{false, false};
-    int presented = 0;
+    int batches = 0, presented = 0;
+    std::pair<bool, bool> controls{true, false}, checkBoxes{false, false};
 };
 
-// Waits until the log lines posted so far have reached `view`.
+// Waits until the log lines posted so far have reached `view` (the log settles).
 void settleLog(siderama::SolverDelegate& solver, RecordingView& view);
-// Starts a solve of `path` and waits until it ends; its result.
+// Solves `path` and waits until the solve ends; its result.
 bool solveAndWait(siderama::SolverDelegate& solver, const QString& path, std::chrono::seconds timeout = std::chrono::seconds(60));
 
 }  // namespace testsupport
