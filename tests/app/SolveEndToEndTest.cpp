@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QMimeData>
 #include <QRegularExpression>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <QtPlugin>

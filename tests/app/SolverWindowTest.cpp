@@ -94,7 +94,7 @@ TEST_F(SolverWindowTest, ColouredLinesArriveInOrder) {
     settle();
     EXPECT_EQ(window.logText(), "plain one\n\nbroken\ncalibrated\nworking\nsettled 1\n");
     const QList<std::pair<QString, QColor>> expected{
-        {"plain one", QColor()}, {"broken", toQColor(RED)}, {"calibrated", toQColor(GREEN)}, {"working", toQColor(YELLOW)}};
+        {"plain one", QColor()}, {"broken", SolverWindow::color(RED)}, {"calibrated", SolverWindow::color(GREEN)}, {"working", SolverWindow::color(YELLOW)}};
     int found = 0;
     for (QTextBlock block = ui.logText->document()->begin(); block.isValid() && found < expected.size(); block = block.next()) {
         if (block.text().isEmpty()) continue;

@@ -78,7 +78,7 @@ TEST(Startup, CommandLineTable) {
 TEST(Startup, TerminationSignalsEndTheRunningToolInEveryMode) {
     for (const QStringList& mode : {QStringList{}, QStringList{"--solve"}, QStringList{"--headless"}})
         for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
-            const PrivateHome home;
+            PrivateHome home;
             const QString pidFile = home.filePath("pid"), image = home.filePath("a.fits");
             testsupport::writeScript(home.filePath("tools"), "image2xy", "echo $$ > " + pidFile.toUtf8() + "\nexec sleep 60\n");
             home.setTools(home.filePath("tools"));

@@ -5,6 +5,7 @@
 #include "core/Constants.h"
 #include "core/Defaults.h"
 #include "solver/SolvePaths.h"
+#include "solver/SolvePipeline.h"
 
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -81,21 +82,31 @@ TEST_F(Pipeline, RunsTheFourToolsWithTheirArguments) {
     EXPECT_TRUE(trashedNames().isEmpty());
 }
 
-TEST_F(Pipeline, DoneFreesTheSolverInTheSameStep) {
-    // A remote client that reads "done" must be able to upload the next image.
-    for (int round = 0; round < 5; ++round) {
-        SolveReservation reservation = solver.claim();
-        ASSERT_TRUE(reservation) << "round " << round;
-        solver.solve(std::move(reservation), image);
-        QElapsedTimer clock;
-        clock.start();
-        while (solver.state().status != SolverStatus::done && clock.elapsed() < 30000) {
+TEST_F(Pipeline, TheEndOfASolveFreesTheSolverInTheSameStep) {
+    // A remote client that reads "done" or "failed" must be able to upload the next image.
+    for (const SolverStatus end : {SolverStatus::done, SolverStatus::failed}) {
+        if (end == SolverStatus::failed) tool("solve-field", "exit 2\n");
+        for (int round = 0; round < 5; ++round) {
+            ASSERT_TRUE(solver.solvePath(image));
+            QElapsedTimer clock;
+            clock.start();
+            while (solver.state().status != end && clock.elapsed() < 30000) {
+            }
+            SolveReservation next = solver.claim();
+            ASSERT_TRUE(next) << "round " << round;
+            solver.solve(std::move(next), image);
+            ASSERT_TRUE(testsupport::waitUntil([&] { return !solver.isSolving(); }));
         }
-        ASSERT_EQ(solver.state().status, SolverStatus::done);
-        EXPECT_TRUE(solver.claim()) << "round " << round;
-        ASSERT_TRUE(testsupport::waitUntil([&] { return !solver.isSolving(); }));
     }
     settle();
+}
+
+TEST_F(Pipeline, AnyErrorBecomesAFailedSolveWithItsMessage) {
+    struct FullDisk : ToolRunner {
+        void execute(const QString&, const QStringList&, bool) override { throw std::runtime_error("disk full"); }
+    } failing;
+    const SolveOutcome outcome = SolvePipeline(failing, solver, false).run(image);
+    EXPECT_EQ(std::pair(outcome.solved, outcome.message), std::pair(false, QString("disk full")));
 }
 
 TEST_F(Pipeline, ToolsKeepTheDelegatesPriorityWhateverThreadAsks) {
