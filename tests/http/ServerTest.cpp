@@ -1,17 +1,15 @@
-// The server on a loopback port, driven byte by byte and by curl: connections, refusals, time-outs, abuse,
-// start and stop.
-#include <fcntl.h>
-#include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-#include <thread>
-
+// The server on a loopback port, driven byte by byte and by curl: connections, refusals, time-outs, abuse, start
+// and stop.
 #include "http/HttpServer.h"
 #include "http/SocketError.h"
 #include "support/RawHttpClient.h"
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
 
 using namespace http;
 using testsupport::parseAnswer;
@@ -19,7 +17,6 @@ using testsupport::RawHttpClient;
 
 namespace {
 
-// Short time-outs so that the abuse tests finish quickly.
 HttpServerConfig quickConfig() {
     return {.bindAddress = "127.0.0.1",
             .limits = {.maxLineLength = 1024, .maxHeaderCount = 20, .maxBodySize = 64 << 20,
@@ -81,7 +78,6 @@ protected:
         return output;
     }
     std::string url(const std::string& path) { return " http://127.0.0.1:" + std::to_string(port) + path; }
-
     std::unique_ptr<HttpServer> server;
     int port = 0;
 };
