@@ -1,5 +1,5 @@
-// Whole solves with the real tools and the Tycho-2 index files on generated
-// star fields: one dropped on the window, one solved by `siderama --solve`.
+// Whole solves with the real tools and the Tycho-2 index files on generated star fields: one dropped on the
+// window, one solved by `siderama --solve`.
 #include "app/SolverWindow.h"
 #include "core/Constants.h"
 #include "core/SolverConfig.h"
@@ -7,7 +7,7 @@
 #include "solver/SolverDelegate.h"
 #include "support/PrivateHome.h"
 #include "support/TestSupport.h"
-
+#include <gtest/gtest.h>
 #include <QFile>
 #include <QMimeData>
 #include <QRegularExpression>
@@ -16,7 +16,6 @@
 #include <QUrl>
 #include <QtPlugin>
 #include <cmath>
-#include <gtest/gtest.h>
 
 Q_IMPORT_PLUGIN(RawImagePlugin)
 
@@ -24,8 +23,6 @@ using namespace siderama;
 
 namespace {
 
-// A field rotated and away from the equator, as a 16-bit colour TIFF: the
-// orientation shows a mirrored or turned conversion.
 TEST(SolveEndToEnd, AFieldDroppedOnTheWindowIsSolvedWhereItWasMade) {
     if (!testsupport::linkTycho2Indexes(FOLDER())) GTEST_SKIP() << "Tycho-2 index files missing";
     writeSolverConfigIfMissing(FOLDER(), CONFIG());
@@ -35,7 +32,6 @@ TEST(SolveEndToEnd, AFieldDroppedOnTheWindowIsSolvedWhereItWasMade) {
     const auto truth = skyfield::runSkyField({"--ra", "114.8", "--dec", "45.2", "--width", "900", "--height", "700",
                                               "--scale", "36", "--rotation", "120", "--format", "tiff48", "--out", image});
     ASSERT_TRUE(truth) << "skyfield failed";
-
     SolverDelegate solver;
     SolverWindow window(solver);
     solver.setView(&window);

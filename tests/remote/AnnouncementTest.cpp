@@ -3,13 +3,10 @@
 // with `siderama --headless` and avahi-browse running in the same namespace.
 #include "support/PrivateHome.h"
 #include "support/TestSupport.h"
-
+#include <gtest/gtest.h>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-
-#include <gtest/gtest.h>
-
 #include <unistd.h>
 
 namespace {
@@ -60,7 +57,6 @@ public:
             return std::all_of(expected.begin(), expected.end(), [&](const QString& s) { return found.contains(s); });
         }, std::chrono::seconds(30));
     }
-
     QTemporaryDir state;
     QProcess holder;
     bool made = false;
@@ -76,7 +72,6 @@ TEST(Announcement, FollowsTheDaemonAndAvoidsTakenNames) {
     Namespace space;
     if (!space.made) GTEST_SKIP() << "cannot create a network namespace: " << space.holder.readAll().constData();
     ASSERT_EQ(space.command({"start-bus"}), 0);
-
     testsupport::PrivateHome home;
     testsupport::HeadlessProgram first(home, space.launcher());
     const int port = first.waitForPort();
@@ -85,17 +80,14 @@ TEST(Announcement, FollowsTheDaemonAndAvoidsTakenNames) {
     const qsizetype failed = lines.indexOf("Bonjour service did not publish");
     EXPECT_EQ(lines.value(failed + 1), "[\"AvahiErrorCode\": -26, \"AvahiClientState\": 101]");
     EXPECT_GT(port, 0);
-
     ASSERT_TRUE(space.startAvahi());
     ASSERT_TRUE(first.waitForLog("Bonjour service did publish")) << qPrintable(first.log());
     EXPECT_TRUE(space.waitForServices({"Siderama " + QString::number(port)}));
-
     testsupport::PrivateHome otherHome;
     testsupport::HeadlessProgram second(otherHome, space.launcher());
     const int secondPort = second.waitForPort();
     ASSERT_TRUE(second.waitForLog("Bonjour service did publish")) << qPrintable(second.log());
     EXPECT_TRUE(space.waitForServices({"Siderama #2 " + QString::number(secondPort)})) << qPrintable(space.browse().join('\n'));
-
     ASSERT_EQ(space.command({"stop-avahi"}), 0);
     ASSERT_TRUE(first.waitForLog("Bonjour service did not publish", 2)) << qPrintable(first.log());
     ASSERT_TRUE(space.startAvahi());

@@ -5,20 +5,16 @@
 #include "support/RawHttpClient.h"
 #include "support/SolverProbe.h"
 #include "support/TestSupport.h"
-
+#include <gtest/gtest.h>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
-
-#include <gtest/gtest.h>
+#include <future>
 #include <nlohmann/json.hpp>
-
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <future>
 
 using namespace siderama;
 using nlohmann::json;
@@ -70,7 +66,6 @@ protected:
         service.reset();
         qunsetenv("SIDERAMA_TOOLS_DIR");
     }
-
     json call(const std::string& method, const std::map<std::string, std::string>& headers, const std::string& body) {
         const auto answer = testsupport::request(service->port(), method, "/api/upload", headers, body);
         EXPECT_EQ(answer.status, 200);
@@ -93,7 +88,6 @@ protected:
     int uploaded(const QString& name, std::size_t bytes) const {
         return view.count("\nFile uploaded to " + uploads + name + " (" + QString::number(bytes) + " bytes)", YELLOW);
     }
-
     QTemporaryDir scratch;
     QString tools;
     QString uploads;
@@ -131,7 +125,6 @@ TEST_F(Routes, FormPageAndStatusFollowingTheSolveToTheCalibrationTheToolGave) {
     EXPECT_EQ(status(), json({{"status", "done"},
                               {"calibration", {{"ra", 83.8}, {"dec", -5.4}, {"orientation", 150}, {"pixscale", 36.01}}}}));
     EXPECT_EQ(readFile(uploads + "image.fits").size(), 1000);
-
     testsupport::writeStandInTools(tools, "", "echo 'ra_center 10.5'\necho 'dec_center 41.25'\n");
     EXPECT_EQ(put(fitsBytes(100)), success);
     waitIdle();
@@ -240,7 +233,6 @@ TEST_F(Routes, UploadDirectoryIsPrivateAndALinkInItsPlaceIsNotFollowed) {
     EXPECT_TRUE(S_ISDIR(info.st_mode));
     EXPECT_EQ(info.st_mode & 0777, 0700u);
     EXPECT_EQ(info.st_uid, ::geteuid());
-
     QDir(uploads).removeRecursively();
     const QString elsewhere = scratch.filePath("elsewhere");
     QDir().mkpath(elsewhere);
