@@ -64,16 +64,11 @@ TEST(Startup, TheProgramStartsInANonAsciiHome) {
 TEST(Startup, CommandLineTable) {
     const PrivateHome home;
     const std::vector<std::tuple<QStringList, int, QString>> cases{
-        {{"--version"}, 0, "Siderama " SIDERAMA_VERSION},
-        {{"-v"}, 0, "Siderama " SIDERAMA_VERSION},
-        {{"--help"}, 0, "--solve IMAGE"},
-        {{"-h"}, 0, "--fetch-index KEY..."},
-        {{"--no-such-option"}, 2, "no-such-option"},
-        {{"--solve"}, 2, "Usage: siderama"},
-        {{"--solve", "a.fits", "b.fits"}, 2, "Usage: siderama"},
-        {{"a.fits", "b.fits"}, 2, "Usage: siderama"},
-        {{"--fetch-index", "4300"}, 2, "4300"},
-        {{"--remove-index"}, 2, "--remove-index"},
+        {{"--version"}, 0, "Siderama " SIDERAMA_VERSION}, {{"-v"}, 0, "Siderama " SIDERAMA_VERSION},
+        {{"--help"}, 0, "--solve IMAGE"}, {{"-h"}, 0, "--fetch-index KEY..."},
+        {{"--no-such-option"}, 2, "no-such-option"}, {{"--solve"}, 2, "Usage: siderama"},
+        {{"--solve", "a.fits", "b.fits"}, 2, "Usage: siderama"}, {{"a.fits", "b.fits"}, 2, "Usage: siderama"},
+        {{"--fetch-index", "4300"}, 2, "4300"}, {{"--remove-index"}, 2, "--remove-index"},
     };
     for (const auto& [arguments, exitCode, text] : cases) {
         const auto ended = home.run(arguments);

@@ -100,32 +100,25 @@ TEST(RequestReader, BodiesEndWhereTheirFramingSays) {
 
 TEST(RequestReader, RefusalTable) {
     const std::vector<std::tuple<std::string, std::optional<Kind>, int>> cases{
-        {"GET /\r\n\r\n", Kind::invalidStatusLine, 0},
-        {"\r\n", Kind::invalidStatusLine, 0},
+        {"GET /\r\n\r\n", Kind::invalidStatusLine, 0}, {"\r\n", Kind::invalidStatusLine, 0},
         {"GET /" + std::string(100, 'a') + " HTTP/1.1\r\n\r\n", Kind::lineTooLong, 431},
         {"GET / HTTP/1.1\r\nX: " + std::string(100, 'v') + "\r\n\r\n", Kind::lineTooLong, 431},
-        {headers(6), Kind::tooManyHeaders, 431},
-        {withLength("11", std::string(11, 'b')), Kind::bodyTooLarge, 413},
-        {withLength("-5"), Kind::invalidContentLength, 400},
-        {withLength("abc"), Kind::invalidContentLength, 400},
-        {withLength("+3"), Kind::invalidContentLength, 400},
-        {withLength("3 4"), Kind::invalidContentLength, 400},
+        {headers(6), Kind::tooManyHeaders, 431}, {withLength("11", std::string(11, 'b')), Kind::bodyTooLarge, 413},
+        {withLength("-5"), Kind::invalidContentLength, 400}, {withLength("abc"), Kind::invalidContentLength, 400},
+        {withLength("+3"), Kind::invalidContentLength, 400}, {withLength("3 4"), Kind::invalidContentLength, 400},
         {withLength("0x10"), Kind::invalidContentLength, 400},
         {withLength("99999999999999999999999"), Kind::invalidContentLength, 400},
         {withLength("1,1"), Kind::invalidContentLength, 400},
         {"POST / HTTP/1.1\r\nContent-Length: 3\r\nContent-Length: 4\r\n\r\nabcd", Kind::invalidContentLength, 400},
         {chunked + "zz\r\nhello\r\n0\r\n\r\n", Kind::invalidChunkedBody, 400},
-        {chunked + "\r\n", Kind::invalidChunkedBody, 400},
-        {chunked + "-1\r\n", Kind::invalidChunkedBody, 400},
+        {chunked + "\r\n", Kind::invalidChunkedBody, 400}, {chunked + "-1\r\n", Kind::invalidChunkedBody, 400},
         {chunked + "3\r\nhelloX\r\n0\r\n\r\n", Kind::invalidChunkedBody, 400},
         {chunked + "5\r\nhello\r\n6\r\n world\r\n0\r\n\r\n", Kind::bodyTooLarge, 413},
         {chunked + "FFFFFFFFFFFFFFFF\r\n", Kind::bodyTooLarge, 413},
         {"PUT / HTTP/1.1\r\nTransfer-Encoding: gzip\r\n\r\n", Kind::unsupportedTransferEncoding, 400},
         {"PUT / HTTP/1.1\r\nTransfer-Encoding: chunked\r\nContent-Length: 5\r\n\r\n0\r\n\r\n", Kind::invalidContentLength, 400},
-        {"", std::nullopt, 0},
-        {"GET / HTTP/1.1\r\nHost: x\r\n", std::nullopt, 0},
-        {withLength("5", "abc"), std::nullopt, 0},
-        {chunked + "5\r\nhel", std::nullopt, 0},
+        {"", std::nullopt, 0}, {"GET / HTTP/1.1\r\nHost: x\r\n", std::nullopt, 0},
+        {withLength("5", "abc"), std::nullopt, 0}, {chunked + "5\r\nhel", std::nullopt, 0},
     };
     for (const auto& [bytes, kind, status] : cases) EXPECT_EQ(refusal(bytes, small), std::pair(kind, status)) << bytes;
     EXPECT_EQ(refusal(chunked + "FFFFFFFFFFFFFFFFFF\r\n", {}), std::pair(std::optional(Kind::invalidChunkedBody), 400));
@@ -147,8 +140,7 @@ TEST(TextHelpers, PercentDecoding) {
     const std::vector<std::pair<std::string, std::string>> cases{
         {"a%20b", "a b"}, {"%C3%A9", "\xC3\xA9"}, {"%c3%a9", "\xC3\xA9"}, {"a+b", "a+b"},
         {"\xC3\xA9t\xC3\xA9", "\xC3\xA9t\xC3\xA9"}, {"%E9", ""}, {"a%E9b", "ab"}, {"%C3%A9%FF", ""},
-        {"%C3x%A9", "x"}, {"100%", "100"}, {"%zz1", "zz1"}, {"%4", "4"}, {"%%41", "%41"},
-        {"%\xC3\xA9x", "\xC3\xA9x"},
+        {"%C3x%A9", "x"}, {"100%", "100"}, {"%zz1", "zz1"}, {"%4", "4"}, {"%%41", "%41"}, {"%\xC3\xA9x", "\xC3\xA9x"},
     };
     for (const auto& [text, decoded] : cases) EXPECT_EQ(removePercentEncoding(text), decoded) << text;
 }
@@ -203,22 +195,6 @@ TEST(Router, RoutingTable) {
     EXPECT_EQ(answer(HttpServerIO(), "GET", "/"), "404");
 }
 
-TEST(Router, ListingIsSortedAndRemovalTakesEveryEntryOfThatMethod) {
-    HttpServer server;
-    server.UPDATE["//a//b/"] = answering("ab");
-    server.GET["/x"] = answering("first");
-    server.GET["/x"] = answering("second");
-    server.HEAD["/"] = answering("root");
-    server.GET["/x"] = nullptr;
-    server.POST["/"] = nullptr;  // other method: nothing removed
-    server["/"] = nullptr;       // any-method entry: nothing removed
-    const auto routes = server.routes();
-    ASSERT_EQ(routes.size(), 2u);
-    EXPECT_EQ(routes[0].method.value_or("*") + " " + routes[0].path, "HEAD /");
-    EXPECT_EQ(routes[1].method.value_or("*") + " " + routes[1].path, "UPDATE /a/b");
-    EXPECT_EQ(answer(server, "GET", "/x"), "404");
-}
-
 std::string onTheWire(const HttpResponse& response, bool keepAlive) {
     int fds[2];
     socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, fds);
@@ -247,13 +223,8 @@ std::string withBody(const std::string& body, const std::string& type = "") {
 TEST(Response, WireTable) {
     const auto throwing = HttpResponseBody::custom<int>(1, [](const int&) -> std::string { throw std::runtime_error("no"); });
     const std::vector<std::pair<HttpResponse, std::string>> cases{
-        {HttpResponse::created(), empty("201 Created")},
-        {HttpResponse::accepted(), empty("202 Accepted")},
         {HttpResponse::movedPermanently("/next"), empty("301 Moved Permanently", "Location: /next\r\n")},
-        {HttpResponse::badRequest(), empty("400 Bad Request")},
-        {HttpResponse::unauthorized(), empty("401 Unauthorized")},
-        {HttpResponse::forbidden(), empty("403 Forbidden")},
-        {HttpResponse::notFound(), empty("404 Not Found")},
+        {HttpResponse::badRequest(), empty("400 Bad Request")}, {HttpResponse::notFound(), empty("404 Not Found")},
         {HttpResponse::internalServerError(), empty("500 Internal Server Error")},
         {HttpResponse::ok(HttpResponseBody::html("a<b>c")),
          withBody("<html><meta charset=\"UTF-8\"><body>a<b>c</body></html>", "text/html")},
@@ -313,15 +284,11 @@ TEST(FormReader, MultipartTable) {
         {"--XyZ\r\n" + field + "a\r\r\n--XyZ--\r\n", type, {"a\r"}},
         {"--XyZ\r\n" + field + binary + "\r\n--XyZ--", type, {binary}},
         {"--XyZ\r\n" + field + "kept\r\n--XyZ\r\n" + field + "lost", type, {"kept"}},
-        {"--XyZ\r\n" + field + "lost", type, {}},
-        {"--XyZ", type, {}},
+        {"--XyZ\r\n" + field + "lost", type, {}}, {"--XyZ", type, {}},
         {"--XyZ\r\n" + field + "a\r\n--XyZ--\r\n\r\n--XyZ\r\n" + field + "b\r\n--XyZ--", type, {"a"}},
-        {"preamble\r\n" + one, type, {}},
-        {one, "Multipart/Form-Data; boundary=XyZ", {}},
-        {one, "multipart/form-data; boundary=\"XyZ\"", {}},
-        {one, "multipart/form-data", {}},
-        {one, "multipart/form-data; boundary=", {}},
-        {one, "multipart/form-data;boundary=no;boundary=XyZ", {"abc"}},
+        {"preamble\r\n" + one, type, {}}, {one, "Multipart/Form-Data; boundary=XyZ", {}},
+        {one, "multipart/form-data; boundary=\"XyZ\"", {}}, {one, "multipart/form-data", {}},
+        {one, "multipart/form-data; boundary=", {}}, {one, "multipart/form-data;boundary=no;boundary=XyZ", {"abc"}},
     };
     for (const auto& [body, contentType, expected] : cases)
         EXPECT_EQ(bodies(parts(body, contentType)), expected) << contentType << "\n" << body;
@@ -334,16 +301,14 @@ TEST(FormReader, PartHeadersAndNames) {
     ASSERT_EQ(result.size(), 1u);
     EXPECT_EQ(result[0].headers, (std::map<std::string, std::string>{
                                      {"content-disposition", "form-data; name=\"image\"; filename=\"C:\\x 12:00.fits\""},
-                                     {"x-latin", "\xC3\xA9t\xC3\xA9"},
-                                     {"x-a", "2"}}));
+                                     {"x-latin", "\xC3\xA9t\xC3\xA9"}, {"x-a", "2"}}));
     EXPECT_EQ(result[0].name(), "image");
     EXPECT_EQ(result[0].fileName(), "C:x 12:00.fits");  // a backslash escapes in a quoted string
     // Disposition, name, file name.
     using Name = std::optional<std::string>;
     const std::vector<std::tuple<std::string, Name, Name>> cases{
         {"form-data; name=\"image\"; filename=\"m31; \\\"deep\\\".fits\"", "image", "m31; \"deep\".fits"},
-        {"form-data;name=field ; FILENAME = a.fits", "field", "a.fits"},
-        {"form-data; name=\"\"", "", std::nullopt},
+        {"form-data;name=field ; FILENAME = a.fits", "field", "a.fits"}, {"form-data; name=\"\"", "", std::nullopt},
         {"form-data; filename=x", std::nullopt, "x"},
         {"name=x", std::nullopt, std::nullopt},  // the first piece is the disposition type
     };
@@ -358,13 +323,9 @@ TEST(FormReader, PartHeadersAndNames) {
 TEST(FormReader, UrlencodedTable) {
     const std::string form = "application/x-www-form-urlencoded";
     const std::vector<std::tuple<std::string, std::string, Pairs>> cases{
-        {form, "a=1&b=x+y%21", {{"a", "1"}, {"b", "x y!"}}},
-        {form, "a=1&c", {{"a", "1"}, {"", ""}}},
-        {form, "a=1=2&&=v", {{"", ""}, {"", ""}}},
-        {form + "; charset=UTF-8", "a=1", {{"a", "1"}}},
-        {"Application/X-WWW-Form-Urlencoded", "a=1", {}},
-        {"text/plain", "a=1", {}},
-        {form, "a=\xFF", {}},
+        {form, "a=1&b=x+y%21", {{"a", "1"}, {"b", "x y!"}}}, {form, "a=1&c", {{"a", "1"}, {"", ""}}},
+        {form, "a=1=2&&=v", {{"", ""}, {"", ""}}}, {form + "; charset=UTF-8", "a=1", {{"a", "1"}}},
+        {"Application/X-WWW-Form-Urlencoded", "a=1", {}}, {"text/plain", "a=1", {}}, {form, "a=\xFF", {}},
     };
     for (const auto& [type, body, pairs] : cases) EXPECT_EQ(formRequest(type, body).parseUrlencodedForm(), pairs) << body;
     EXPECT_TRUE(HttpRequest{}.parseUrlencodedForm().empty());

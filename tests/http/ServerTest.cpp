@@ -18,8 +18,7 @@ using testsupport::RawHttpClient;
 namespace {
 
 HttpServerConfig quickConfig() {
-    return {.bindAddress = "127.0.0.1",
-            .limits = {.maxLineLength = 1024, .maxHeaderCount = 20, .maxBodySize = 64 << 20,
+    return {.bindAddress = "127.0.0.1",.limits = {.maxLineLength = 1024, .maxHeaderCount = 20, .maxBodySize = 64 << 20,
                        .headTimeout = std::chrono::milliseconds(1000)},
             .idleTimeout = std::chrono::milliseconds(400), .maxConnections = 64,
             .acceptRetryDelay = std::chrono::milliseconds(10), .drainTime = std::chrono::milliseconds(100)};
@@ -117,8 +116,7 @@ TEST_F(ServerTest, RefusedRequestsAreAnsweredAndClosed) {
     const std::vector<std::pair<std::string, std::string>> cases{
         {get("/" + std::string(2000, 'a')), "431 Request Header Fields Too Large"},
         {"POST /echo HTTP/1.1\r\nContent-Length: 200000000\r\n\r\nsome", "413 Payload Too Large"},
-        {"PUT /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nnope\r\n", "400 Bad Request"},
-        {"GET /\r\n\r\n", ""},
+        {"PUT /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nnope\r\n", "400 Bad Request"}, {"GET /\r\n\r\n", ""},
         {get("/throw"), "500 Internal Server Error"}};
     testing::internal::CaptureStdout();
     for (const auto& [request, status] : cases) {
@@ -200,8 +198,7 @@ TEST_F(ServerTest, FloodsAreCappedAndManyClientsServedAtOnce) {
     for (auto& client : flood) EXPECT_TRUE(client->closedByServer());
     std::vector<std::thread> clients;
     std::atomic<int> served{0};
-    for (int i = 0; i < 8; ++i)
-        clients.emplace_back([&] {
+    for (int i = 0; i < 8; ++i) clients.emplace_back([&] {
             RawHttpClient client(port);
             for (int k = 0; k < 20; ++k) {
                 client.send(get("/query?k=" + std::to_string(k), keepAlive));
@@ -237,12 +234,10 @@ TEST_F(ServerTest, StopClosesEverythingAndStartWorksAgainOnAGivenPort) {
 TEST_F(ServerTest, ConcurrentStartAndStopStayConsistent) {
     std::atomic<bool> done{false};
     std::thread client([&] {
-        while (!done)
-            if (const int now = server->port()) RawHttpClient(now).send(get("/hello"));
+        while (!done) if (const int now = server->port()) RawHttpClient(now).send(get("/hello"));
     });
     std::vector<std::thread> controllers;
-    for (int t = 0; t < 3; ++t)
-        controllers.emplace_back([&, t] {
+    for (int t = 0; t < 3; ++t) controllers.emplace_back([&, t] {
             for (int i = 0; i < 40; ++i) (i + t) % 2 ? server->stop() : server->start();
         });
     for (auto& controller : controllers) controller.join();

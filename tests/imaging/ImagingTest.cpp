@@ -147,16 +147,14 @@ TEST(PixelLayouts, Table) {
         {"rgba8888", QImage(rgba, 2, 1, 8, QImage::Format_RGBA8888), Pixels{60, 6}},
         {"rgbx8888", QImage(rgba, 2, 1, 8, QImage::Format_RGBX8888), Pixels{60, 6}},
         {"bgr888", QImage(bytes({30, 20, 10, 3, 2, 1}), 2, 1, 6, QImage::Format_BGR888), Pixels{60, 6}},
-        {"argb32 premultiplied", premultiplied, Pixels{180}},
-        {"rgba64, sum beyond 16 bits, rounded down",
+        {"argb32 premultiplied", premultiplied, Pixels{180}}, {"rgba64, sum beyond 16 bits, rounded down",
          rgba64({QRgba64::fromRgba64(65535, 65535, 65535, 0), QRgba64::fromRgba64(1, 1, 2, 65535),
                  QRgba64::fromRgba64(60000, 50000, 40001, 1)}), Pixels{65535, 1, 50000}},
         {"grey16, top row first", grey16(50000, 7), Pixels{50000, 7}},
         {"grey palette", palette({qRgb(7, 7, 7), qRgb(250, 250, 250)}), Pixels{250, 7}},
         {"colour palette", palette({qRgb(7, 7, 7), qRgb(200, 10, 1)}), Pixels{211, 21}},
         {"one bit", mono(), Pixels{255, 0, 0, 0, 0, 0, 0, 0, 255}},
-        {"rgb16", filled(QImage::Format_RGB16), std::nullopt},
-        {"alpha8", filled(QImage::Format_Alpha8), std::nullopt},
+        {"rgb16", filled(QImage::Format_RGB16), std::nullopt}, {"alpha8", filled(QImage::Format_Alpha8), std::nullopt},
         {"null", QImage(), std::nullopt},
     };
     for (const auto& [name, image, expected] : cases) EXPECT_EQ(siderama::monoPixels(image), expected) << name;
@@ -283,10 +281,8 @@ TEST(ConversionFailures, Table) {
     QImageWriter(dir + "/valid.png", "png").write(valid);
     QDir().mkpath(dir + "/taken.fits/inside");
     const std::vector<std::tuple<QString, std::optional<QByteArray>, QString>> cases{
-        {"missing.png", std::nullopt, "out.fits"},
-        {"junk.png", "not an image at all", "out.fits"},
-        {"empty.jpg", "", "out.fits"},
-        {"short.dat", rawFrame("RAW1", 4, 2, "1234567"), "out.fits"},
+        {"missing.png", std::nullopt, "out.fits"}, {"junk.png", "not an image at all", "out.fits"},
+        {"empty.jpg", "", "out.fits"}, {"short.dat", rawFrame("RAW1", 4, 2, "1234567"), "out.fits"},
         {"short16.dat", rawFrame("RAW2", 2, 2, "1234567"), "out.fits"},
         {"short24.dat", rawFrame("RAW3", 1, 1, "12"), "out.fits"},
         {"cut.dat", QByteArray("RAW1\x04\x00\x00\x00\x02", 9), "out.fits"},
@@ -295,8 +291,7 @@ TEST(ConversionFailures, Table) {
         {"noheight.dat", rawFrame("RAW1", 1, 0, "x"), "out.fits"},
         {"wrap32.dat", rawFrame("RAW1", 0x10000, 0x10000, "abcd"), "out.fits"},  // 4 GiB: 0 in 32 bits
         {"wrap64.dat", rawFrame("RAW3", 0xFFFFFFFF, 0xFFFFFFFF, "abcd"), "out.fits"},
-        {"wide.dat", rawFrame("RAW1", 0x80000000u, 1, "abcd"), "out.fits"},
-        {"valid.png", {}, "no/such/dir/out.fits"},
+        {"wide.dat", rawFrame("RAW1", 0x80000000u, 1, "abcd"), "out.fits"}, {"valid.png", {}, "no/such/dir/out.fits"},
         {"valid.png", {}, "taken.fits"},
     };
     for (const auto& [name, content, destination] : cases) {

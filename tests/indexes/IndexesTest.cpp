@@ -3,7 +3,6 @@
 #include "app/IndexManagerWindow.h"
 #include "cli/IndexCommands.h"
 #include "cli/IndexConsoleView.h"
-#include "indexes/IndexCatalogue.h"
 #include "indexes/IndexDownloadQueue.h"
 #include "indexes/IndexManagerDelegate.h"
 #include "indexes/IndexManagerView.h"
@@ -19,7 +18,6 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSet>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -80,26 +78,6 @@ struct RecordingView : IndexManagerView {
 
 QString part(const char* key, int n) { return QString("index-%1-%2.fits").arg(key).arg(n, 2, 10, QChar('0')); }
 
-TEST(IndexCatalogue, KeysAndTheirFiles) {
-    EXPECT_EQ(FILES().entries().size(), 33);
-    EXPECT_EQ(FILES().fileCount(), 301);
-    QStringList all;
-    for (const IndexKey& entry : FILES().entries()) all += entry.files;
-    EXPECT_EQ(QSet<QString>(all.begin(), all.end()).size(), 301) << "no file name twice";
-    const QStringList keys4100 = FILES().keys(IndexSeries::s4100);
-    const QStringList keys4200 = FILES().keys(IndexSeries::s4200);
-    EXPECT_EQ(QStringList({keys4100.first(), keys4100.last(), keys4200[0], keys4200[11], keys4200[12], keys4200.last()}),
-              QStringList({"index-4119.fits", "index-4107.fits", "index-4219.fits", "index-4208.fits",
-                           "index-4207-*.fits", "index-4200-*.fits"}));
-    EXPECT_EQ(keys4100.size() + keys4200.size(), 33);
-    const QStringList parts = *FILES().lookup("index-4207-*.fits");
-    EXPECT_EQ(QStringList({parts.first(), parts[5], parts.last()}),
-              QStringList({"index-4207-00.fits", "index-4207-05.fits", "index-4207-11.fits"}));
-    EXPECT_EQ(FILES().lookup("index-4204-*.fits")->last(), "index-4204-47.fits");
-    for (const char* title : {"index-4207-00.fits", "index-4106.fits", "", "index-4207-?.fits"})
-        EXPECT_FALSE(FILES().lookup(title)) << title;
-}
-
 class DownloadQueueTest : public ::testing::Test {
 protected:
     DownloadQueueTest() {
@@ -144,8 +122,7 @@ TEST_F(DownloadQueueTest, ReportsProgressOfASlowAnswerAsItArrives) {
     tick({"index-4119.fits"});
     ASSERT_TRUE(applyAndWait());
     QList<qint64> values;
-    for (const Progress& progress : view.fileProgress)
-        if (progress.first > 0) values << progress.first;
+    for (const Progress& progress : view.fileProgress) if (progress.first > 0) values << progress.first;
     EXPECT_GE(values.size(), 4);
     EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
     EXPECT_EQ(view.fileProgress.last(), Progress(64 * 1024, 64 * 1024));
@@ -173,16 +150,14 @@ TEST_P(FailingFile, StopsTheQueueAndLeavesNoFile) {
               QStringList({"/4100/index-4118.fits", "/4100/index-4117.fits", "/4100/index-4116.fits"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Answers, FailingFile,
+INSTANTIATE_TEST_SUITE_P(Answers, FailingFile,
     ::testing::Values(std::pair(FakeIndexFile{.status = 404, .body = "<html>missing</html>"}, QString()),
                       std::pair(FakeIndexFile{.status = 500, .body = FakeIndexServer::fitsBody(3000)}, QString()),
                       std::pair(FakeIndexFile{.body = "<html>a portal login page</html>"}, QString(" (32 bytes)")),
                       std::pair(FakeIndexFile{.body = FakeIndexServer::fitsBody(40000), .cutAfter = 20000},
                                 QString(" (40000 bytes)")),
                       std::pair(FakeIndexFile{.body = FakeIndexServer::fitsBody(40000), .cutAfter = 20000,
-                                              .chunkSize = 4096, .chunkDelayMs = 5},
-                                QString(" (40000 bytes)"))));
+                                              .chunkSize = 4096, .chunkDelayMs = 5}, QString(" (40000 bytes)"))));
 
 TEST_F(DownloadQueueTest, AbortStopsTheTransferAndLeavesNoFile) {
     server.serve("index-4119.fits", {.body = FakeIndexServer::fitsBody(400 * 1024), .chunkSize = 4096, .chunkDelayMs = 20});
@@ -345,8 +320,7 @@ TEST_F(ManagerDelegateTest, LinksAndUnlinksFilesTheDistributionInstalled) {
 class ManagerWindowTest : public ::testing::Test {
 protected:
     ManagerWindowTest() { server.exportLocations(); }
-    template <typename T>
-    T* child(const char* name) {
+    template <typename T> T* child(const char* name) {
         T* widget = window.findChild<T*>(name);
         EXPECT_NE(widget, nullptr) << name;
         return widget;

@@ -36,8 +36,7 @@ std::string fitsBytes(std::size_t size) {
 
 std::string multipartBody(const Parts& parts) {
     std::string body;
-    for (const auto& [name, content] : parts)
-        body += "--XyZ\r\nContent-Disposition: form-data; name=\"" + name +
+    for (const auto& [name, content] : parts) body += "--XyZ\r\nContent-Disposition: form-data; name=\"" + name +
                 "\"; filename=\"upload.bin\"\r\nContent-Type: application/octet-stream\r\n\r\n" + content + "\r\n";
     return body + "--XyZ--\r\n";
 }
@@ -164,8 +163,7 @@ TEST_F(Routes, SimultaneousUploadsStartOneSolve) {
     std::promise<void> go;
     std::shared_future<void> start = go.get_future().share();
     std::vector<std::future<json>> answers;
-    for (int i = 0; i < clients; ++i)
-        answers.push_back(std::async(std::launch::async, [&, i] {
+    for (int i = 0; i < clients; ++i) answers.push_back(std::async(std::launch::async, [&, i] {
             start.wait();
             return put(fitsBytes(100 + i), "attachment; filename=\"client" + std::to_string(i) + ".fits\"");
         }));
@@ -187,19 +185,15 @@ TEST_F(Routes, SimultaneousUploadsStartOneSolve) {
 // Content-Disposition of a PUT, and the plain name the upload gets.
 TEST_F(Routes, PutNamesStayPlainFileNamesInTheUploadDirectory) {
     const std::pair<std::optional<std::string>, QString> names[] = {
-        {std::nullopt, "image.fits"},
-        {"attachment; filename=\"m31.fits\"", "m31.fits"},
+        {std::nullopt, "image.fits"}, {"attachment; filename=\"m31.fits\"", "m31.fits"},
         {"attachment;filename=\"m31b.fits\"", "image.fits"},
         {"attachment; filename=\"a.fits\"; filename=\"b.fits\"", "b.fits"},
         {"attachment; filename=m42.fits", "image.fits"},
         {"attachment; filename=\"../../escaped.fits\"", "escaped.fits"},
         {"attachment; filename=\"/etc/passwd\"", "passwd"},
-        {"attachment; filename=\"C:\\Users\\me\\m45.fits\"", "m45.fits"},
-        {"attachment; filename=\"..\"", "image.fits"},
-        {"attachment; filename=\"sub/..\"", "image.fits"},
-        {"attachment; filename=\"sub/\"", "image.fits"},
-        {"attachment; filename=\".profile\"", "image.fits"},
-        {"attachment; filename=\"a\x1b[2Jb.fits\"", "image.fits"},
+        {"attachment; filename=\"C:\\Users\\me\\m45.fits\"", "m45.fits"}, {"attachment; filename=\"..\"", "image.fits"},
+        {"attachment; filename=\"sub/..\"", "image.fits"}, {"attachment; filename=\"sub/\"", "image.fits"},
+        {"attachment; filename=\".profile\"", "image.fits"}, {"attachment; filename=\"a\x1b[2Jb.fits\"", "image.fits"},
         {"attachment; filename=\"" + std::string(300, 'n') + "\"", "image.fits"},
     };
     const QString parent = QDir::tempPath();

@@ -24,8 +24,7 @@ FakeIndexServer::FakeIndexServer() {
 }
 
 void FakeIndexServer::exportLocations() const {
-    for (const char* series : {"4100", "4200"})
-        qputenv(QByteArray("SIDERAMA_INDEX_URL_") + series,
+    for (const char* series : {"4100", "4200"}) qputenv(QByteArray("SIDERAMA_INDEX_URL_") + series,
                 QString("http://127.0.0.1:%1/%2/").arg(server_.serverPort()).arg(series).toUtf8());
 }
 

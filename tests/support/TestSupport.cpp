@@ -37,8 +37,7 @@ void writeStandInTools(const QString& directory, const QByteArray& image2xyFirst
                        const QString& calls) {
     const QByteArray record = calls.isEmpty() ? "" : "echo \"$(basename $0) $*\" >> '" + calls.toUtf8() + "'\n";
     writeScript(directory, "image2xy", record + image2xyFirst + "touch \"$3\"\n");
-    writeScript(directory, "solve-field",
-                "[ \"$1\" = --help ] && { echo '  --overwrite'; exit 0; }\n" + record +
+    writeScript(directory, "solve-field", "[ \"$1\" = --help ] && { echo '  --overwrite'; exit 0; }\n" + record +
                     "eval b=\\${$#}; b=${b%.xy}\n"
                     "for e in .wcs .axy .corr .match .rdls .solved -indx.xyls; do touch \"$b$e\"; done\n");
     writeScript(directory, "new-wcs", record + "touch \"$6\"\n");
