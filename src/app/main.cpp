@@ -61,7 +61,7 @@ int runApplication(AppDelegate::Mode mode, const QString& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    qSetMessagePattern("%{time yyyy-MM-dd hh:mm:ss.zzz} siderama: %{message}");
+    qSetMessagePattern("%{time yyyy-MM-ddThh:mm:ss.zzz} siderama: %{message}");
     const CommandLine command = CommandLine::parse(argumentList(argc, argv));
     switch (command.action) {
     case CommandLine::Action::help:

@@ -1,8 +1,8 @@
 #include "cli/IndexCommands.h"
 
+#include "cli/IndexConsoleView.h"
 #include "core/Constants.h"
 #include "indexes/IndexCatalogue.h"
-#include "cli/IndexConsoleView.h"
 #include "indexes/IndexManagerDelegate.h"
 
 #include <QEventLoop>

@@ -74,6 +74,8 @@ void SolverDelegate::runSolve(SolveRequest request) {
         outcome = SolvePipeline(runner, *this, removeFiles).run(request.path);
     } catch (const std::exception& error) {
         outcome = {false, QString::fromStdString(error.what())};
+    } catch (...) {
+        outcome = {false, "Solve failed"};
     }
     finishSolve(request.reservation, outcome);
 }

@@ -322,7 +322,10 @@ TEST_F(Pipeline, RunsTheFourToolsWithTheirArguments) {
 TEST_F(Pipeline, TheEndOfASolveFreesTheSolverInTheSameStep) {
     // A remote client that reads "done" or "failed" must be able to upload the next image.
     for (const SolverStatus end : {SolverStatus::done, SolverStatus::failed}) {
-        if (end == SolverStatus::failed) tool("solve-field", "exit 2\n");
+        if (end == SolverStatus::failed) {
+            tool("solve-field", "exit 2\n");
+            solver.saveState(true, false);  // the clean-up follows the failure
+        }
         for (int round = 0; round < 5; ++round) {
             ASSERT_TRUE(solver.solvePath(image));
             QElapsedTimer clock;
