@@ -198,7 +198,8 @@ TEST_F(ServerTest, FloodsAreCappedAndManyClientsServedAtOnce) {
     for (auto& client : flood) EXPECT_TRUE(client->closedByServer());
     std::vector<std::thread> clients;
     std::atomic<int> served{0};
-    for (int i = 0; i < 8; ++i) clients.emplace_back([&] {
+    for (int i = 0; i < 8; ++i)
+        clients.emplace_back([&] {
             RawHttpClient client(port);
             for (int k = 0; k < 20; ++k) {
                 client.send(get("/query?k=" + std::to_string(k), keepAlive));
@@ -237,7 +238,8 @@ TEST_F(ServerTest, ConcurrentStartAndStopStayConsistent) {
         while (!done) if (const int now = server->port()) RawHttpClient(now).send(get("/hello"));
     });
     std::vector<std::thread> controllers;
-    for (int t = 0; t < 3; ++t) controllers.emplace_back([&, t] {
+    for (int t = 0; t < 3; ++t)
+        controllers.emplace_back([&, t] {
             for (int i = 0; i < 40; ++i) (i + t) % 2 ? server->stop() : server->start();
         });
     for (auto& controller : controllers) controller.join();

@@ -163,7 +163,8 @@ TEST_F(Routes, SimultaneousUploadsStartOneSolve) {
     std::promise<void> go;
     std::shared_future<void> start = go.get_future().share();
     std::vector<std::future<json>> answers;
-    for (int i = 0; i < clients; ++i) answers.push_back(std::async(std::launch::async, [&, i] {
+    for (int i = 0; i < clients; ++i)
+        answers.push_back(std::async(std::launch::async, [&, i] {
             start.wait();
             return put(fitsBytes(100 + i), "attachment; filename=\"client" + std::to_string(i) + ".fits\"");
         }));

@@ -208,7 +208,8 @@ TEST_F(SolverState_, LinesFromManyThreadsKeepEachThreadsOrder) {
     constexpr int threads = 4, perThread = 5000;
     std::vector<std::thread> writers;
     std::atomic<int> finished = 0;
-    for (int t = 0; t < threads; ++t) writers.emplace_back([&, t] {
+    for (int t = 0; t < threads; ++t)
+        writers.emplace_back([&, t] {
             for (int i = 0; i < perThread; ++i) {
                 solver.append(QString("%1 %2").arg(t).arg(i));
                 if (i % 100 == 0) solver.busy(QString("busy %1").arg(t));
