@@ -142,6 +142,8 @@ def check_program(usr, arguments, work):
     result = run([binary, "--solve", image], env=environment, cwd=work, timeout=150)
     output = result.stdout.strip()
     check(result.returncode == 0 and "failed to start" not in output, "the installed program solves the field:\n" + output)
+    check("\nimage2xy -O -o " in output and "Done in " in output, "the log is streamed")
+    check(os.path.isfile(os.path.join(home, "orion_wcs.fits")), "the result with WCS headers lies beside the image")
     last = output.splitlines()[-1].split() if output else []
     if check(len(last) >= 4 and last[0] == "RA", "the calibration is printed last:\n" + output):
         check(abs(float(last[1]) - 83.8) < 0.05 and abs(float(last[3]) + 5.4) < 0.05, f"RA 83.8, Dec -5.4: {last}")
