@@ -24,7 +24,9 @@ std::optional<QString> SolvePipeline::run(const QString& path) {
     std::future<bool> knowsNoFits2Fits = std::async(std::launch::async, [] {
         return solveFieldSupports(toolsDirectory() + "/solve-field", "--no-fits2fits");
     });
-    if (paths.needsConversion && !convert(paths)) return std::nullopt;
+    collected = SolveResult{};
+    collected.input = path;
+    if (paths.needsConversion && !convert(paths)) return finish(clock, std::nullopt);
     std::optional<QString> doneMessage;
     try {
         runTools(paths, knowsNoFits2Fits);
@@ -32,7 +34,16 @@ std::optional<QString> SolvePipeline::run(const QString& path) {
     } catch (const ToolError&) {
         // The runner has reported the failure already.
     }
+    // What the result view needs is read before the files go.
+    collected = SolveResult::collect(paths, doneMessage.has_value());
+    for (const QString& problem : collected.problems) solver.append(problem, YELLOW);
     cleanUp(paths);
+    return finish(clock, doneMessage);
+}
+
+std::optional<QString> SolvePipeline::finish(const QElapsedTimer& clock, const std::optional<QString>& doneMessage) {
+    collected.seconds = clock.elapsed() / 1000.0;
+    collected.message = doneMessage ? doneMessage->trimmed() : solver.state().message;
     return doneMessage;
 }
 

@@ -50,7 +50,9 @@ void SolverDelegate::runSolves() {
         if (stopping) return;
         const QString path = *std::exchange(requestedPath, std::nullopt);
         lock.unlock();
-        finishSolve(SolvePipeline(*this).run(path));
+        SolvePipeline pipeline(*this);
+        const std::optional<QString> doneMessage = pipeline.run(path);
+        finishSolve(doneMessage, std::make_shared<const SolveResult>(pipeline.result()));
         lock.lock();
     }
 }
@@ -106,6 +108,11 @@ void SolverDelegate::setStatus(const QString& status, const std::optional<QStrin
 void SolverDelegate::busy(const std::optional<QString>& message) { setStatus("busy", message, YELLOW); }
 void SolverDelegate::done(const std::optional<QString>& message) { setStatus("done", message, GREEN); }
 void SolverDelegate::failed(const std::optional<QString>& message) { setStatus("failed", message, RED); }
+
+std::shared_ptr<const SolveResult> SolverDelegate::lastResult() const {
+    std::lock_guard guard(stateLock);
+    return latest;
+}
 
 SolverState SolverDelegate::state() const {
     std::lock_guard guard(stateLock);
@@ -202,9 +209,11 @@ void SolverDelegate::solveClaimed(const QString& path) {
 
 // "done" and the release of the claim happen in one step, so a client that
 // sees "done" can start the next solve at once.
-void SolverDelegate::finishSolve(const std::optional<QString>& doneMessage) {
+void SolverDelegate::finishSolve(const std::optional<QString>& doneMessage,
+                                 std::shared_ptr<const SolveResult> result) {
     {
         std::lock_guard guard(stateLock);
+        latest = result;
         if (doneMessage) {
             current.status = "done";
             current.message = withoutLineFeeds(*doneMessage);
@@ -216,7 +225,10 @@ void SolverDelegate::finishSolve(const std::optional<QString>& doneMessage) {
         postControls(true);
     }
     const bool succeeded = doneMessage.has_value();
-    post([this, succeeded] { emit solveFinished(succeeded); });
+    post([this, succeeded, result] {
+        if (view) view->showResult(result);
+        emit solveFinished(succeeded);
+    });
 }
 
 bool SolverDelegate::solvePath(const QString& path) {

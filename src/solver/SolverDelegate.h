@@ -20,6 +20,7 @@
 namespace siderama {
 
 class ToolProcess;
+struct SolveResult;
 
 // The solver's controller: the solver state, the log, the tool runner and
 // the entry points of the solve pipeline. Callable from any thread; view
@@ -39,6 +40,8 @@ public:
     void done(const std::optional<QString>& message = std::nullopt);
     void failed(const std::optional<QString>& message = std::nullopt);
     SolverState state() const;
+    // What the last finished solve left to show; null before the first.
+    std::shared_ptr<const SolveResult> lastResult() const;
     void resetCalibration();
 
     // Runs a tool from the tools directory, streams its output into the log
@@ -73,7 +76,7 @@ private:
     void setStatus(const QString& status, const std::optional<QString>& message, LogColor color);
     void post(std::function<void()> command);
     void postControls(bool solveEnabled);
-    void finishSolve(const std::optional<QString>& doneMessage);
+    void finishSolve(const std::optional<QString>& doneMessage, std::shared_ptr<const SolveResult> result);
     void runSolves();
     void flush();
     void parseCalibration(const QString& line);
@@ -83,6 +86,7 @@ private:
 
     mutable std::mutex stateLock;
     SolverState current;
+    std::shared_ptr<const SolveResult> latest;
     std::shared_ptr<ToolProcess> task;
 
     std::mutex queueLock;

@@ -1,0 +1,54 @@
+#include "solver/SkyWcs.h"
+
+extern "C" {
+#include "astrometry/sip-utils.h"
+#include "astrometry/sip.h"
+#include "astrometry/sip_qfits.h"
+}
+
+namespace siderama {
+
+namespace {
+
+// FITS pixel centres lie on whole numbers from 1; drawn pixels span [0, 1).
+constexpr double fitsOffset = 0.5;
+
+}  // namespace
+
+struct SkyWcs::Data {
+    sip_t sip;
+};
+
+std::optional<SkyWcs> SkyWcs::fromHeader(const QByteArray& header) {
+    auto data = std::make_shared<Data>();
+    if (!sip_from_string(header.constData(), int(header.size()), &data->sip)) return std::nullopt;
+    if (data->sip.wcstan.imagew <= 0 || data->sip.wcstan.imageh <= 0) return std::nullopt;
+    return SkyWcs(std::move(data), header);
+}
+
+SkyPoint SkyWcs::toSky(QPointF pixel) const {
+    SkyPoint sky{};
+    sip_pixelxy2radec(&data->sip, pixel.x() + fitsOffset, pixel.y() + fitsOffset, &sky.ra, &sky.dec);
+    return sky;
+}
+
+std::optional<QPointF> SkyWcs::toPixel(SkyPoint sky) const {
+    double x = 0, y = 0;
+    if (!sip_radec2pixelxy(&data->sip, sky.ra, sky.dec, &x, &y)) return std::nullopt;
+    return QPointF(x - fitsOffset, y - fitsOffset);
+}
+
+QSizeF SkyWcs::imageSize() const { return {data->sip.wcstan.imagew, data->sip.wcstan.imageh}; }
+
+SkyPoint SkyWcs::centre() const {
+    SkyPoint sky{};
+    sip_get_radec_center(&data->sip, &sky.ra, &sky.dec);
+    return sky;
+}
+
+double SkyWcs::pixelScale() const { return sip_pixel_scale(&data->sip); }
+double SkyWcs::orientation() const { return sip_get_orientation(&data->sip); }
+int SkyWcs::parity() const { return sip_det_cd(&data->sip) >= 0 ? 1 : -1; }
+double SkyWcs::radius() const { return sip_get_radius_deg(&data->sip); }
+
+}  // namespace siderama
