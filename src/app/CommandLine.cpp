@@ -30,9 +30,10 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
         return line;
     } else if (first == "--headless") line.action = Action::headless;
     else if (first == "--solve") {
-        if (words.size() != 2) return failure("--solve needs exactly one image file");
         line.action = Action::solve;
-        line.file = words[1];
+        line.files = words.mid(1);
+        line.json = line.files.removeAll("--json") > 0;
+        if (line.files.isEmpty()) return failure("--solve needs at least one image file");
         return line;
     } else if (first.startsWith('-')) return failure("unknown option " + first);
     else line.file = first;
@@ -43,7 +44,7 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
 QString CommandLine::usage() {
     return "Usage: siderama [IMAGE]\n"
            "       siderama --headless\n"
-           "       siderama --solve IMAGE\n"
+           "       siderama --solve [--json] IMAGE|FOLDER...\n"
            "       siderama --indexes | --fetch-index KEY... | --remove-index KEY...\n"
            "\n"
            "Plate-solves astronomical images (FITS, JPEG, PNG, TIFF, raw frames).\n"
@@ -51,7 +52,11 @@ QString CommandLine::usage() {
            "  IMAGE                 open the solver window and solve IMAGE\n"
            "  --headless            no window: log to standard output, serve the\n"
            "                        remote solving API until interrupted\n"
-           "  --solve IMAGE         solve IMAGE in the terminal; exit status 0 when solved\n"
+           "  --solve IMAGE...      solve the images (and those in folders) in turn in the\n"
+           "                        terminal, one summary line per file; exit status 0\n"
+           "                        when every file was solved\n"
+           "  --json                with --solve: the log on standard error, one JSON\n"
+           "                        object per file on standard output\n"
            "  --indexes             list the index files and whether they are installed\n"
            "  --fetch-index KEY...  install the index files of the given keys\n"
            "  --remove-index KEY... move the index files of the given keys to the Trash\n"

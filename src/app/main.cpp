@@ -1,16 +1,15 @@
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
+#include "app/SolveCommand.h"
 #include "app/SolverWindow.h"
 #include "app/TerminationSignals.h"
 #include "indexes/IndexCommands.h"
-#include "solver/SolverState.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <QTimer>
 #include <QtPlugin>
 #include <cstdio>
-#include <memory>
 
 // The raw camera frame decoder, registered with Qt's image readers before
 // main() runs.
@@ -24,32 +23,6 @@ QStringList argumentList(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     return arguments;
-}
-
-void printCalibration(const SolverState& state) {
-    const auto number = [](const std::optional<double>& value) {
-        return value ? QString::number(*value, 'g', 10) : QString("unknown");
-    };
-    const QString text = "RA " + number(state.raCenter) + "  Dec " + number(state.decCenter) +
-                         "  orientation " + number(state.orientation) + "  pixel scale " +
-                         number(state.pixelScale) + "\n";
-    std::fputs(text.toUtf8().constData(), stdout);
-}
-
-int runSolve(const QString& file) {
-    AppDelegate app(AppDelegate::Mode::solve);
-    app.applicationDidFinishLaunching();
-    int exitCode = 1;
-    QObject::connect(&app.solver(), &SolverDelegate::solveFinished, [&](bool solved) {
-        if (solved) printCalibration(app.solver().state());
-        exitCode = solved ? 0 : 1;
-        QCoreApplication::quit();
-    });
-    quitOnTerminationSignals();
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { app.solver().abort(); });
-    app.solver().solvePath(file);
-    QCoreApplication::exec();
-    return exitCode;
 }
 
 int runApplication(AppDelegate::Mode mode, const QString& file) {
@@ -86,7 +59,7 @@ int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName("Siderama");
     switch (command.action) {
-    case CommandLine::Action::solve: return runSolve(command.file);
+    case CommandLine::Action::solve: return runSolveCommand(command.files, command.json);
     case CommandLine::Action::headless: return runApplication(AppDelegate::Mode::headless, {});
     case CommandLine::Action::indexCommand: return runIndexCommand(command.indexArguments);
     default: return 2;
