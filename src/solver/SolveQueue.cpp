@@ -1,5 +1,6 @@
 #include "solver/SolveQueue.h"
 
+#include "imaging/ImageFormats.h"
 #include "solver/SolveResult.h"
 #include "solver/SolverDelegate.h"
 
@@ -22,6 +23,21 @@ SolveQueue::SolveQueue(SolverDelegate& solver, QObject* parent) : QObject(parent
     connect(&solver, &SolverDelegate::solveFinished, this, &SolveQueue::solveFinished);
 }
 
+namespace {
+
+// What an earlier solve wrote into a folder: NAME_wcs.fits, and NAME.fits
+// converted from NAME.jpg (or another format).
+bool isSolveProduct(const QString& name, const QStringList& siblings) {
+    if (name.endsWith("_wcs.fits", Qt::CaseInsensitive)) return true;
+    if (!isFitsPath(name)) return false;
+    const QString base = QFileInfo(name).completeBaseName();
+    return std::any_of(siblings.begin(), siblings.end(), [&](const QString& other) {
+        return !isFitsPath(other) && QFileInfo(other).completeBaseName() == base;
+    });
+}
+
+}  // namespace
+
 QStringList SolveQueue::imageFiles(const QStringList& paths) {
     static const QStringList patterns{"*.fit", "*.fits", "*.fts", "*.jpg", "*.jpeg", "*.png",
                                       "*.tif", "*.tiff", "*.raw"};
@@ -35,8 +51,9 @@ QStringList SolveQueue::imageFiles(const QStringList& paths) {
         folder.setNameFilters(patterns);
         folder.setFilter(QDir::Files | QDir::Readable);
         folder.setSorting(QDir::Name | QDir::IgnoreCase);
-        for (const QString& name : folder.entryList())
-            if (!name.endsWith("_wcs.fits", Qt::CaseInsensitive)) files << folder.filePath(name);
+        const QStringList names = folder.entryList();
+        for (const QString& name : names)
+            if (!isSolveProduct(name, names)) files << folder.filePath(name);
     }
     return files;
 }

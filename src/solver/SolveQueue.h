@@ -32,7 +32,7 @@ public:
     explicit SolveQueue(SolverDelegate& solver, QObject* parent = nullptr);
 
     // Queues the files, and the image files directly inside folders (sorted
-    // by name, without the solutions written beside earlier inputs).
+    // by name, without what earlier solves wrote beside their inputs).
     void add(const QStringList& paths);
     // Ends the running solve and drops the waiting files.
     void stop();
