@@ -28,7 +28,7 @@ constexpr LayerInfo layerInfo[ResultView::layerCount] = {
     {"Named &Stars", "namedStars"},                   {"&NGC/IC Objects", "deepSky"},
 };
 
-const QColor detectedColour(255, 210, 60);
+const QColor detectedColour(255, 210, 60, 150);
 const QColor matchedColour(80, 230, 110);
 const QColor gridColour(120, 170, 255, 170);
 const QColor constellationColour(150, 230, 230, 190);
@@ -179,12 +179,12 @@ void ResultView::paintStars(QPainter& painter) const {
     const double perPixel = 1 / std::max(1e-9, painter.transform().m11());
     if (isLayerVisible(Layer::detectedStars)) {
         painter.setPen(cosmeticPen(detectedColour, 1));
-        for (const QPointF& star : shown->detectedStars) painter.drawEllipse(star, 5 * perPixel, 5 * perPixel);
+        for (const QPointF& star : shown->detectedStars) painter.drawEllipse(star, 4 * perPixel, 4 * perPixel);
     }
     if (isLayerVisible(Layer::matchedStars)) {
         painter.setPen(cosmeticPen(matchedColour, 1.5));
         for (const MatchedStar& star : shown->matchedStars)
-            painter.drawEllipse(star.catalogue, 9 * perPixel, 9 * perPixel);
+            painter.drawEllipse(star.catalogue, 7 * perPixel, 7 * perPixel);
     }
 }
 

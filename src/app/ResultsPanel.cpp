@@ -17,7 +17,7 @@ namespace siderama {
 
 namespace {
 
-const QStringList titles{"File", "Centre", "Centre (RA, Dec)", "Field", "Pixel scale", "Orientation", "Parity"};
+const QStringList titles{"File", "Centre", "RA, Dec", "Field", "Pixel scale", "Orientation", "Parity"};
 
 // An angle in degrees, or arcminutes below two degrees.
 QString angle(double arcseconds) {
@@ -42,8 +42,13 @@ QString objectText(const SkyObject& object) { return object.names.join(" / "); }
 
 }  // namespace
 
-ResultsPanel::ResultsPanel(QWidget* parent) : QWidget(parent) {
-    auto* layout = new QVBoxLayout(this);
+ResultsPanel::ResultsPanel(QWidget* parent) : QScrollArea(parent) {
+    setWidgetResizable(true);
+    setFrameShape(QFrame::NoFrame);
+    setMaximumWidth(460);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* content = new QWidget;
+    auto* layout = new QVBoxLayout(content);
     auto* grid = new QGridLayout;
     layout->addLayout(grid);
     for (const QString& title : titles) addRow(grid, title);
@@ -63,6 +68,7 @@ ResultsPanel::ResultsPanel(QWidget* parent) : QWidget(parent) {
     auto* copyAll = new QPushButton("Copy all");
     connect(copyAll, &QPushButton::clicked, this, [this] { QApplication::clipboard()->setText(plainText()); });
     layout->addWidget(copyAll);
+    setWidget(content);
     setValues({});
 }
 
@@ -70,6 +76,7 @@ void ResultsPanel::addRow(QGridLayout* grid, const QString& title) {
     const int row = grid->rowCount();
     auto* value = new QLabel;
     value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    value->setWordWrap(true);
     auto* copy = new QToolButton;
     copy->setText("Copy");
     copy->setToolTip("Copy " + title.toLower());

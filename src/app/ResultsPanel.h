@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QWidget>
+#include <QScrollArea>
 #include <memory>
 #include <vector>
 
@@ -14,8 +14,9 @@ struct SolveResult;
 
 // The numbers of a solve: centre in degrees and sexagesimal, field size,
 // pixel scale, orientation, parity and the named objects. Every value has a
-// copy button; "Copy all" copies a plain-text summary.
-class ResultsPanel : public QWidget {
+// copy button; "Copy all" copies a plain-text summary. Scrolls when the
+// window is small.
+class ResultsPanel : public QScrollArea {
     Q_OBJECT
 public:
     explicit ResultsPanel(QWidget* parent = nullptr);

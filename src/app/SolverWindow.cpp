@@ -51,10 +51,14 @@ SolverWindow::SolverWindow(SolverDelegate& solver, QWidget* parent)
       solveQueue(new SolveQueue(solver, this)) {
     form->setupUi(this);
     form->queueTable->setQueue(*solveQueue);
-    form->viewSplitter->setStretchFactor(0, 1);
-    form->resultSplitter->setStretchFactor(0, 1);
+    // The picture takes most of the room; the panel and the log what is left.
+    form->viewSplitter->setSizes({3000, 1000});
+    form->resultSplitter->setSizes({2500, 1000});
     connect(form->queueTable, &QueueTable::resultSelected, this, &SolverWindow::showResult);
-    connect(solveQueue, &SolveQueue::entriesAdded, this, [this] { form->lowerTabs->setCurrentWidget(form->queueTable); });
+    // The table comes forward once there is more than one file to follow.
+    connect(solveQueue, &SolveQueue::entriesAdded, this, [this] {
+        if (solveQueue->entries().size() > 1) form->lowerTabs->setCurrentWidget(form->queueTable);
+    });
     addViewMenu();
     form->logText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     connect(form->solveButton, &QPushButton::clicked, this, &SolverWindow::chooseImage);
