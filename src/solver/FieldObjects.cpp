@@ -1,6 +1,7 @@
 #include "solver/FieldObjects.h"
 
 #include "app/core/Constants.h"
+#include "solver/SkyWcs.h"
 
 #include <QProcess>
 #include <QRegularExpression>
@@ -9,10 +10,6 @@
 namespace siderama {
 
 namespace {
-
-// plot-constellations reports FITS pixel positions (centres on whole numbers
-// from 1).
-constexpr double fitsOffset = 0.5;
 
 // The JSON object starts at the first brace; -J writes nothing else there
 // but stray messages may precede it.
@@ -35,7 +32,7 @@ std::optional<SkyObject> toObject(const nlohmann::json& item) {
         for (const auto& name : item["names"])
             if (name.is_string()) object.names << QString::fromStdString(name.get<std::string>());
     if (object.names.isEmpty()) return std::nullopt;
-    object.position = {item["pixelx"].get<double>() - fitsOffset, item["pixely"].get<double>() - fitsOffset};
+    object.position = fromFitsPixel(item["pixelx"].get<double>(), item["pixely"].get<double>());
     if (item.contains("radius") && item["radius"].is_number()) object.radius = item["radius"].get<double>();
     return object;
 }

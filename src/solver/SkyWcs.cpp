@@ -8,13 +8,6 @@ extern "C" {
 
 namespace siderama {
 
-namespace {
-
-// FITS pixel centres lie on whole numbers from 1; drawn pixels span [0, 1).
-constexpr double fitsOffset = 0.5;
-
-}  // namespace
-
 struct SkyWcs::Data {
     sip_t sip;
 };
@@ -28,14 +21,14 @@ std::optional<SkyWcs> SkyWcs::fromHeader(const QByteArray& header) {
 
 SkyPoint SkyWcs::toSky(QPointF pixel) const {
     SkyPoint sky{};
-    sip_pixelxy2radec(&data->sip, pixel.x() + fitsOffset, pixel.y() + fitsOffset, &sky.ra, &sky.dec);
+    sip_pixelxy2radec(&data->sip, pixel.x() + fitsPixelOffset, pixel.y() + fitsPixelOffset, &sky.ra, &sky.dec);
     return sky;
 }
 
 std::optional<QPointF> SkyWcs::toPixel(SkyPoint sky) const {
     double x = 0, y = 0;
     if (!sip_radec2pixelxy(&data->sip, sky.ra, sky.dec, &x, &y)) return std::nullopt;
-    return QPointF(x - fitsOffset, y - fitsOffset);
+    return fromFitsPixel(x, y);
 }
 
 QSizeF SkyWcs::imageSize() const { return {data->sip.wcstan.imagew, data->sip.wcstan.imageh}; }

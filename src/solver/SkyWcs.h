@@ -14,6 +14,11 @@ struct SkyPoint {
     double dec;
 };
 
+// FITS pixel positions (as the tools print them) have pixel centres on whole
+// numbers from 1; image pixels as drawn start at the top-left corner, 0.
+constexpr double fitsPixelOffset = 0.5;
+inline QPointF fromFitsPixel(double x, double y) { return {x - fitsPixelOffset, y - fitsPixelOffset}; }
+
 // The world coordinate system of a solved image (TAN with optional SIP
 // terms), read with the plate-solving suite's own library. Pixel positions
 // are image positions as drawn: (0, 0) is the top-left corner of the top-left

@@ -9,12 +9,6 @@ namespace siderama {
 
 namespace {
 
-// The tools' star lists hold FITS pixel positions (centres on whole numbers
-// from 1); image pixels start at the top-left corner.
-constexpr double fitsOffset = 0.5;
-
-QPointF imagePixel(double x, double y) { return {x - fitsOffset, y - fitsOffset}; }
-
 void readDetected(const SolvePaths& paths, SolveResult& result) {
     QString error;
     const auto columns = readFitsColumns(paths.xyList, {"X", "Y"}, &error);
@@ -23,7 +17,7 @@ void readDetected(const SolvePaths& paths, SolveResult& result) {
         return;
     }
     for (size_t i = 0; i < (*columns)[0].size(); ++i)
-        result.detectedStars.push_back(imagePixel((*columns)[0][i], (*columns)[1][i]));
+        result.detectedStars.push_back(fromFitsPixel((*columns)[0][i], (*columns)[1][i]));
 }
 
 void readMatched(const QString& corrFile, SolveResult& result) {
@@ -37,7 +31,7 @@ void readMatched(const QString& corrFile, SolveResult& result) {
     for (size_t i = 0; i < c[0].size(); ++i) {
         const SkyPoint sky{c[2][i], c[3][i]};
         const std::optional<QPointF> catalogue = result.wcs->toPixel(sky);
-        if (catalogue) result.matchedStars.push_back({sky, *catalogue, imagePixel(c[0][i], c[1][i])});
+        if (catalogue) result.matchedStars.push_back({sky, *catalogue, fromFitsPixel(c[0][i], c[1][i])});
     }
 }
 
