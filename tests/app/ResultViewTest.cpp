@@ -2,6 +2,7 @@
 // matched stars and the RA/Dec grid where the field's own projection puts
 // them, the named objects of the region, and layers that switch.
 #include "app/ResultView.h"
+#include "app/ResultsPanel.h"
 #include "app/core/Constants.h"
 #include "app/core/SolverConfig.h"
 #include "skyfield/SkyField.h"
@@ -100,6 +101,13 @@ TEST_F(ResultViewTest, TheOrionNebulaIsNamedAtItsPlace) {
     EXPECT_LT(distance(nebula->position, truth(83.8221, -5.3911)), 2.0);
     ASSERT_FALSE(solved->constellations.empty());
     EXPECT_EQ(solved->constellations.front().name, "Orion");
+
+    ResultsPanel panel;
+    panel.showResult(solved);
+    const QString summary = panel.plainText();
+    EXPECT_TRUE(summary.contains("Orion Nebula")) << qPrintable(summary);
+    EXPECT_TRUE(summary.contains("RA, Dec: 05:35:")) << "the centre in h:m:s";
+    EXPECT_TRUE(summary.contains("Parity: normal"));
 }
 
 // A matched-star ring is drawn in its colour only while its layer is on.

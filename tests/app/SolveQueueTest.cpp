@@ -135,4 +135,24 @@ TEST_F(SolveQueueTest, AFolderIsSolvedInTurnAndReportedAlike) {
     }
 }
 
+// "Stop" ends the running solve and drops the waiting files at once.
+TEST(SolveQueueStop, StopEndsTheRunningSolveAndEmptiesTheQueue) {
+    QTemporaryDir tools;
+    testsupport::writeScript(tools.path(), "image2xy", "echo started\nexec sleep 60\n");
+    qputenv("SIDERAMA_TOOLS_DIR", tools.path().toLocal8Bit());
+    SolverDelegate solver;
+    SolveQueue queue(solver);
+    queue.add({tools.filePath("1.fits"), tools.filePath("2.fits"), tools.filePath("3.fits")});
+    ASSERT_TRUE(testsupport::waitUntil([&] { return solver.state().message.startsWith("image2xy"); }));
+    bool finished = false;
+    QObject::connect(&queue, &SolveQueue::finished, [&] { finished = true; });
+    queue.stop();
+    ASSERT_EQ(queue.entries().size(), 1u);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return finished; }));
+    EXPECT_EQ(queue.entries()[0].state, QueueEntry::State::failed);
+    EXPECT_EQ(queue.entries()[0].message, "image2xy aborted");
+    EXPECT_FALSE(queue.isRunning());
+    qunsetenv("SIDERAMA_TOOLS_DIR");
+}
+
 }  // namespace
