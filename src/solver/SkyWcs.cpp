@@ -8,15 +8,26 @@ extern "C" {
 
 namespace siderama {
 
+namespace {
+
+constexpr qsizetype cardSize = 80;
+
+}  // namespace
+
 struct SkyWcs::Data {
     sip_t sip;
 };
 
 std::optional<SkyWcs> SkyWcs::fromHeader(const QByteArray& header) {
+    // The library reads cards up to an END card and trusts that there is one.
+    qsizetype end = 0;
+    while (end + cardSize <= header.size() && !header.mid(end, cardSize).startsWith("END     ")) end += cardSize;
+    if (end + cardSize > header.size()) return std::nullopt;
+    const QByteArray cards = header.left(end + cardSize);
     auto data = std::make_shared<Data>();
-    if (!sip_from_string(header.constData(), int(header.size()), &data->sip)) return std::nullopt;
+    if (!sip_from_string(cards.constData(), int(cards.size()), &data->sip)) return std::nullopt;
     if (data->sip.wcstan.imagew <= 0 || data->sip.wcstan.imageh <= 0) return std::nullopt;
-    return SkyWcs(std::move(data), header);
+    return SkyWcs(std::move(data));
 }
 
 SkyPoint SkyWcs::toSky(QPointF pixel) const {

@@ -41,14 +41,12 @@ public:
     // the CD matrix determinant with FITS row 1 drawn at the top).
     int parity() const;
     double radius() const;       // degrees from the centre to a corner
-    QByteArray header() const { return text; }
 
 private:
     struct Data;
-    SkyWcs(std::shared_ptr<const Data> data, QByteArray text) : data(std::move(data)), text(std::move(text)) {}
+    explicit SkyWcs(std::shared_ptr<const Data> data) : data(std::move(data)) {}
 
     std::shared_ptr<const Data> data;
-    QByteArray text;
 };
 
 }  // namespace siderama
