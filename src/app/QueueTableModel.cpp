@@ -10,7 +10,7 @@ namespace siderama {
 
 namespace {
 
-const QStringList headers{"File", "State", "RA", "Dec", "Scale", "Orientation", "Seconds"};
+const QStringList headers{"File", "State", "RA", "Dec", "Scale", "Up (E of N)", "Seconds"};
 
 QVariant cell(const QueueEntry& entry, int column) {
     if (column == 0) return QFileInfo(entry.path).fileName();
@@ -22,7 +22,7 @@ QVariant cell(const QueueEntry& entry, int column) {
     case 2: return hoursMinutesSeconds(c.ra);
     case 3: return degreesMinutesSeconds(c.dec);
     case 4: return QString("%1″/px").arg(c.pixscale, 0, 'f', 3);
-    case 5: return QString("%1°").arg(c.orientation, 0, 'f', 2);
+    case 5: return QString("%1°").arg(entry.result->wcs->upPositionAngle(), 0, 'f', 2);
     default: return {};
     }
 }

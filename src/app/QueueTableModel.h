@@ -6,8 +6,8 @@ namespace siderama {
 
 class SolveQueue;
 
-// The solve queue as table rows: file, state, RA, Dec, scale, orientation,
-// seconds.
+// The solve queue as table rows: file, state, RA, Dec, scale, where up
+// points (east of north), seconds.
 class QueueTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:

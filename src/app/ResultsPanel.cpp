@@ -34,7 +34,7 @@ QStringList values(const SolveResult& result) {
             hoursMinutesSeconds(c.ra) + ", " + degreesMinutesSeconds(c.dec),
             angle(c.width_arcsec) + " × " + angle(c.height_arcsec),
             QString("%1″/px").arg(c.pixscale, 0, 'f', 3),
-            QString("%1° E of N").arg(c.orientation, 0, 'f', 2),
+            QString("up is %1° E of N").arg(result.wcs->upPositionAngle(), 0, 'f', 2),
             c.parity > 0 ? "normal" : "mirrored"};
 }
 

@@ -29,7 +29,8 @@ int runApplication(AppDelegate::Mode mode, const QString& file) {
     AppDelegate app(mode);
     app.applicationDidFinishLaunching();
     if (mode == AppDelegate::Mode::headless) quitOnTerminationSignals();
-    if (!file.isEmpty()) QTimer::singleShot(0, &app, [&] { app.solver().solvePath(file); });
+    // A file named on the command line is the window's first queued file.
+    if (!file.isEmpty()) QTimer::singleShot(0, &app, [&] { app.solverWindow()->queue().add({file}); });
     return QCoreApplication::exec();
 }
 

@@ -83,10 +83,12 @@ std::vector<GridLine> skyGrid(const SkyWcs& wcs) {
     const double decStep = spacing(decMax - decMin, 3, decSteps.data(), decSteps.size());
     const double raStep = spacing(raMax - raMin, 3, raSteps.data(), raSteps.size());
     std::vector<GridLine> lines;
-    for (double k = std::ceil(decMin / decStep), dec = k * decStep; dec <= decMax; dec = ++k * decStep)
-        trace(wcs, [&](double t) { return SkyPoint{raMin + t * (raMax - raMin), dec}; },
-              {GridLine::Axis::declination, dec, decLabel(dec, decStep), {}}, lines);
-    for (double k = std::ceil(raMin / raStep), ra = k * raStep; ra <= raMax; ra = ++k * raStep)
+    // A line of declination ±90° is a point.
+    for (double k = std::ceil(decMin / decStep), dec = k * decStep; dec <= decMax && dec < 90; dec = ++k * decStep)
+        if (dec > -90)
+            trace(wcs, [&](double t) { return SkyPoint{raMin + t * (raMax - raMin), dec}; },
+                  {GridLine::Axis::declination, dec, decLabel(dec, decStep), {}}, lines);
+    for (double k = std::ceil(raMin / raStep), ra = k * raStep; ra <= raMax && ra < raMin + 360; ra = ++k * raStep)
         trace(wcs, [&](double t) { return SkyPoint{ra, decMin + t * (decMax - decMin)}; },
               {GridLine::Axis::rightAscension, std::fmod(ra + 360, 360), raLabel(ra, raStep), {}}, lines);
     return lines;

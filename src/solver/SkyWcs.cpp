@@ -6,6 +6,8 @@ extern "C" {
 #include "astrometry/sip_qfits.h"
 }
 
+#include <cmath>
+
 namespace siderama {
 
 namespace {
@@ -52,6 +54,16 @@ SkyPoint SkyWcs::centre() const {
 
 double SkyWcs::pixelScale() const { return sip_pixel_scale(&data->sip); }
 double SkyWcs::orientation() const { return sip_get_orientation(&data->sip); }
+double SkyWcs::upPositionAngle() const {
+    const QPointF centre(imageSize().width() / 2, imageSize().height() / 2);
+    const SkyPoint from = toSky(centre), to = toSky(centre - QPointF(0, 10));
+    constexpr double radian = M_PI / 180;
+    const double deltaRa = (to.ra - from.ra) * radian, dec1 = from.dec * radian, dec2 = to.dec * radian;
+    const double angle = std::atan2(std::sin(deltaRa) * std::cos(dec2),
+                                    std::cos(dec1) * std::sin(dec2) - std::sin(dec1) * std::cos(dec2) * std::cos(deltaRa));
+    return std::fmod(angle / radian + 360, 360);
+}
+
 int SkyWcs::parity() const { return sip_det_cd(&data->sip) >= 0 ? 1 : -1; }
 double SkyWcs::radius() const { return sip_get_radius_deg(&data->sip); }
 

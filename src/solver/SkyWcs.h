@@ -36,7 +36,12 @@ public:
     QSizeF imageSize() const;
     SkyPoint centre() const;
     double pixelScale() const;   // arcseconds per pixel
-    double orientation() const;  // degrees, up is this many degrees east of north
+    // The suite's orientation (wcsinfo's and the astrometry.net API's): 180
+    // for an image with north up.
+    double orientation() const;
+    // Where the image's up points at its centre, as a position angle:
+    // degrees east of north in [0, 360).
+    double upPositionAngle() const;
     // 1 when the image shows the sky as seen, -1 when mirrored (the sign of
     // the CD matrix determinant with FITS row 1 drawn at the top).
     int parity() const;

@@ -53,13 +53,13 @@ QString summaryLine(const QueueEntry& entry) {
     const SkyWcs* wcs = solution(entry);
     if (!wcs) return entry.path + ": " + stateName(entry.state) + ": " + entry.message;
     const Calibration c = Calibration::of(*wcs);
-    return QString("%1: solved RA %2 Dec %3 (%4 %5) scale %6″/px orientation %7° in %8 s")
+    return QString("%1: solved RA %2 Dec %3 (%4 %5) scale %6″/px up %7° E of N in %8 s")
         .arg(entry.path)
         .arg(c.ra, 0, 'f', 5)
         .arg(c.dec, 0, 'f', 5)
         .arg(hoursMinutesSeconds(c.ra), degreesMinutesSeconds(c.dec))
         .arg(c.pixscale, 0, 'f', 3)
-        .arg(c.orientation, 0, 'f', 2)
+        .arg(wcs->upPositionAngle(), 0, 'f', 2)
         .arg(seconds(entry), 0, 'f', 1);
 }
 
@@ -78,15 +78,16 @@ QString summaryJson(const QueueEntry& entry) {
 }
 
 QString summaryCsv(const std::vector<QueueEntry>& entries) {
-    QString csv = "file,state,ra,dec,pixscale,orientation,seconds,message\r\n";
+    QString csv = "file,state,ra,dec,pixscale,orientation,up_east_of_north,seconds,message\r\n";
     for (const QueueEntry& entry : entries) {
         QStringList fields{csvField(entry.path), stateName(entry.state)};
         if (const SkyWcs* wcs = solution(entry)) {
             const Calibration c = Calibration::of(*wcs);
             fields << QString::number(c.ra, 'f', 6) << QString::number(c.dec, 'f', 6)
-                   << QString::number(c.pixscale, 'f', 4) << QString::number(c.orientation, 'f', 3);
+                   << QString::number(c.pixscale, 'f', 4) << QString::number(c.orientation, 'f', 3)
+                   << QString::number(wcs->upPositionAngle(), 'f', 3);
         } else {
-            fields << "" << "" << "" << "";
+            fields << "" << "" << "" << "" << "";
         }
         fields << QString::number(seconds(entry), 'f', 2) << csvField(entry.message);
         csv += fields.join(',') + "\r\n";

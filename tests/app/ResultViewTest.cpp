@@ -108,6 +108,8 @@ TEST_F(ResultViewTest, TheOrionNebulaIsNamedAtItsPlace) {
     EXPECT_TRUE(summary.contains("Orion Nebula")) << qPrintable(summary);
     EXPECT_TRUE(summary.contains("RA, Dec: 05:35:")) << "the centre in h:m:s";
     EXPECT_TRUE(summary.contains("Parity: normal"));
+    // North turned 30° towards the left (east) puts up 30° west of north.
+    EXPECT_NEAR(solved->wcs->upPositionAngle(), 360 - rotation, 0.5);
 }
 
 // A matched-star ring is drawn in its colour only while its layer is on.

@@ -22,6 +22,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <cmath>
 #include <QtPlugin>
 #include <gtest/gtest.h>
 
@@ -111,14 +112,14 @@ TEST_F(SolveQueueTest, AFolderIsSolvedInTurnAndReportedAlike) {
     for (int i = 0; i < 3; ++i) {
         const QJsonObject json = QJsonDocument::fromJson(lines[i]).object();
         const QStringList& row = csv[i];
-        ASSERT_EQ(row.size(), 8);
+        ASSERT_EQ(row.size(), 9);
         EXPECT_EQ(json["file"].toString(), folder.filePath(frames[i].name));
         EXPECT_EQ(row[0], json["file"].toString());
         EXPECT_EQ(row[1], json["status"].toString());
         if (frames[i].ra == 0) {
             EXPECT_EQ(json["status"].toString(), "failed");
             EXPECT_TRUE(json["message"].toString().contains("convert")) << lines[i].constData();
-            EXPECT_TRUE(row[7].contains("convert"));
+            EXPECT_TRUE(row[8].contains("convert"));
             continue;
         }
         EXPECT_NEAR(json["ra"].toDouble(), frames[i].ra, 0.05);
@@ -132,6 +133,10 @@ TEST_F(SolveQueueTest, AFolderIsSolvedInTurnAndReportedAlike) {
         const char* names[] = {"ra", "dec", "pixscale", "orientation"};
         for (int c = 0; c < 4; ++c)
             EXPECT_NEAR(row[2 + c].toDouble(), json[names[c]].toDouble(), 1e-3) << names[c];
+        // The fields are made with north up: up points north, which the
+        // suite's orientation calls 180.
+        EXPECT_NEAR(std::remainder(row[6].toDouble(), 360), 0, 2);
+        EXPECT_NEAR(std::abs(json["orientation"].toDouble()), 180, 2);
     }
 }
 
