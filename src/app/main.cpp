@@ -4,6 +4,7 @@
 #include "app/SolverWindow.h"
 #include "app/TerminationSignals.h"
 #include "indexes/IndexCommands.h"
+#include "solver/SolveQueue.h"
 
 #include <QApplication>
 #include <QIcon>
