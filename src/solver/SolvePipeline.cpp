@@ -36,7 +36,9 @@ std::optional<QString> SolvePipeline::run(const QString& path) {
     }
     // What the result view needs is read before the files go.
     collected = SolveResult::collect(paths, doneMessage.has_value());
-    for (const QString& problem : collected.problems) solver.append(problem, YELLOW);
+    // After a failure the red line stays the last word.
+    if (doneMessage)
+        for (const QString& problem : collected.problems) solver.append(problem, YELLOW);
     cleanUp(paths);
     return finish(clock, doneMessage);
 }
