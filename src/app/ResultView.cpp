@@ -8,7 +8,7 @@
 #include <QPainterPath>
 #include <QSettings>
 #include <QWheelEvent>
-#include <QtConcurrent>
+#include <QtConcurrent/QtConcurrentRun>
 #include <cmath>
 
 namespace siderama {
@@ -47,7 +47,6 @@ QString settingsKey(const char* key) { return QString("resultView/") + key; }
 
 ResultView::ResultView(QWidget* parent) : QWidget(parent) {
     setMinimumSize(200, 150);
-    setMouseTracking(false);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
     createActions();
     connect(&loader, &QFutureWatcher<ImagePreview>::finished, this, &ResultView::loaded);
@@ -91,9 +90,10 @@ void ResultView::showResult(std::shared_ptr<const SolveResult> result) {
 }
 
 void ResultView::loaded() {
-    const ImagePreview preview = loader.result();
-    // A later result may have replaced the one this image belongs to.
+    // The watcher reports only its latest image; none is wanted once the
+    // view was cleared.
     if (!shown) return;
+    const ImagePreview preview = loader.result();
     picture = preview.image;
     fullSize = preview.fullSize;
     loadError = preview.error;

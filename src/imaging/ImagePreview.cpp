@@ -69,6 +69,7 @@ ImagePreview loadFits(const QString& path, int maxSide) {
 ImagePreview loadImage(const QString& path, int maxSide) {
     ImagePreview preview;
     QImageReader reader(path);
+    // Pixels as stored, as the conversion for the tools reads them.
     reader.setAutoTransform(false);
     preview.fullSize = reader.size();
     if (preview.fullSize.isValid() && std::max(preview.fullSize.width(), preview.fullSize.height()) > maxSide)

@@ -6,6 +6,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <algorithm>
+#include <utility>
 
 namespace siderama {
 
