@@ -39,6 +39,9 @@ public:
     bool solveDropped(const QMimeData& data);
     SolveQueue& queue() { return *solveQueue; }
 
+    // The text colour of a log colour (invalid for plain).
+    static QColor color(LogColor color);
+
     // The whole log text, for tests and the screenshot script.
     QString logText() const;
     Ui::SolverWindow& ui() { return *form; }

@@ -1,9 +1,9 @@
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
-#include "app/SolveCommand.h"
 #include "app/SolverWindow.h"
 #include "app/TerminationSignals.h"
-#include "indexes/IndexCommands.h"
+#include "cli/IndexCommands.h"
+#include "cli/SolveCommand.h"
 #include "solver/SolveQueue.h"
 
 #include <QApplication>
@@ -29,7 +29,6 @@ QStringList argumentList(int argc, char** argv) {
 int runApplication(AppDelegate::Mode mode, const QString& file) {
     AppDelegate app(mode);
     app.applicationDidFinishLaunching();
-    if (mode == AppDelegate::Mode::headless) quitOnTerminationSignals();
     // A file named on the command line is the window's first queued file.
     if (!file.isEmpty()) QTimer::singleShot(0, &app, [&] { app.solverWindow()->queue().add({file}); });
     return QCoreApplication::exec();
@@ -38,6 +37,7 @@ int runApplication(AppDelegate::Mode mode, const QString& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    qSetMessagePattern("%{time yyyy-MM-ddThh:mm:ss.zzz} siderama: %{message}");
     const CommandLine command = CommandLine::parse(argumentList(argc, argv));
     switch (command.action) {
     case CommandLine::Action::help:
@@ -54,12 +54,14 @@ int main(int argc, char** argv) {
         // Lets desktop shells match the window to the menu entry and icon.
         QGuiApplication::setDesktopFileName("siderama");
         QApplication::setWindowIcon(QIcon::fromTheme("siderama"));
+        quitOnTerminationSignals();
         return runApplication(AppDelegate::Mode::window, command.file);
     }
     default: break;
     }
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName("Siderama");
+    if (command.action != CommandLine::Action::indexCommand) quitOnTerminationSignals();
     switch (command.action) {
     case CommandLine::Action::solve: return runSolveCommand(command.files, command.json);
     case CommandLine::Action::headless: return runApplication(AppDelegate::Mode::headless, {});

@@ -1,6 +1,6 @@
 #include "solver/FieldObjects.h"
 
-#include "app/core/Constants.h"
+#include "core/Constants.h"
 #include "solver/SkyWcs.h"
 
 #include <QProcess>

@@ -1,46 +1,56 @@
 #pragma once
 
-#include "solver/SolveResult.h"
-
 #include <QString>
 #include <QStringList>
 #include <future>
-#include <optional>
+#include <memory>
 
 class QElapsedTimer;
 
 namespace siderama {
 
-class SolverDelegate;
+class SolveReporter;
+class ToolRunner;
 struct SolvePaths;
+struct SolveResult;
+
+// How a solve ended: solved with the completion message ("Done in N
+// seconds"), or failed with what went wrong; and what it leaves to show.
+struct SolveOutcome {
+    bool solved = false;
+    QString message;
+    std::shared_ptr<const SolveResult> result;
+};
 
 // One solve of one image: conversion to FITS when needed, then image2xy,
-// solve-field, new-wcs and wcsinfo, reported through the solver's state and
-// log. Runs on the calling (background) thread.
+// solve-field, new-wcs and wcsinfo through a tool runner, with progress sent
+// to a reporter. Runs on the calling thread; several pipelines with runners
+// and reporters of their own can run at once.
 class SolvePipeline {
 public:
-    explicit SolvePipeline(SolverDelegate& solver) : solver(solver) {}
+    SolvePipeline(ToolRunner& tools, SolveReporter& reporter, bool removeFiles)
+        : tools(tools), reporter(reporter), removeFiles(removeFiles) {}
 
-    // Converts and solves; returns the completion message ("Done in N
-    // seconds") for the solver to report, or nothing when the run failed
-    // (the failure is reported already). Files are cleaned up either way.
-    std::optional<QString> run(const QString& path);
-    // What the last run left to show: the solution, star lists and objects.
-    const SolveResult& result() const { return collected; }
+    // Converts and solves. Any exception becomes a failed outcome with its
+    // message. What the result view needs is read from the tools' files;
+    // then the intermediate files go to the Trash when `removeFiles` is set.
+    SolveOutcome run(const QString& path);
 
     // The solve-field arguments: the user's stored words, then ours, with
     // --no-fits2fits only for a solve-field that still knows it.
     static QStringList solveFieldArguments(const SolvePaths& paths, bool noFits2Fits);
 
 private:
-    bool convert(const SolvePaths& paths);
+    SolveOutcome solve(const SolvePaths& paths, std::future<bool>& knowsNoFits2Fits);
     void runTools(const SolvePaths& paths, std::future<bool>& knowsNoFits2Fits);
-    void requireSolution(const SolvePaths& paths);
+    static void requireSolution(const SolvePaths& paths);
+    std::shared_ptr<const SolveResult> collect(const SolvePaths& paths, const SolveOutcome& outcome,
+                                               const QElapsedTimer& clock);
     void cleanUp(const SolvePaths& paths);
-    std::optional<QString> finish(const QElapsedTimer& clock, const std::optional<QString>& doneMessage);
 
-    SolverDelegate& solver;
-    SolveResult collected;
+    ToolRunner& tools;
+    SolveReporter& reporter;
+    bool removeFiles;
 };
 
 }  // namespace siderama

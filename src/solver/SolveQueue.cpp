@@ -90,10 +90,11 @@ void SolveQueue::startNext() {
         return;
     }
     // A solve from elsewhere holds the solver: the next one starts after it.
-    if (!solver.claim()) return;
+    SolveReservation reservation = solver.claim();
+    if (!reservation) return;
     running = int(next - list.begin());
     setState(*running, QueueEntry::State::solving);
-    solver.solveClaimed(next->path);
+    solver.solve(std::move(reservation), next->path);
 }
 
 void SolveQueue::solveFinished(bool solved) {

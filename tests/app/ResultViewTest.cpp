@@ -3,8 +3,8 @@
 // them, the named objects of the region, and layers that switch.
 #include "app/ResultView.h"
 #include "app/ResultsPanel.h"
-#include "app/core/Constants.h"
-#include "app/core/SolverConfig.h"
+#include "core/Constants.h"
+#include "core/SolverConfig.h"
 #include "skyfield/SkyField.h"
 #include "skyfield/TanProjection.h"
 #include "solver/SolveResult.h"

@@ -4,8 +4,8 @@
 // scripts/screenshot.sh).
 #include "app/ResultView.h"
 #include "app/SolverWindow.h"
-#include "app/core/Constants.h"
-#include "app/core/SolverConfig.h"
+#include "core/Constants.h"
+#include "core/SolverConfig.h"
 #include "solver/SolverDelegate.h"
 #include "ui_SolverWindow.h"
 
@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     // and the scrolling have settled.
     QObject::connect(window.ui().resultView, &ResultView::imageLoaded, [&] {
         QTimer::singleShot(500, [&] {
-            status = window.grab().save(QString::fromLocal8Bit(argv[2])) && solver.state().status == "done" ? 0 : 1;
+            status = window.grab().save(QString::fromLocal8Bit(argv[2])) && solver.state().status == SolverStatus::done ? 0 : 1;
             QApplication::quit();
         });
     });

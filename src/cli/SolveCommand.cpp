@@ -1,10 +1,11 @@
-#include "app/SolveCommand.h"
+#include "cli/SolveCommand.h"
 
-#include "app/AppDelegate.h"
-#include "app/ConsoleView.h"
-#include "app/TerminationSignals.h"
+#include "cli/ConsoleView.h"
+#include "core/Constants.h"
+#include "core/SolverConfig.h"
 #include "solver/SolveQueue.h"
 #include "solver/SolveSummary.h"
+#include "solver/SolverDelegate.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -12,12 +13,13 @@
 namespace siderama {
 
 int runSolveCommand(const QStringList& files, bool json) {
-    AppDelegate app(AppDelegate::Mode::solve);
+    writeSolverConfigIfMissing(FOLDER(), CONFIG());
+    SolverDelegate solver;
     // With JSON, standard output carries nothing but the objects.
-    ConsoleView errorLog(stderr);
-    if (json) app.solver().setView(&errorLog);
-    app.applicationDidFinishLaunching();
-    SolveQueue queue(app.solver());
+    ConsoleView log(json ? stderr : stdout);
+    solver.setView(&log);
+    solver.show();
+    SolveQueue queue(solver);
     int solved = 0, reported = 0;
     QObject::connect(&queue, &SolveQueue::entryChanged, [&](int row) {
         const QueueEntry& entry = queue.entries()[size_t(row)];
@@ -28,15 +30,14 @@ int runSolveCommand(const QStringList& files, bool json) {
         std::fflush(stdout);
     });
     QObject::connect(&queue, &SolveQueue::finished, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
-    quitOnTerminationSignals();
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { app.solver().abort(); });
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { solver.abort(); });
     queue.add(files);
     if (queue.entries().empty()) {
         std::fputs("siderama: no image files to solve\n", stderr);
         return 1;
     }
     QCoreApplication::exec();
-    app.solver().setView(nullptr);
+    solver.setView(nullptr);
     return reported == int(queue.entries().size()) && solved == reported ? 0 : 1;
 }
 
