@@ -12,13 +12,11 @@ namespace siderama {
 namespace {
 
 // Failures worth another attempt: the network's (resets, refusals, time-outs)
-// and the server's own (5xx), not redirect or TLS trouble.
+// and the server's own (5xx), not TLS trouble.
 bool isTransient(QNetworkReply::NetworkError error) {
     switch (error) {
     case QNetworkReply::OperationCanceledError:
     case QNetworkReply::SslHandshakeFailedError:
-    case QNetworkReply::TooManyRedirectsError:
-    case QNetworkReply::InsecureRedirectError: return false;
     default: break;
     }
     return (error > 0 && error < 100) || (error > 400 && error < 500);
@@ -63,30 +61,40 @@ void IndexDownload::request() {
     accepted_ = false;
     held_ = partial_.size();
     lastCheck_ = fetched_;
-    QNetworkRequest request(source_);
+    redirects_ = 0;
+    send(source_);
+    stallTimer_.start();
+}
+
+void IndexDownload::send(const QUrl& location) {
+    QNetworkRequest request(location);
     // An unencoded body, so that the received length can be compared with
     // the announced one.
     request.setRawHeader("Accept-Encoding", "identity");
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::UserVerifiedRedirectPolicy);
-    request.setMaximumRedirectsAllowed(policy_.maxRedirects);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     if (held_ > 0) {
         request.setRawHeader("Range", "bytes=" + QByteArray::number(held_) + "-");
         request.setRawHeader("If-Range", partial_.identity()->ifRange());
     }
     reply_ = network_.get(request);
-    connect(reply_, &QNetworkReply::redirected, this, &IndexDownload::onRedirected);
     connect(reply_, &QNetworkReply::metaDataChanged, this, &IndexDownload::onMetaData);
     connect(reply_, &QNetworkReply::readyRead, this, &IndexDownload::onReadyRead);
     connect(reply_, &QNetworkReply::finished, this, &IndexDownload::onFinished);
-    stallTimer_.start();
 }
 
-void IndexDownload::onRedirected(const QUrl& target) {
+// Redirects are followed here, not by the network manager: a few, and only
+// to the same scheme.
+void IndexDownload::follow(const QUrl& target) {
     if (target.scheme() != source_.scheme()) {
         fail("redirect to another scheme refused: " + target.toString(), false);
         return;
     }
-    emit reply_->redirectAllowed();
+    if (++redirects_ > policy_.maxRedirects) {
+        fail(QString("more than %1 redirects").arg(policy_.maxRedirects), false);
+        return;
+    }
+    dropReply();
+    send(target);
 }
 
 void IndexDownload::onMetaData() {
@@ -94,8 +102,11 @@ void IndexDownload::onMetaData() {
     const QVariant status = reply_->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid()) return;
     const int code = status.toInt();
-    const bool redirect = code >= 300 && code < 400 && reply_->attribute(QNetworkRequest::RedirectionTargetAttribute).isValid();
-    if (redirect || !acceptAnswer(code)) return;
+    if (code >= 300 && code < 400 && reply_->hasRawHeader("Location")) {
+        follow(reply_->url().resolved(QUrl::fromEncoded(reply_->rawHeader("Location"))));
+        return;
+    }
+    if (!acceptAnswer(code)) return;
     accepted_ = true;
     if (responded_) return;
     responded_ = true;
@@ -183,12 +194,12 @@ void IndexDownload::onReadyRead() {
 }
 
 void IndexDownload::onFinished() {
-    if (!reply_) return;
+    QNetworkReply* const reply = reply_;
+    if (!reply) return;
     onReadyRead();
-    if (!reply_) return;
+    if (reply_ != reply) return;  // failed, retried or redirected meanwhile
     const QNetworkReply::NetworkError error = reply_->error();
-    if (error == QNetworkReply::TooManyRedirectsError) fail(QString("more than %1 redirects").arg(policy_.maxRedirects), false);
-    else if (error != QNetworkReply::NoError && isTransient(error)) retry(reply_->errorString());
+    if (error != QNetworkReply::NoError && isTransient(error)) retry(reply_->errorString());
     else if (error != QNetworkReply::NoError) fail(reply_->errorString(), false);
     else if (!accepted_) fail("no HTTP response", false);
     else if (held_ < expected_) retry(QString("connection closed after %1 of %2 bytes").arg(held_).arg(expected_));

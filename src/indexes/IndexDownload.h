@@ -53,7 +53,8 @@ signals:
 
 private:
     void request();
-    void onRedirected(const QUrl& target);
+    void send(const QUrl& location);
+    void follow(const QUrl& target);
     void onMetaData();
     bool acceptAnswer(int status);
     bool acceptRange();
@@ -82,6 +83,7 @@ private:
     qint64 furthest_ = 0;  // most bytes held by any attempt
     qint64 lastCheck_ = 0;
     int failuresInRow_ = 0;
+    int redirects_ = 0;  // followed in this attempt
     bool accepted_ = false;
     bool responded_ = false;
 };

@@ -7,6 +7,7 @@
 
 class QNetworkAccessManager;
 class QNetworkReply;
+class QUrl;
 
 namespace siderama {
 
@@ -32,7 +33,8 @@ signals:
 
 private:
     void startMore();
-    void onFinished(QNetworkReply* reply, const QString& fileName);
+    void head(const QUrl& location, const QString& fileName, int redirects);
+    void onFinished(QNetworkReply* reply, const QString& fileName, int redirects);
 
     QNetworkAccessManager& network_;
     DownloadPolicy policy_;

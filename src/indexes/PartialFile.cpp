@@ -50,7 +50,9 @@ bool PartialFile::open() {
     return false;
 }
 
-qint64 PartialFile::size() const { return identity_ ? QFileInfo(file_.fileName()).size() : 0; }
+qint64 PartialFile::size() const {
+    return identity_ && identity_->hasValidator() ? QFileInfo(file_.fileName()).size() : 0;
+}
 
 bool PartialFile::restart(const RemoteFileIdentity& identity) {
     identity_ = identity;

@@ -39,7 +39,8 @@ public:
 
     // Opens the file for appending; false (with error()) when it cannot be.
     bool open();
-    // Bytes already held and the identity they belong to (when known).
+    // Bytes already held that a transfer may continue: none unless the
+    // remote file they belong to has a validator.
     qint64 size() const;
     std::optional<RemoteFileIdentity> identity() const { return identity_; }
 
