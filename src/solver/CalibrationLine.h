@@ -5,10 +5,10 @@
 
 namespace siderama {
 
-// One of the four calibration lines that wcsinfo prints:
-// "ra_center ", "dec_center ", "orientation " or "pixscale " and a number.
+// One of the calibration lines that wcsinfo prints: "ra_center ",
+// "dec_center ", "orientation ", "pixscale " or "imagew " and a number.
 struct CalibrationLine {
-    enum class Field { raCenter, decCenter, orientation, pixelScale };
+    enum class Field { raCenter, decCenter, orientation, pixelScale, imageWidth };
 
     Field field;
     std::optional<double> number;  // nullopt when the value is not a number

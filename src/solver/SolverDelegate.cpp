@@ -114,7 +114,7 @@ SolverState SolverDelegate::state() const {
 
 void SolverDelegate::resetCalibration() {
     std::lock_guard guard(stateLock);
-    current.raCenter = current.decCenter = current.orientation = current.pixelScale = std::nullopt;
+    current.raCenter = current.decCenter = current.orientation = current.pixelScale = current.imageWidth = std::nullopt;
 }
 
 QStringList SolverDelegate::addArgs(const QString& key, const QStringList& arguments) {
@@ -135,7 +135,7 @@ void SolverDelegate::parseCalibration(const QString& line) {
     {
         std::lock_guard guard(stateLock);
         SolverState& s = current;
-        std::optional<double>* fields[] = {&s.raCenter, &s.decCenter, &s.orientation, &s.pixelScale};
+        std::optional<double>* fields[] = {&s.raCenter, &s.decCenter, &s.orientation, &s.pixelScale, &s.imageWidth};
         *fields[static_cast<int>(value->field)] = value->number;
     }
     append(line, GREEN);
