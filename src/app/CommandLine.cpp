@@ -45,6 +45,7 @@ QString CommandLine::usage() {
            "       siderama --headless\n"
            "       siderama --solve IMAGE\n"
            "       siderama --indexes | --fetch-index KEY... | --remove-index KEY...\n"
+           "       siderama --fetch-index --for-field WIDTH\n"
            "\n"
            "Plate-solves astronomical images (FITS, JPEG, PNG, TIFF, raw frames).\n"
            "\n"
@@ -54,6 +55,8 @@ QString CommandLine::usage() {
            "  --solve IMAGE         solve IMAGE in the terminal; exit status 0 when solved\n"
            "  --indexes             list the index files and whether they are installed\n"
            "  --fetch-index KEY...  install the index files of the given keys\n"
+           "  --for-field WIDTH     (with --fetch-index) and those for a field WIDTH wide:\n"
+           "                        degrees (2.5), arcminutes (40') or \"last\" solved\n"
            "  --remove-index KEY... move the index files of the given keys to the Trash\n"
            "  -h, --help            show this help\n"
            "  -v, --version         show the version\n";

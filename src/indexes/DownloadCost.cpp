@@ -5,7 +5,7 @@
 namespace siderama {
 
 QString DownloadCost::describe() const {
-    QString text = QString("%1 %2, %3 to download")
+    QString text = QString("%1 %2, %3")
                        .arg(files.size())
                        .arg(files.size() == 1 ? "file" : "files", TransferProgress::bytes(total));
     if (unknown > 0) text += QString(" (%1 %2 not known yet)").arg(unknown).arg(unknown == 1 ? "size" : "sizes");

@@ -14,7 +14,7 @@ struct DownloadCost {
     qint64 free = -1;                     // bytes free in the index directory (-1: not known)
 
     bool fits() const { return free < 0 || total <= free; }
-    // "3 files, 1.2 GB to download (1 size not known yet), 50.1 GB free"
+    // "3 files, 1.2 GB (1 size not known yet), 50.1 GB free"
     QString describe() const;
     // "Not enough space in FOLDER: 3.4 GB to download, 1.2 GB free"
     QString shortage(const QString& folder) const;

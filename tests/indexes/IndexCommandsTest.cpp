@@ -30,7 +30,7 @@ TEST_F(IndexCommandsTest, recognisesItsOptions) {
     EXPECT_TRUE(isIndexCommand({"siderama", "--headless", "--fetch-index", "4119"}));
     EXPECT_TRUE(isIndexCommand({"siderama", "--remove-index", "4119"}));
     EXPECT_FALSE(isIndexCommand({"siderama", "--solve", "image.fits"}));
-    EXPECT_EQ(indexCommandOptionsHelp().size(), 3);
+    EXPECT_EQ(indexCommandOptionsHelp().size(), 4);
     EXPECT_TRUE(indexCommandOptionsHelp().join("\n").contains("--fetch-index"));
 }
 
