@@ -11,6 +11,8 @@
 #include <QNetworkAccessManager>
 #include <gtest/gtest.h>
 
+#include <memory>
+
 using namespace siderama;
 using testsupport::FakeIndexFile;
 using testsupport::FakeIndexServer;
@@ -23,19 +25,20 @@ const QString name = "index-4119.fits";
 
 class DownloadFixture {
 public:
+    std::unique_ptr<IndexDownload> download(qint64 knownLength = -1) {
+        return std::make_unique<IndexDownload>(network, QUrl(server.baseUrl("4100") + name),
+                                               dirs.folder() + "/" + name, knownLength, fastPolicy());
+    }
     // Runs one download to its end; the failure text, empty on success.
     QString fetch(qint64 knownLength = -1) {
-        IndexDownload download(network, QUrl(server.baseUrl("4100") + name), dirs.folder() + "/" + name,
-                               knownLength, fastPolicy());
+        const auto transfer = download(knownLength);
         QString failure;
         bool ended = false;
-        QObject::connect(&download, &IndexDownload::finished, [&] { ended = true; });
-        QObject::connect(&download, &IndexDownload::failed, [&](const QString& why) { failure = why, ended = true; });
-        if (!download.start()) return "not started: " + download.error();
-        EXPECT_TRUE(waitUntil([&] { return ended; }, std::chrono::seconds(20)));
+        QObject::connect(transfer.get(), &IndexDownload::finished, [&] { ended = true; });
+        QObject::connect(transfer.get(), &IndexDownload::failed, [&](const QString& why) { failure = why, ended = true; });
+        EXPECT_TRUE(transfer->start() && waitUntil([&] { return ended; }, std::chrono::seconds(20)));
         return failure;
     }
-    bool installed() const { return QFile::exists(dirs.folder() + "/" + name); }
     bool partialLeft() const { return QFile::exists(dirs.folder() + "/." + name + ".part"); }
 
     IndexTestDirectories dirs;
@@ -106,10 +109,8 @@ class QuitTest : public DownloadFixture, public ::testing::Test {};
 TEST_F(QuitTest, nextTransferContinuesWhereTheLastStopped) {
     server.serve(name, {.body = firstVersion, .chunkSize = 8192, .chunkDelayMs = 5, .ranges = true, .etag = "\"v1\""});
     {
-        IndexDownload download(network, QUrl(server.baseUrl("4100") + name), dirs.folder() + "/" + name, -1,
-                               fastPolicy());
-        ASSERT_TRUE(download.start());
-        ASSERT_TRUE(waitUntil([&] { return download.receivedLength() >= 50000; }));
+        const auto quitting = download();
+        ASSERT_TRUE(quitting->start() && waitUntil([&] { return quitting->receivedLength() >= 50000; }));
     }
     ASSERT_TRUE(partialLeft());
     const qint64 held = QFile(dirs.folder() + "/." + name + ".part").size();
@@ -147,7 +148,7 @@ TEST_P(DownloadAbuseTest, neverInstallsWhatIsNotTheWholeFile) {
         return;
     }
     EXPECT_TRUE(failure.startsWith(row.failure)) << failure.toStdString();
-    EXPECT_FALSE(installed());
+    EXPECT_FALSE(QFile::exists(dirs.folder() + "/" + name));
     if (!row.partialOnFullDisk) EXPECT_FALSE(partialLeft());
 }
 
