@@ -140,6 +140,7 @@ void IndexManagerWindow::setTransferring(bool transferring) {
 }
 
 void IndexManagerWindow::present() {
+    if (delegate_) delegate_->askAllSizes();
     show();
     raise();
     activateWindow();

@@ -137,6 +137,14 @@ void IndexManagerDelegate::ticksChanged() {
     if (!probe_.busy()) showCost();
 }
 
+void IndexManagerDelegate::askAllSizes() {
+    QStringList unknown;
+    for (const IndexKey& entry : FILES().entries())
+        for (const QString& name : entry.files)
+            if (queue_.sizes().sizeOf(name) < 0 && !folder_.has(name)) unknown << name;
+    probe_.ask(unknown);
+}
+
 // Files of ticked keys that are neither present nor linked from the
 // distribution, less what partial transfers already hold.
 DownloadCost IndexManagerDelegate::cost() const {

@@ -56,6 +56,9 @@ public:
     // Ticks changed: shows the cost again, asking the server for sizes not
     // known yet.
     void ticksChanged();
+    // Asks the server for the size of every missing catalogue file not
+    // known yet, so that every key can show its size.
+    void askAllSizes();
     DownloadCost cost() const;
     // True while sizes are being asked for.
     bool sizing() const { return probe_.busy(); }
