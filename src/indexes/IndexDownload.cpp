@@ -53,6 +53,7 @@ void IndexDownload::cancel() {
     retryTimer_.stop();
     stallTimer_.stop();
     dropReply();
+    if (partial_.size() == 0) partial_.discard();
 }
 
 // One attempt: the whole file, or the rest of it after the bytes held when
@@ -116,12 +117,8 @@ void IndexDownload::onMetaData() {
 // A whole body (200) replaces what is held; a part (206) continues it. The
 // length must be known, and the disk must have room for the rest.
 bool IndexDownload::acceptAnswer(int status) {
-    if (status >= 500) {
-        retry(statusText(reply_, status));
-        return false;
-    }
-    if (status == 416) {
-        startOver();
+    if (status >= 500 || status == 416) {
+        if (status == 416) startOver();  // the bytes held are no prefix of the file
         retry(statusText(reply_, status));
         return false;
     }
@@ -129,26 +126,28 @@ bool IndexDownload::acceptAnswer(int status) {
         fail(statusText(reply_, status), false);
         return false;
     }
-    if (status == 206) {
-        if (!acceptRange()) return false;
-    } else {
-        const QVariant length = reply_->header(QNetworkRequest::ContentLengthHeader);
-        const RemoteFileIdentity identity = answeredIdentity(length.isValid() ? length.toLongLong() : knownLength_);
-        if (identity.length < 0) {
-            fail("the server announced no length", false);
-            return false;
-        }
-        if (!partial_.restart(identity)) {
-            fail(partial_.error());
-            return false;
-        }
-        held_ = 0;
-    }
+    if (!(status == 206 ? acceptRange() : acceptWhole())) return false;
     expected_ = partial_.identity()->length;
     const qint64 free = QStorageInfo(QFileInfo(destination_).absolutePath()).bytesAvailable();
     if (free < 0 || free >= expected_ - held_) return true;
     fail(QString("disk full: %1 more bytes needed, %2 free").arg(expected_ - held_).arg(free));
     return false;
+}
+
+// The length announced, else the size remembered for the file.
+bool IndexDownload::acceptWhole() {
+    const QVariant length = reply_->header(QNetworkRequest::ContentLengthHeader);
+    const RemoteFileIdentity identity = answeredIdentity(length.isValid() ? length.toLongLong() : knownLength_);
+    if (identity.length < 0) {
+        fail("the server announced no length", false);
+        return false;
+    }
+    if (!partial_.restart(identity)) {
+        fail(partial_.error());
+        return false;
+    }
+    held_ = 0;
+    return true;
 }
 
 // "Content-Range: bytes START-END/TOTAL" must continue the bytes held, of

@@ -32,7 +32,8 @@ public:
 
     // Starts the transfer; false when the partial file cannot be opened.
     bool start();
-    // Stops the transfer; no signal follows. The partial file stays.
+    // Stops the transfer; no signal follows. The partial file stays when it
+    // holds bytes to continue.
     void cancel();
 
     QString error() const { return partial_.error(); }
@@ -57,6 +58,7 @@ private:
     void follow(const QUrl& target);
     void onMetaData();
     bool acceptAnswer(int status);
+    bool acceptWhole();
     bool acceptRange();
     void onReadyRead();
     void onFinished();

@@ -110,7 +110,7 @@ TEST_F(ManagerWindowTest, abortButtonStopsTheTransfer) {
     EXPECT_EQ(statusText(), "Aborted");
     EXPECT_TRUE(child<QPushButton>("goButton")->isEnabled());
     EXPECT_EQ(child<QProgressBar>("queueIndicator")->value(), 0);
-    EXPECT_FALSE(dirs.entries().contains("index-4119.fits"));
+    EXPECT_TRUE(dirs.entries().isEmpty());
 }
 
 TEST_F(ManagerWindowTest, applyMovesUntickedFilesToTheTrash) {
