@@ -1,6 +1,6 @@
 #include "app/IndexManagerWindow.h"
 
-#include "app/core/Defaults.h"
+#include "core/Defaults.h"
 #include "indexes/FieldPlanner.h"
 #include "indexes/IndexManagerDelegate.h"
 #include "ui_IndexManagerWindow.h"

@@ -1,6 +1,6 @@
 #include "indexes/IndexManagerDelegate.h"
 
-#include "app/core/Defaults.h"
+#include "core/Defaults.h"
 #include "indexes/FieldPlanner.h"
 #include "indexes/IndexCatalogue.h"
 #include "indexes/IndexLog.h"
@@ -40,7 +40,7 @@ void IndexManagerDelegate::connectQueue() {
         showTransfer(received);
     });
     QObject::connect(&queue_, &IndexDownloadQueue::fileRetrying, &queue_, [this](const QString& why, int delayMs) {
-        indexLog("file interrupted: " + why);
+        qCInfo(lcIndexes).noquote() << "file interrupted: " + why;
         setStatus(fileStatus_ + " - " + why + QString(", retrying in %1 s").arg((delayMs + 999) / 1000));
         status_ = fileStatus_;
     });
@@ -69,7 +69,7 @@ void IndexManagerDelegate::showIfNoIndexFound() {
 
 void IndexManagerDelegate::refresh() {
     if (!folder_.exists() && !folder_.create()) {
-        indexLog("Can't create " + folder_.path());
+        qCWarning(lcIndexes).noquote() << "Can't create " + folder_.path();
         std::exit(1);
     }
     for (const QString& key : allKeys()) validate(key);
@@ -250,7 +250,7 @@ void IndexManagerDelegate::remove(const QString& fileName) {
         setStatus("Removed " + fileName);
         return;
     }
-    indexLog("Can't move " + folder_.pathOf(fileName) + " to the Trash");
+    qCWarning(lcIndexes).noquote() << "Can't move " + folder_.pathOf(fileName) + " to the Trash";
     setStatus("Can't remove " + fileName);
 }
 
@@ -309,7 +309,7 @@ void IndexManagerDelegate::showTransfer(qint64 received, bool force) {
 }
 
 void IndexManagerDelegate::onFileFailed(const QString& fileName, const QString& description) {
-    indexLog("file failed " + fileName + ": " + description);
+    qCWarning(lcIndexes).noquote() << "file failed " + fileName + ": " + description;
     setStatus(status_ + " - failed");
     setTransferring(false);
 }

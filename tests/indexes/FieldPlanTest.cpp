@@ -1,7 +1,7 @@
 // Planning for a field of view: which keys get ticked, what the ticks cost,
 // and refusing what the disk cannot hold.
 #include "indexes/DownloadTestSupport.h"
-#include "indexes/IndexCommands.h"
+#include "cli/IndexCommands.h"
 #include "indexes/FieldPlanner.h"
 #include "indexes/IndexCatalogue.h"
 #include "indexes/IndexManagerDelegate.h"

@@ -1,9 +1,9 @@
-#include "indexes/IndexCommands.h"
+#include "cli/IndexCommands.h"
 
-#include "app/core/Constants.h"
+#include "cli/IndexConsoleView.h"
+#include "core/Constants.h"
 #include "indexes/FieldPlanner.h"
 #include "indexes/IndexCatalogue.h"
-#include "indexes/IndexConsoleView.h"
 #include "indexes/IndexManagerDelegate.h"
 
 #include <QEventLoop>
@@ -120,12 +120,6 @@ int list(const QString& folder) {
 
 }  // namespace
 
-bool isIndexCommand(const QStringList& arguments) {
-    for (const QString& argument : arguments)
-        if (isOption(argument)) return true;
-    return false;
-}
-
 int runIndexCommand(const QStringList& arguments) { return runIndexCommand(arguments, FOLDER()); }
 
 int runIndexCommand(const QStringList& arguments, const QString& folder, const DownloadPolicy& policy) {
@@ -149,15 +143,6 @@ int runIndexCommand(const QStringList& arguments, const QString& folder, const D
     const auto keys = keysFor(operands);
     if (!keys) return 2;
     return apply(*keys, option == fetchOption ? CheckState::on : CheckState::off, width, folder, policy);
-}
-
-QStringList indexCommandOptionsHelp() {
-    return {
-        "  --indexes               list the index files (catalogue keys) and which are installed",
-        "  --fetch-index KEY...    install index files, e.g. 4119 or index-4207-*.fits",
-        "  --for-field WIDTH       with --fetch-index: also the files for a field WIDTH wide, 2.5 or 40' or last",
-        "  --remove-index KEY...   move installed index files to the Trash",
-    };
 }
 
 }  // namespace siderama
