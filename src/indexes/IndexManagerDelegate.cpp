@@ -96,9 +96,9 @@ void IndexManagerDelegate::go() {
     }
     setTransferring(true);
     showQueue(0, queued);
-    queueTotal_ = queueFinished_ = 0;
-    for (const QString& name : queue_.pending()) queueTotal_ += qMax<qint64>(queue_.sizes().sizeOf(name), 0);
-    rate_.restart();
+    QList<qint64> sizes;
+    for (const QString& name : queue_.pending()) sizes << queue_.sizes().sizeOf(name);
+    progress_.begin(sizes);
     queue_.downloadNext();
 }
 
@@ -282,30 +282,24 @@ void IndexManagerDelegate::showFile(qint64 value, qint64 maximum) {
 }
 
 void IndexManagerDelegate::onFileStarted(const QString& fileName) {
-    if (queueValue_ > 0) queueFinished_ += qMax<qint64>(fileMaximum_, 0);
     showQueue(queueValue_ + 1, queueMaximum_);
     setStatus("Downloading " + fileName);
     fileStatus_ = status_;
-    fileKnownSize_ = queue_.sizes().sizeOf(fileName);
+    progress_.fileStarted(queue_.sizes().sizeOf(fileName));
     showFile(0, fileMaximum_);
 }
 
-// A file whose size was not known before adds its length to the queue's.
 void IndexManagerDelegate::onFileResponded(qint64 length) {
-    queueTotal_ += length - qMax<qint64>(fileKnownSize_, 0);
+    progress_.fileResponded(length);
     setStatus(status_ + " (" + QString::number(length) + " bytes)");
     fileStatus_ = status_;
     showFile(fileValue_, length);
     showTransfer(fileValue_, true);
 }
 
-// At most ten times a second, and whenever a file completes.
 void IndexManagerDelegate::showTransfer(qint64 received, bool force) {
-    rate_.sample(queue_.fetchedTotal());
-    const bool complete = fileMaximum_ >= 0 && received >= fileMaximum_;
-    if (!force && !complete && sinceProgress_.isValid() && sinceProgress_.elapsed() < 100) return;
-    sinceProgress_.start();
-    view_.setTransferProgress({received, fileMaximum_, queueFinished_ + received, queueTotal_, rate_.bytesPerSecond()});
+    if (const auto progress = progress_.received(received, queue_.fetchedTotal(), force))
+        view_.setTransferProgress(*progress);
 }
 
 void IndexManagerDelegate::onFileFailed(const QString& fileName, const QString& description) {

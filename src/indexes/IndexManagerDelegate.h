@@ -6,9 +6,8 @@
 #include "indexes/IndexFolder.h"
 #include "indexes/IndexManagerView.h"
 #include "indexes/IndexSizeProbe.h"
-#include "indexes/TransferRate.h"
+#include "indexes/QueueProgress.h"
 
-#include <QElapsedTimer>
 #include <QHash>
 
 #include <QString>
@@ -104,11 +103,7 @@ private:
     QHash<QString, CheckState> shown_;  // the state last put on each key's box
     QString status_;
     QString fileStatus_;  // "Downloading N (L bytes)", before retry notes
-    TransferRate rate_;
-    QElapsedTimer sinceProgress_;
-    qint64 queueTotal_ = 0;
-    qint64 queueFinished_ = 0;
-    qint64 fileKnownSize_ = -1;
+    QueueProgress progress_;
     qint64 queueValue_ = 0;
     qint64 queueMaximum_ = 0;
     qint64 fileValue_ = 0;

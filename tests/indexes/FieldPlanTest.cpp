@@ -1,7 +1,8 @@
 // Planning for a field of view: which keys get ticked, what the ticks cost,
 // and refusing what the disk cannot hold.
-#include "indexes/DownloadTestSupport.h"
 #include "cli/IndexCommands.h"
+#include "core/Defaults.h"
+#include "indexes/DownloadTestSupport.h"
 #include "indexes/FieldPlanner.h"
 #include "indexes/IndexCatalogue.h"
 #include "indexes/IndexManagerDelegate.h"
@@ -143,6 +144,13 @@ TEST_F(PlanTest, terminalFetchesTheFilesForAFieldWhenTheyFit) {
     EXPECT_EQ(dirs.entries().size(), 7);
     EXPECT_EQ(run("40°"), 1) << "index-4117.fits does not fit the disk";
     EXPECT_EQ(server.requests().size(), 7);
+}
+
+TEST_F(PlanTest, plansForTheLastSolvedField) {
+    EXPECT_FALSE(delegate->planForLastSolve());
+    Defaults::setString(IndexManagerDelegate::lastFieldWidthKey, "10");
+    EXPECT_TRUE(delegate->planForLastSolve());
+    EXPECT_EQ(view.states["index-4110.fits"], CheckState::on);
 }
 
 // Sizes learnt only from the answers still add up to the queue's total.
