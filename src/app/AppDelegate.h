@@ -36,6 +36,7 @@ public:
     static void openSideramaNet();
 
 private:
+    void rememberFieldWidth(bool solved);
     Mode mode;
     SolverDelegate solverDelegate;
     std::unique_ptr<SolverView> console;

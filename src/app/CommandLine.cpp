@@ -21,18 +21,22 @@ QString dashed(const QString& name) { return (name.size() == 1 ? "-" : "--") + n
 // arguments. One action at a time.
 CommandLine CommandLine::parse(const QStringList& arguments) {
     const QCommandLineOption help(QStringList{"h", "help"}), version(QStringList{"v", "version"});
-    const QCommandLineOption headless("headless"), solve("solve"), json("json");
+    const QCommandLineOption headless("headless"), solve("solve"), json("json"), forField("for-field", {}, "WIDTH");
     const QList<QCommandLineOption> indexOptions{QCommandLineOption("indexes"), QCommandLineOption("fetch-index"),
                                                  QCommandLineOption("remove-index")};
     QCommandLineParser parser;
-    parser.addOptions({help, version, headless, solve, json});
+    parser.addOptions({help, version, headless, solve, json, forField});
     parser.addOptions(indexOptions);
     if (!parser.parse(arguments)) {
         const QStringList unknown = parser.unknownOptionNames();
         return failure(unknown.isEmpty() ? parser.errorText() : "unknown option " + dashed(unknown.first()));
     }
     if (parser.isSet(json) && !parser.isSet(solve)) return failure("--json goes with --solve");
-    if (parser.optionNames().size() > (parser.isSet(json) ? 2 : 1)) return failure("too many arguments");
+    // --for-field WIDTH goes with --fetch-index only.
+    const bool fieldWithFetch = parser.isSet(forField) && parser.isSet(indexOptions[1]);
+    if (parser.isSet(forField) && !fieldWithFetch) return failure("--for-field goes with --fetch-index");
+    const int companions = (parser.isSet(json) ? 1 : 0) + (fieldWithFetch ? 1 : 0);
+    if (parser.optionNames().size() > 1 + companions) return failure("too many arguments");
     const QStringList words = parser.positionalArguments();
     CommandLine line;
     if (parser.isSet(help)) line.action = Action::help;
@@ -41,6 +45,7 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
         if (!parser.isSet(option)) continue;
         line.action = Action::indexCommand;
         line.indexArguments = QStringList{dashed(option.names().first())} + words;
+        if (fieldWithFetch) line.indexArguments << "--for-field" << parser.value(forField);
         return line;
     }
     if (parser.isSet(solve)) {
@@ -61,6 +66,7 @@ QString CommandLine::usage() {
            "       siderama --headless\n"
            "       siderama --solve [--json] IMAGE|FOLDER...\n"
            "       siderama --indexes | --fetch-index KEY... | --remove-index KEY...\n"
+           "       siderama --fetch-index --for-field WIDTH\n"
            "\n"
            "Plate-solves astronomical images (FITS, JPEG, PNG, TIFF, raw frames).\n"
            "\n"
@@ -74,6 +80,8 @@ QString CommandLine::usage() {
            "                        object per file on standard output\n"
            "  --indexes             list the index files and whether they are installed\n"
            "  --fetch-index KEY...  install the index files of the given keys\n"
+           "  --for-field WIDTH     (with --fetch-index) and those for a field WIDTH wide:\n"
+           "                        degrees (2.5), arcminutes (40') or \"last\" solved\n"
            "  --remove-index KEY... move the index files of the given keys to the Trash\n"
            "  -h, --help            show this help\n"
            "  -v, --version         show the version\n";
