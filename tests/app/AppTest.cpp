@@ -71,6 +71,7 @@ TEST(Startup, CommandLineTable) {
         {{"--help"}, 0, "--solve IMAGE"}, {{"-h"}, 0, "--fetch-index KEY..."},
         {{"--no-such-option"}, 2, "no-such-option"}, {{"--solve"}, 2, "Usage: siderama"},
         {{"--solve", "a.fits", "b.fits"}, 2, "Usage: siderama"}, {{"a.fits", "b.fits"}, 2, "Usage: siderama"},
+        {{"--json", "image.fits"}, 2, "--json goes with --solve"},
         {{"--fetch-index", "4300"}, 2, "4300"}, {{"--remove-index"}, 2, "--remove-index"},
     };
     for (const auto& [arguments, exitCode, text] : cases) {
@@ -189,11 +190,11 @@ TEST_F(SolverWindowTest, ColouredLinesArriveInOrder) {
     EXPECT_EQ(found, expected.size());
 }
 
-TEST_F(SolverWindowTest, DroppingOneImageStartsASolve) {
+TEST_F(SolverWindowTest, DroppingALocalImageStartsASolve) {
     testsupport::writeScript(tools.path(), "image2xy", "echo 'image2xy ran'\nexit 4\n");
     QMimeData one, two;
     one.setUrls({QUrl::fromLocalFile(emptyImage("dropped.fits"))});
-    two.setUrls({QUrl::fromLocalFile(emptyImage("dropped.fits")), QUrl::fromLocalFile(emptyImage("dropped.fits"))});
+    two.setUrls({QUrl("https://example.org/image.fits")});  // not a local file
     EXPECT_FALSE(window.solveDropped(two));
     EXPECT_TRUE(window.solveDropped(one));
     ASSERT_TRUE(testsupport::waitUntil([&] { return window.logText().contains("image2xy terminated (status 4)"); }))

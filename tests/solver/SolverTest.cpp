@@ -137,6 +137,7 @@ TEST_F(ToolRunning, ParseTakesTheFourCalibrationLinesInTheCLocale) {
     const SolverState state = solver.state();
     EXPECT_EQ(std::tuple(state.raCenter, state.decCenter, state.orientation, state.pixelScale),
               std::tuple(10.684, 41.269, -35.0, 1.234));
+    EXPECT_EQ(state.imageWidth, 900);
     const QList<LogColor> colors{YELLOW, GREEN, GREEN, GREEN, GREEN, LogColor::plain,
                                  LogColor::plain, LogColor::plain, LogColor::plain, YELLOW};
     ASSERT_EQ(view.lines.size(), colors.size());

@@ -1,8 +1,14 @@
 #pragma once
 
+#include <QByteArray>
 #include <QHash>
+#include <QObject>
 #include <QStringList>
 #include <QTcpServer>
+
+#include <functional>
+
+class QTcpSocket;
 
 namespace testsupport {
 
@@ -11,37 +17,66 @@ struct FakeIndexFile {
     int status = 200;
     QByteArray body;
     bool announceLength = true;  // send Content-Length
+    qint64 announcedLength = -1; // a Content-Length other than the body's
     qint64 cutAfter = -1;        // close the connection after this many body bytes
     int chunkSize = 16 * 1024;
     int chunkDelayMs = 0;        // pause between chunks (a slow server)
+    bool ranges = false;         // answer "Range: bytes=N-" with 206
+    bool ifRange = true;         // ... only when If-Range names the current validator
+    QByteArray etag;             // validators sent when not empty
+    QByteArray lastModified;
+    QList<qint64> cutAt;         // file offsets: each cuts the one connection that passes it
+    QByteArray location;         // a Location header (for redirects)
+    bool endless = false;        // after the body, filler without end
 };
 
-// An index-file server on 127.0.0.1, run by the thread's event loop. Paths
-// are "/4100/NAME" and "/4200/NAME"; others get 404. One request per connection.
+// An index-file server on 127.0.0.1 for the tests, run by the thread's event
+// loop. Paths are "/4100/NAME" and "/4200/NAME"; unknown paths get 404. Each
+// connection serves one request and is then closed.
 class FakeIndexServer : public QObject {
 public:
     FakeIndexServer();
 
+    quint16 port() const { return server_.serverPort(); }
+    QString baseUrl(const QString& series) const;
     // Points SIDERAMA_INDEX_URL_4100 and SIDERAMA_INDEX_URL_4200 here.
     void exportLocations() const;
-    void serve(const QString& fileName, const FakeIndexFile& file);
-    void serveFits(const QString& fileName, qint64 size) { serve(fileName, {.body = fitsBody(size)}); }
 
-    const QStringList& requests() const { return requests_; }  // in order of arrival
-    int mostConnections() const { return mostConnections_; }   // open at one time
+    // Serves an index file under its series directory.
+    void serve(const QString& fileName, const FakeIndexFile& file);
+    void serveFits(const QString& fileName, qint64 size);
+
+    // Paths requested with GET, in order of arrival; HEAD requests apart.
+    const QStringList& requests() const { return requests_; }
+    const QStringList& headRequests() const { return headRequests_; }
+    // The Range header of each GET ("" when none).
+    const QStringList& ranges() const { return ranges_; }
+    // Body bytes written to the sockets, over all answers.
+    qint64 bodyBytesSent() const { return bodyBytesSent_; }
+    // Called with the path and the number of GETs of it so far (this one
+    // included) before each GET is answered, so that a test can change files.
+    void setOnRequest(std::function<void(const QString&, int)> hook) { onRequest_ = std::move(hook); }
+    // Most connections that were open at one time.
+    int mostConnections() const { return mostConnections_; }
+    int openConnections() const { return open_; }
 
     // A body that starts as a FITS file does, `size` bytes long.
-    static QByteArray fitsBody(qint64 size) {
-        return QByteArray("SIMPLE  =                    T").leftJustified(80, ' ').leftJustified(size, 'f').left(size);
-    }
+    static QByteArray fitsBody(qint64 size, char fill = 'f');
 
 private:
+    void onConnection();
+    void onReadable(QTcpSocket* socket);
     void answer(QTcpSocket* socket, const QByteArray& request);
-    void sendChunk(QTcpSocket* socket, QByteArray rest, const FakeIndexFile& file);
+    void sendChunk(QTcpSocket* socket, QByteArray rest, FakeIndexFile file);
+    qint64 rangeStart(const QByteArray& request, const FakeIndexFile& file) const;
 
     QTcpServer server_;
     QHash<QString, FakeIndexFile> files_;
     QStringList requests_;
+    QStringList headRequests_;
+    QStringList ranges_;
+    qint64 bodyBytesSent_ = 0;
+    std::function<void(const QString&, int)> onRequest_;
     int open_ = 0;
     int mostConnections_ = 0;
 };
