@@ -28,7 +28,7 @@ QByteArray readerFormat(const QByteArray& leading) {
 QImage decode(QFile& file, qint64 maxPixels, QString& reason) {
     const QByteArray format = readerFormat(file.peek(64));
     if (format.isEmpty()) {
-        reason = "not a JPEG, PNG, TIFF or raw frame";
+        reason = "not a JPEG/PNG/TIFF image or a raw frame";
         return {};
     }
     QImageReader reader(&file, format);

@@ -73,7 +73,7 @@ bool ProcessToolRunner::logOutput(int output, ToolProcess& process, bool parse) 
         if (line->isEmpty()) continue;
         const std::optional<CalibrationLine> value = parse ? CalibrationLine::parse(*line) : std::nullopt;
         if (value) reporter.setCalibration(*value);
-        reporter.append(*line, value ? GREEN : LogColor::plain);
+        reporter.append(*line, value && value->highlighted() ? GREEN : LogColor::plain);
     }
     return true;
 }

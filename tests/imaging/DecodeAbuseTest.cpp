@@ -1,12 +1,21 @@
 // Files that would make the decoder take memory without bound: formats
 // Siderama does not solve, and headers announcing giant images.
 #include "imaging/Convert.h"
-#include "imaging/ImagingTestSupport.h"
 
 #include <QFile>
+#include <QTemporaryDir>
+#include <QtEndian>
 #include <gtest/gtest.h>
 
 namespace {
+
+// A raw frame header announcing `width` x `height` 8-bit pixels, without them.
+QByteArray rawHeader(quint32 width, quint32 height) {
+    QByteArray header("RAW1", 12);
+    qToLittleEndian(width, header.data() + 4);
+    qToLittleEndian(height, header.data() + 8);
+    return header;
+}
 
 struct Bomb {
     const char* name;
@@ -17,10 +26,13 @@ struct Bomb {
 class DecodeAbuse : public ::testing::TestWithParam<Bomb> {};
 
 TEST_P(DecodeAbuse, IsRefusedBeforeDecoding) {
-    const QString dir = imagingtest::scratchDirectory();
-    const QString fits = dir + "/out.fits";
+    const QTemporaryDir dir;
+    const QString source = dir.filePath("in.png"), fits = dir.filePath("out.fits");
+    QFile file(source);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(GetParam().bytes) == GetParam().bytes.size());
+    file.close();
     QString reason;
-    EXPECT_FALSE(siderama::Convert(imagingtest::writeBytes(dir + "/in.png", GetParam().bytes), fits, 150'000'000, &reason));
+    EXPECT_FALSE(siderama::Convert(source, fits, 150'000'000, &reason));
     EXPECT_EQ(reason, GetParam().reason);
     EXPECT_FALSE(QFile::exists(fits));
 }
@@ -29,9 +41,9 @@ INSTANTIATE_TEST_SUITE_P(
     Table, DecodeAbuse,
     ::testing::Values(
         Bomb{"Svg", "<svg xmlns='http://www.w3.org/2000/svg' width='60000' height='60000'/>",
-             "not a JPEG, PNG, TIFF or raw frame"},
-        Bomb{"Gif", QByteArray("GIF89a\x01\0\x01\0\0\0\0;", 14), "not a JPEG, PNG, TIFF or raw frame"},
-        Bomb{"GiantRawFrame", imagingtest::rawFrame("RAW1", 60000, 60000, {}),
+             "not a JPEG/PNG/TIFF image or a raw frame"},
+        Bomb{"Gif", QByteArray("GIF89a\x01\0\x01\0\0\0\0;", 14), "not a JPEG/PNG/TIFF image or a raw frame"},
+        Bomb{"GiantRawFrame", rawHeader(60000, 60000),
              "60000 x 60000 pixels is more than the limit of 150 million"}),
     [](const auto& info) { return std::string(info.param.name); });
 

@@ -1,11 +1,10 @@
 // Uploads that try to take the server's disk, reach the tools under names of
 // their own, or tie up a connection while the solver is busy.
-#include "http/TestClient.h"
 #include "core/Defaults.h"
-#include "remote/LoopbackClient.h"
 #include "remote/RemoteSolvingService.h"
-#include "solver/RecordingView.h"
 #include "solver/SolverDelegate.h"
+#include "support/RawHttpClient.h"
+#include "support/SolverProbe.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -53,13 +52,13 @@ protected:
         std::map<std::string, std::string> headers;
         if (!fileName.empty()) headers["Content-Disposition"] = "attachment; filename=\"" + fileName + "\"";
         const std::string body = "SIMPLE  =" + std::string(bytes - 9, ' ');
-        return json::parse(exchange(service.port(), "PUT", "/api/upload", headers, body).body, nullptr, false);
+        return json::parse(testsupport::request(service.port(), "PUT", "/api/upload", headers, body).body, nullptr, false);
     }
     bool uploadAreaEmpty() const { return QDir(uploads).entryList(QDir::Files).isEmpty(); }
 
     QTemporaryDir scratch;
     SolverDelegate solver;
-    RecordingView view;
+    testsupport::RecordingView view;
     RemoteSolvingService service{solver};
     QString uploads;
 };
@@ -87,7 +86,7 @@ INSTANTIATE_TEST_SUITE_P(Table, UploadAbuse,
 TEST_F(UploadAbuse, BusySolverRefusesBeforeTheBody) {
     tool("image2xy", "sleep 3\n");
     ASSERT_EQ(put(100, "")["status"], "success");
-    http::test::TestClient client(service.port());
+    testsupport::RawHttpClient client(service.port());
     client.send("PUT /api/upload HTTP/1.1\r\nContent-Length: 50000000\r\n\r\n");
     EXPECT_NE(client.readResponse().find("Solver busy"), std::string::npos);
 }
@@ -96,7 +95,7 @@ TEST_F(UploadAbuse, BusySolverRefusesBeforeTheBody) {
 TEST_F(UploadAbuse, NonFiniteCalibrationIsAbsent) {
     ASSERT_EQ(put(100, "")["status"], "success");
     testsupport::waitUntil([&] { return !solver.isSolving(); });
-    const auto status = json::parse(exchange(service.port(), "GET", "/api/status").body, nullptr, false);
+    const auto status = json::parse(testsupport::request(service.port(), "GET", "/api/status").body, nullptr, false);
     EXPECT_EQ(status, json({{"status", "done"}, {"calibration", {{"pixscale", 2.5}}}}));
 }
 
