@@ -31,6 +31,7 @@ public:
     void setControls(bool solveEnabled, bool abortEnabled) override;
     void setCheckBoxes(bool removeFiles, bool writeWCSHeaders) override;
     void present() override;
+    void setQueueLength(int length) override;
 
     // Solves the one local file that was dropped; false for other drops.
     bool solveDropped(const QMimeData& data);
@@ -53,10 +54,12 @@ private:
     void chooseImage();
     void saveCheckBoxes();
     void insertPendingLines();
+    void showStatus();
 
     std::unique_ptr<Ui::SolverWindow> form;
     SolverDelegate& solver;
     std::vector<std::pair<QString, LogColor>> pendingLines;
+    int apiQueueLength = 0;
 };
 
 }  // namespace siderama

@@ -53,6 +53,14 @@ std::vector<HttpRequest::MultiPart> HttpRequest::parseMultiPartFormData() const 
     return FormReader::multipart(headers, body);
 }
 
+std::optional<std::string> HttpRequest::MultiPart::fileName() const {
+    if (auto plain = dispositionParameter("filename")) return plain;
+    const auto extended = dispositionParameter("filename*");
+    if (!extended) return std::nullopt;
+    const std::size_t quotes = extended->find("''");
+    return removePercentEncoding(quotes == std::string::npos ? *extended : extended->substr(quotes + 2));
+}
+
 std::optional<std::string> HttpRequest::MultiPart::dispositionParameter(std::string_view parameter) const {
     const auto found = headers.find("content-disposition");
     if (found == headers.end()) return std::nullopt;

@@ -4,6 +4,7 @@
 #include "http/StringHelpers.h"
 #include "remote/ServiceAnnouncement.h"
 #include "remote/UploadFiles.h"
+#include "remote/api/AstrometryApi.h"
 #include "solver/SolverDelegate.h"
 
 #include <QDir>
@@ -82,6 +83,7 @@ void RemoteSolvingService::startServer() {
     server->POST["/api/upload"] = [this](const HttpRequest& request) { return uploadMultipart(request); };
     server->PUT["/api/upload"] = [this](const HttpRequest& request) { return uploadRaw(request); };
     server->GET["/api/status"] = [this](const HttpRequest& request) { return status(request); };
+    startApi();
     try {
         server->start(0);
     } catch (const std::exception&) {
@@ -90,6 +92,18 @@ void RemoteSolvingService::startServer() {
     }
     solver.append("HTTP server started on port " + QString::number(server->port()), GREEN);
     announce();
+}
+
+void RemoteSolvingService::startApi() {
+    JobQueue::Events events;
+    events.log = [this](const QString& line, LogColor color) { solver.append(line, color); };
+    events.lengthChanged = [this](int length) { solver.setQueueLength(length); };
+    try {
+        api = std::make_unique<AstrometryApi>(JobFolders(FOLDER()), ApiSettings::load(), std::move(events));
+        api->install(*server);
+    } catch (const std::exception& failure) {
+        solver.append(QString("Solving API unavailable: ") + failure.what(), RED);
+    }
 }
 
 void RemoteSolvingService::announce() {
@@ -131,6 +145,8 @@ std::pair<QString, QString> RemoteSolvingService::store(const QString& directory
 }
 
 HttpResponse RemoteSolvingService::uploadMultipart(const HttpRequest& request) {
+    if (api)
+        if (std::optional<HttpResponse> answer = api->upload(request)) return *answer;
     const std::vector<HttpRequest::MultiPart> parts = request.parseMultiPartFormData();
     if (parts.size() != 1) return error("Invalid request");
     const std::optional<QString> directory = uploadDirectory();

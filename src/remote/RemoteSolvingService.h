@@ -16,6 +16,7 @@ class HttpResponse;
 
 namespace siderama {
 
+class AstrometryApi;
 class ServiceAnnouncement;
 class SolverDelegate;
 
@@ -24,7 +25,8 @@ class SolverDelegate;
 //   POST /api/upload  multipart form with one part, the image
 //   PUT  /api/upload  the image as the body, file name in Content-Disposition
 //   GET  /api/status  the solver state as JSON
-// and its DNS-SD announcement as "Siderama" of type "_siderama._tcp".
+// beside the astrometry.net-compatible API (AstrometryApi, which also takes
+// POST /api/upload requests carrying `request-json`), and its DNS-SD announcement as "Siderama" of type "_siderama._tcp".
 // Every answer has HTTP status 200; errors are told in the JSON.
 class RemoteSolvingService {
 public:
@@ -55,6 +57,7 @@ private:
     http::HttpResponse uploadRaw(const http::HttpRequest& request);
     http::HttpResponse status(const http::HttpRequest& request);
     void announce();
+    void startApi();
 
     // The private upload directory; none (and a log line) when unusable.
     std::optional<QString> uploadDirectory();
@@ -66,6 +69,7 @@ private:
 
     SolverDelegate& solver;
     http::HttpServerConfig config;
+    std::unique_ptr<AstrometryApi> api;  // before the server, which calls it until it stops
     std::unique_ptr<http::HttpServer> server;
     std::unique_ptr<ServiceAnnouncement> announcement;
 };

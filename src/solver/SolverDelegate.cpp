@@ -112,6 +112,12 @@ SolverState SolverDelegate::state() const {
     return current;
 }
 
+void SolverDelegate::setQueueLength(int length) {
+    post([this, length] {
+        if (view) view->setQueueLength(length);
+    });
+}
+
 void SolverDelegate::resetCalibration() {
     std::lock_guard guard(stateLock);
     current.raCenter = current.decCenter = current.orientation = current.pixelScale = std::nullopt;

@@ -40,6 +40,8 @@ public:
     void failed(const std::optional<QString>& message = std::nullopt);
     SolverState state() const;
     void resetCalibration();
+    // Shows the number of API jobs waiting or solving.
+    void setQueueLength(int length);
 
     // Runs a tool from the tools directory, streams its output into the log
     // and, with `parse`, takes the calibration values from it. Blocks until

@@ -19,6 +19,8 @@ public:
     virtual void logUpdated() {}
     virtual void setControls(bool solveEnabled, bool abortEnabled) = 0;
     virtual void setCheckBoxes(bool removeFiles, bool writeWCSHeaders) = 0;
+    // The number of API jobs waiting or solving.
+    virtual void setQueueLength(int) {}
     // Brings the window to the front.
     virtual void present() = 0;
 };

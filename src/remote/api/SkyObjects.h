@@ -1,0 +1,32 @@
+#pragma once
+
+#include "remote/api/JobFolders.h"
+
+#include <QByteArray>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace siderama {
+
+// The named stars, NGC/IC objects and constellations in a solved job's
+// field, and the image with them drawn on it, from the suite's
+// plot-constellations. Made on first request and kept in the job directory.
+class SkyObjects {
+public:
+    explicit SkyObjects(JobFolders folders) : folders(std::move(folders)) {}
+
+    // Entries {type, names, pixelx, pixely, radius}; empty when none were found.
+    nlohmann::json annotations(int job) const;
+    // Every name of every annotation ("ι Ori / 44 Ori" gives two), once, in order.
+    static std::vector<std::string> names(const nlohmann::json& annotations);
+    // The job's image (or a black field of the given size for a star list)
+    // as JPEG with the objects, constellation lines and bright stars drawn on it.
+    std::optional<QByteArray> annotatedImage(int job, int width, int height) const;
+
+private:
+    JobFolders folders;
+};
+
+}  // namespace siderama
