@@ -103,9 +103,13 @@ public:
     }
 
 private:
+    // Finds the first delimiter; its line end tells whether the body's lines
+    // end with CR LF or with LF alone.
     bool skipPreamble() {
-        if (body_.starts_with(delimiter_) && isDelimiterEnd(delimiter_.size())) return true;
-        return findDelimiter(0).has_value();
+        const bool found = (body_.starts_with(delimiter_) && isDelimiterEnd(delimiter_.size())) ||
+                           findDelimiter(0).has_value();
+        crlf_ = found && pos_ >= 2 && body_.substr(pos_ - 2, 2) == "\r\n";
+        return found;
     }
 
     // Whether the text after a delimiter at `at` ends it: blanks to the end
@@ -177,7 +181,7 @@ private:
         const auto at = findDelimiter(start > 0 ? start - 1 : 0);
         if (!at) return std::nullopt;
         std::string_view content = *at > start ? body_.substr(start, *at - start) : std::string_view();
-        if (!content.empty() && content.back() == '\r') content.remove_suffix(1);
+        if (crlf_ && !content.empty() && content.back() == '\r') content.remove_suffix(1);
         return std::string(content);
     }
 
@@ -186,6 +190,7 @@ private:
     std::string delimiter_;
     std::size_t pos_ = 0;
     bool closed_ = false;
+    bool crlf_ = false;
 };
 
 }  // namespace

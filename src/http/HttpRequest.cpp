@@ -34,12 +34,14 @@ std::vector<std::string_view> parameterPieces(std::string_view value) {
     return pieces;
 }
 
-// A parameter value without its double quotes and backslash escapes.
+// A parameter value without its double quotes and the backslashes that
+// escape a quote or a backslash. Other backslashes stay: clients send
+// Windows paths such as "C:\Users\m31.fits" unescaped.
 std::string unquote(std::string_view value) {
     if (value.size() < 2 || value.front() != '"' || value.back() != '"') return std::string(value);
     std::string text;
     for (std::size_t i = 1; i + 1 < value.size(); ++i) {
-        if (value[i] == '\\' && i + 2 < value.size()) ++i;
+        if (value[i] == '\\' && i + 2 < value.size() && (value[i + 1] == '"' || value[i + 1] == '\\')) ++i;
         text += value[i];
     }
     return text;

@@ -235,8 +235,8 @@ HttpResponse AstrometryApi::jobLog(const HttpRequest& request) {
     const std::optional<Job> job = findJob(request);
     if (!job) return notFound("job");
     QFile log(folders.log(job->id));
-    if (!log.open(QIODevice::ReadOnly)) return HttpResponse::ok(HttpResponseBody::text(""));
-    return HttpResponse::ok(HttpResponseBody::text(log.readAll().toStdString()));
+    const std::string text = log.open(QIODevice::ReadOnly) ? log.readAll().toStdString() : "";
+    return HttpResponse::raw(200, "OK", HttpResponse::Headers{{"Content-Type", "text/plain; charset=utf-8"}}, text);
 }
 
 HttpResponse AstrometryApi::annotatedDisplay(const HttpRequest& request) {
