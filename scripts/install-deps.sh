@@ -17,4 +17,5 @@ $SUDO apt-get install -y --no-install-recommends \
     desktop-file-utils appstream dpkg-dev file \
     clang libclang-rt-14-dev \
     wrk nginx-light libcpp-httplib-dev \
-    chromium chromium-driver python3-selenium
+    chromium chromium-driver python3-selenium \
+    python3-astroquery
