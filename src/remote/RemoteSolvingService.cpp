@@ -98,8 +98,12 @@ void RemoteSolvingService::startApi() {
     JobQueue::Events events;
     events.log = [this](const QString& line, LogColor color) { solver.append(line, color); };
     events.lengthChanged = [this](int length) { solver.setQueueLength(length); };
+    // API solves yield to the window's own solves as the connection threads
+    // do; with equal priority, status polls are answered at once during them.
+    ApiSettings settings = ApiSettings::load();
+    settings.solveNiceness = config.connectionNiceness;
     try {
-        api = std::make_unique<AstrometryApi>(JobFolders(FOLDER()), ApiSettings::load(), std::move(events));
+        api = std::make_unique<AstrometryApi>(JobFolders(FOLDER()), settings, std::move(events));
         api->install(*server);
     } catch (const std::exception& failure) {
         solver.append(QString("Solving API unavailable: ") + failure.what(), RED);

@@ -11,6 +11,7 @@ struct ApiSettings {
     double retentionDays = 7;         // "api-retention-days": results kept
     double defaultRadius = 15;        // "api-default-radius": degrees, for a centre without radius
     QString apiKey;                   // "api-key": empty accepts any key
+    int solveNiceness = 0;            // added to the solving threads and their tools
 
     static ApiSettings load();
 };

@@ -8,6 +8,9 @@
 
 #include <QDir>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace siderama {
 
 namespace {
@@ -64,6 +67,10 @@ void JobQueue::publishLength() {
 }
 
 void JobQueue::work() {
+    // Niceness belongs to the thread on Linux, and the tools inherit it.
+    const auto thread = static_cast<id_t>(gettid());
+    if (settings.solveNiceness != 0)
+        setpriority(PRIO_PROCESS, thread, getpriority(PRIO_PROCESS, thread) + settings.solveNiceness);
     std::unique_lock guard(lock);
     for (;;) {
         changed.wait(guard, [this] { return stopping || !waiting.empty(); });
