@@ -49,7 +49,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     solverDelegate.show();
     if (mode == Mode::solve) return;
     remote = std::make_unique<RemoteSolvingService>(solverDelegate);
-    remote->startServer();
+    remote->startServer(httpPort);
 }
 
 void AppDelegate::openProductPage() { QDesktopServices::openUrl(QUrl(productPage)); }

@@ -15,11 +15,29 @@ CommandLine failure(const QString& error) {
     return line;
 }
 
+// Takes "--port N" out of `words` into `port`; false when N is no port number.
+bool takePort(QStringList& words, int& port) {
+    const qsizetype at = words.indexOf("--port");
+    if (at < 0) return true;
+    bool ok = false;
+    port = at + 1 < words.size() ? words[at + 1].toInt(&ok) : 0;
+    words.remove(at, std::min<qsizetype>(2, words.size() - at));
+    return ok && port > 0 && port < 65536;
+}
+
 }  // namespace
 
 CommandLine CommandLine::parse(const QStringList& arguments) {
+    QStringList words = arguments.mid(1);
+    int port = 0;
+    if (!takePort(words, port)) return failure("--port needs a number from 1 to 65535");
+    CommandLine line = parseWords(words);
+    line.port = port;
+    return line;
+}
+
+CommandLine CommandLine::parseWords(const QStringList& words) {
     CommandLine line;
-    const QStringList words = arguments.mid(1);
     if (words.isEmpty()) return line;
     const QString& first = words.first();
     if (first == "-h" || first == "--help") line.action = Action::help;
@@ -42,7 +60,7 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
 
 QString CommandLine::usage() {
     return "Usage: siderama [IMAGE]\n"
-           "       siderama --headless\n"
+           "       siderama --headless [--port N]\n"
            "       siderama --solve IMAGE\n"
            "       siderama --indexes | --fetch-index KEY... | --remove-index KEY...\n"
            "\n"
@@ -51,6 +69,8 @@ QString CommandLine::usage() {
            "  IMAGE                 open the solver window and solve IMAGE\n"
            "  --headless            no window: log to standard output, serve the\n"
            "                        remote solving API until interrupted\n"
+           "  --port N              serve HTTP on port N (default: the user default\n"
+           "                        http-port, else a port the system chooses)\n"
            "  --solve IMAGE         solve IMAGE in the terminal; exit status 0 when solved\n"
            "  --indexes             list the index files and whether they are installed\n"
            "  --fetch-index KEY...  install the index files of the given keys\n"

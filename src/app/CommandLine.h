@@ -13,9 +13,13 @@ struct CommandLine {
     QString file;            // window: image to solve at once; solve: the image
     QStringList indexArguments;  // indexCommand: the option and its keys
     QString error;           // error: what was wrong
+    int port = 0;            // --port N: the HTTP server's port (0: none given)
 
     static CommandLine parse(const QStringList& arguments);
     static QString usage();
+
+private:
+    static CommandLine parseWords(const QStringList& words);
 };
 
 }  // namespace siderama

@@ -1,5 +1,6 @@
 #include "remote/RemoteSolvingService.h"
 
+#include "app/core/Defaults.h"
 #include "http/HttpServer.h"
 #include "http/StringHelpers.h"
 #include "remote/ServiceAnnouncement.h"
@@ -50,6 +51,12 @@ std::optional<std::string> dispositionFileName(const HttpRequest& request) {
     return name;
 }
 
+// The user default `http-port`; 0 (any port) when absent or not a port number.
+int storedPort() {
+    const uint stored = Defaults::stringValue("http-port").value_or("0").toUInt();
+    return stored < 65536 ? int(stored) : 0;
+}
+
 void addIfPresent(nlohmann::json& object, const char* key, const std::optional<double>& value) {
     if (value) object[key] = *value;
 }
@@ -76,7 +83,7 @@ const std::string& RemoteSolvingService::formFragment() {
 
 int RemoteSolvingService::port() const { return server ? server->port() : 0; }
 
-void RemoteSolvingService::startServer() {
+void RemoteSolvingService::startServer(int port) {
     if (server) return;
     server = std::make_unique<http::HttpServer>(config);
     server->GET["/"] = [this](const HttpRequest& request) { return uploadForm(request); };
@@ -85,7 +92,7 @@ void RemoteSolvingService::startServer() {
     server->GET["/api/status"] = [this](const HttpRequest& request) { return status(request); };
     startApi();
     try {
-        server->start(0);
+        server->start(std::uint16_t(port ? port : storedPort()));
     } catch (const std::exception&) {
         solver.append("Can't start HTTP server", RED);
         return;

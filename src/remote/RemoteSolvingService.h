@@ -42,9 +42,10 @@ public:
     RemoteSolvingService(const RemoteSolvingService&) = delete;
     RemoteSolvingService& operator=(const RemoteSolvingService&) = delete;
 
-    // Listens on a port the system chooses and announces the service; the
-    // outcome goes to the solver log. Call once, on the main thread.
-    void startServer();
+    // Listens on `port`, else on the user default `http-port`, else on a port
+    // the system chooses, and announces the service; the outcome goes to the
+    // solver log. Call once, on the main thread.
+    void startServer(int port = 0);
     // The listening port; 0 before a successful start.
     int port() const;
 
