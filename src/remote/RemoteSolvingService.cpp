@@ -2,6 +2,7 @@
 
 #include "app/core/Defaults.h"
 #include "http/HttpServer.h"
+#include "remote/JsonAnswer.h"
 #include "http/StringHelpers.h"
 #include "remote/ServiceAnnouncement.h"
 #include "remote/UploadFiles.h"
@@ -21,9 +22,6 @@ using http::HttpRequest;
 using http::HttpResponse;
 using http::HttpResponseBody;
 
-HttpResponse json(nlohmann::json value) { return HttpResponse::ok(HttpResponseBody::json(std::move(value))); }
-
-HttpResponse error(const char* message) { return json({{"status", "error"}, {"errormessage", message}}); }
 
 // Pieces of `text` between occurrences of `separator`, empty pieces left out.
 std::vector<std::string> splitAt(const std::string& text, const std::string& separator) {
@@ -159,33 +157,33 @@ HttpResponse RemoteSolvingService::uploadMultipart(const HttpRequest& request) {
     if (api)
         if (std::optional<HttpResponse> answer = api->upload(request)) return *answer;
     const std::vector<HttpRequest::MultiPart> parts = request.parseMultiPartFormData();
-    if (parts.size() != 1) return error("Invalid request");
+    if (parts.size() != 1) return JsonAnswer::error("Invalid request");
     const std::optional<QString> directory = uploadDirectory();
-    if (!directory) return error("Upload failed");
-    if (!claimSolver()) return error("Solver busy");
+    if (!directory) return JsonAnswer::error("Upload failed");
+    if (!claimSolver()) return JsonAnswer::error("Solver busy");
     const std::string& data = parts.front().body;
     const auto [path, line] = store(*directory, UploadFiles::defaultName(data), data);
     solver.append(line, YELLOW);
     solver.solveClaimed(path);
-    return json({{"status", "success"}});
+    return JsonAnswer::of({{"status", "success"}});
 }
 
 HttpResponse RemoteSolvingService::uploadRaw(const HttpRequest& request) {
     const std::optional<QString> directory = uploadDirectory();
-    if (!directory) return error("Upload failed");
-    if (!claimSolver()) return error("Solver busy");
+    if (!directory) return JsonAnswer::error("Upload failed");
+    if (!claimSolver()) return JsonAnswer::error("Solver busy");
     const std::optional<std::string> requested = dispositionFileName(request);
     const std::optional<QString> plain = requested ? UploadFiles::plainName(*requested) : std::nullopt;
     const auto [path, line] = store(*directory, plain.value_or(UploadFiles::defaultName(request.body)), request.body);
     solver.busy(line);
     solver.solveClaimed(path);
-    return json({{"status", "success"}});
+    return JsonAnswer::of({{"status", "success"}});
 }
 
 HttpResponse RemoteSolvingService::status(const HttpRequest&) {
     const SolverState state = solver.state();
     nlohmann::json answer{{"status", state.status.toStdString()}};
-    if (state.status == "ready") return json(answer);
+    if (state.status == "ready") return JsonAnswer::of(answer);
     if (state.status == "done") {
         nlohmann::json calibration = nlohmann::json::object();
         addIfPresent(calibration, "ra", state.raCenter);
@@ -193,10 +191,10 @@ HttpResponse RemoteSolvingService::status(const HttpRequest&) {
         addIfPresent(calibration, "orientation", state.orientation);
         addIfPresent(calibration, "pixscale", state.pixelScale);
         answer["calibration"] = calibration;
-        return json(answer);
+        return JsonAnswer::of(answer);
     }
     answer["message"] = state.message.toStdString();
-    return json(answer);
+    return JsonAnswer::of(answer);
 }
 
 }  // namespace siderama

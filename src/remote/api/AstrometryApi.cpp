@@ -1,6 +1,7 @@
 #include "remote/api/AstrometryApi.h"
 
 #include "http/HttpServer.h"
+#include "remote/JsonAnswer.h"
 #include "remote/UploadFiles.h"
 #include "remote/api/ApiArguments.h"
 #include "remote/api/StarList.h"
@@ -20,9 +21,6 @@ using http::HttpRequest;
 using http::HttpResponse;
 using http::HttpResponseBody;
 
-HttpResponse json(nlohmann::json value) { return HttpResponse::ok(HttpResponseBody::json(std::move(value))); }
-
-HttpResponse error(const std::string& message) { return json({{"status", "error"}, {"errormessage", message}}); }
 
 HttpResponse notFound(const std::string& what) {
     const nlohmann::json body{{"status", "error"}, {"errormessage", what + " not found"}};
@@ -106,13 +104,13 @@ std::optional<std::string> AstrometryApi::sessionProblem(const ApiArguments& arg
 
 HttpResponse AstrometryApi::login(const HttpRequest& request) {
     const std::optional<ApiArguments> arguments = ApiArguments::from(request);
-    if (!arguments) return error("no request-json field");
-    if (!arguments->error().empty()) return error(arguments->error());
+    if (!arguments) return JsonAnswer::error("no request-json field");
+    if (!arguments->error().empty()) return JsonAnswer::error(arguments->error());
     const QString key = QString::fromStdString(arguments->text("apikey").value_or(""));
-    if (!settings.apiKey.isEmpty() && key != settings.apiKey) return error("bad apikey");
+    if (!settings.apiKey.isEmpty() && key != settings.apiKey) return JsonAnswer::error("bad apikey");
     const QString session = randomKey();
     store.addSession(session);
-    return json({{"status", "success"}, {"message", "authenticated user: siderama"}, {"session", session.toStdString()}});
+    return JsonAnswer::of({{"status", "success"}, {"message", "authenticated user: siderama"}, {"session", session.toStdString()}});
 }
 
 std::optional<HttpResponse> AstrometryApi::upload(const HttpRequest& request) {
@@ -123,32 +121,32 @@ std::optional<HttpResponse> AstrometryApi::upload(const HttpRequest& request) {
 
 HttpResponse AstrometryApi::urlUpload(const HttpRequest& request) {
     const std::optional<ApiArguments> arguments = ApiArguments::from(request);
-    if (!arguments) return error("no request-json field");
+    if (!arguments) return JsonAnswer::error("no request-json field");
     if (arguments->text("url"))
-        return error("url_upload with a url is not supported: this server does not fetch from the network; "
+        return JsonAnswer::error("url_upload with a url is not supported: this server does not fetch from the network; "
                      "send the file to /api/upload");
     return accept(*arguments);
 }
 
 HttpResponse AstrometryApi::accept(const ApiArguments& arguments) {
-    if (const auto problem = sessionProblem(arguments)) return error(*problem);
+    if (const auto problem = sessionProblem(arguments)) return JsonAnswer::error(*problem);
     std::string data, name;
     if (const auto& upload = arguments.file()) {
-        if (upload->data.empty()) return error("the uploaded file is empty");
+        if (upload->data.empty()) return JsonAnswer::error("the uploaded file is empty");
         data = upload->data;
         name = UploadFiles::plainName(upload->name).value_or(QString()).toStdString();
     } else if (std::optional<StarList> stars = StarList::fromArguments(arguments)) {
         stars->settleSize(arguments);
         data = stars->text();
     } else {
-        return error("no file, and no x and y lists of equal length");
+        return JsonAnswer::error("no file, and no x and y lists of equal length");
     }
     const QString hash = QCryptographicHash::hash(QByteArray::fromStdString(data), QCryptographicHash::Sha1).toHex();
     Submission submission{0, QString::fromStdString(arguments.text("session").value_or("")),
                           QDateTime::currentDateTimeUtc(), std::nullopt, std::nullopt, QString::fromStdString(name),
                           arguments.object().dump(), hash, {}, std::nullopt};
     const std::optional<int> id = store.addSubmission(submission);
-    if (!id) return error("no submission id left");
+    if (!id) return JsonAnswer::error("no submission id left");
     QDir().mkpath(folders.submission(*id));
     if (!UploadFiles::writeAtomically(folders.input(*id), data)) QFile::remove(folders.input(*id));
     events.log("API submission " + QString::number(*id) + " received: " +
@@ -156,7 +154,7 @@ HttpResponse AstrometryApi::accept(const ApiArguments& arguments) {
                    QString::number(data.size()) + " bytes)",
                YELLOW);
     queue->submit(*id);
-    return json({{"status", "success"}, {"subid", *id}, {"hash", hash.toStdString()}});
+    return JsonAnswer::of({{"status", "success"}, {"subid", *id}, {"hash", hash.toStdString()}});
 }
 
 HttpResponse AstrometryApi::submissionStatus(const HttpRequest& request) {
@@ -171,7 +169,7 @@ HttpResponse AstrometryApi::submissionStatus(const HttpRequest& request) {
     if (job) answer["jobs"].push_back(job->id);
     if (job && job->status == Job::Status::success) answer["job_calibrations"].push_back({job->id, job->id});
     if (!submission.error.isEmpty()) answer["error_message"] = submission.error.toStdString();
-    return json(answer);
+    return JsonAnswer::of(answer);
 }
 
 std::optional<Job> AstrometryApi::findJob(const HttpRequest& request) const {
@@ -182,7 +180,7 @@ std::optional<Job> AstrometryApi::findJob(const HttpRequest& request) const {
 HttpResponse AstrometryApi::jobStatus(const HttpRequest& request) {
     const std::optional<Job> job = findJob(request);
     if (!job) return notFound("job");
-    return json({{"status", statusWord(job->status)}});
+    return JsonAnswer::of({{"status", statusWord(job->status)}});
 }
 
 nlohmann::json AstrometryApi::jobInfo(const Job& job) {
@@ -203,25 +201,25 @@ HttpResponse AstrometryApi::jobDetail(const HttpRequest& request) {
     const std::string what = request.params.at("what");
     if (what == "cancel") {
         queue->cancel(job->id);
-        return json({{"status", "success"}});
+        return JsonAnswer::of({{"status", "success"}});
     }
     if (what == "calibration") {
-        if (!job->calibration) return error("job " + std::to_string(job->id) + " has no calibration");
-        return json(job->calibration->toJson());
+        if (!job->calibration) return JsonAnswer::error("job " + std::to_string(job->id) + " has no calibration");
+        return JsonAnswer::of(job->calibration->toJson());
     }
-    if (what == "info") return json(jobInfo(*job));
+    if (what == "info") return JsonAnswer::of(jobInfo(*job));
     if (what == "annotations")
-        return json({{"annotations", job->calibration ? objects.annotations(job->id) : nlohmann::json::array()}});
+        return JsonAnswer::of({{"annotations", job->calibration ? objects.annotations(job->id) : nlohmann::json::array()}});
     if (what != "tags" && what != "machine_tags" && what != "objects_in_field") return notFound("route");
     const nlohmann::json names = job->calibration ? SkyObjects::names(objects.annotations(job->id))
                                                   : std::vector<std::string>();
-    return json({{what == "objects_in_field" ? "objects_in_field" : "tags", names}});
+    return JsonAnswer::of({{what == "objects_in_field" ? "objects_in_field" : "tags", names}});
 }
 
 HttpResponse AstrometryApi::myJobs(const HttpRequest& request) {
     const std::optional<ApiArguments> arguments = ApiArguments::from(request);
     const std::string session = arguments ? arguments->text("session").value_or("") : "";
-    return json({{"status", "success"}, {"jobs", store.jobsOfSession(QString::fromStdString(session))}});
+    return JsonAnswer::of({{"status", "success"}, {"jobs", store.jobsOfSession(QString::fromStdString(session))}});
 }
 
 HttpResponse AstrometryApi::resultFile(const HttpRequest& request, const QString& suffix) {
@@ -242,12 +240,12 @@ HttpResponse AstrometryApi::jobLog(const HttpRequest& request) {
 HttpResponse AstrometryApi::annotatedDisplay(const HttpRequest& request) {
     const std::optional<Job> job = findJob(request);
     if (!job) return notFound("job");
-    if (!job->calibration) return error("job " + std::to_string(job->id) + " is not solved");
+    if (!job->calibration) return JsonAnswer::error("job " + std::to_string(job->id) + " is not solved");
     const Calibration& c = *job->calibration;
     const std::optional<QByteArray> jpeg =
         objects.annotatedImage(job->id, int(std::lround(c.widthArcsec / c.pixscale)),
                                int(std::lround(c.heightArcsec / c.pixscale)));
-    if (!jpeg) return error("the annotated image could not be made");
+    if (!jpeg) return JsonAnswer::error("the annotated image could not be made");
     return HttpResponse::raw(200, "OK", HttpResponse::Headers{{"Content-Type", "image/jpeg"}}, jpeg->toStdString());
 }
 

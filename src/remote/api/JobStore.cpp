@@ -144,11 +144,14 @@ void JobStore::writeJob(const Job& job) {
 
 std::optional<int> JobStore::addSubmission(const Submission& submission) {
     std::lock_guard guard(lock);
+    exec("BEGIN");
     const std::optional<int> id = nextId("submissions");
-    if (!id) return std::nullopt;
-    Submission& stored = submissions[*id] = submission;
-    stored.id = *id;
-    writeSubmission(stored);
+    if (id) {
+        Submission& stored = submissions[*id] = submission;
+        stored.id = *id;
+        writeSubmission(stored);
+    }
+    exec("COMMIT");
     return id;
 }
 
@@ -173,8 +176,10 @@ void JobStore::finishJob(int id, const std::optional<Calibration>& calibration, 
     std::lock_guard guard(lock);
     const auto found = jobs.find(id);
     if (found == jobs.end() || found->second.status != Job::Status::solving) return;
+    const auto owner = submissions.find(found->second.submission);
+    if (owner == submissions.end()) return;
     Job& job = found->second;
-    Submission& submission = submissions[job.submission];
+    Submission& submission = owner->second;
     job.status = calibration ? Job::Status::success : Job::Status::failure;
     job.calibration = calibration;
     submission.finished = QDateTime::currentDateTimeUtc();
