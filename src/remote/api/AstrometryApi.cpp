@@ -243,7 +243,7 @@ HttpResponse AstrometryApi::annotatedDisplay(const HttpRequest& request) {
     if (!job->calibration) return JsonAnswer::error("job " + std::to_string(job->id) + " is not solved");
     const Calibration& c = *job->calibration;
     const std::optional<QByteArray> jpeg =
-        objects.annotatedImage(job->id, int(std::lround(c.widthArcsec / c.pixscale)),
+        objects.annotatedImage(job->id, folders.input(job->submission), int(std::lround(c.widthArcsec / c.pixscale)),
                                int(std::lround(c.heightArcsec / c.pixscale)));
     if (!jpeg) return JsonAnswer::error("the annotated image could not be made");
     return HttpResponse::raw(200, "OK", HttpResponse::Headers{{"Content-Type", "image/jpeg"}}, jpeg->toStdString());

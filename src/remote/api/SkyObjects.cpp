@@ -76,7 +76,21 @@ std::vector<std::string> SkyObjects::names(const nlohmann::json& annotations) {
     return all;
 }
 
-std::optional<QByteArray> SkyObjects::annotatedImage(int job, int width, int height) const {
+namespace {
+
+// The picture to draw on, as PPM: the uploaded image in its colours when Qt
+// reads it (its top row is the first, as in the converted FITS the WCS
+// belongs to), else the FITS image the tools read; false for star lists.
+bool writeBackground(const QString& original, const QString& directory, const QString& ppm, JobTools& tools) {
+    if (QImage image(original); !image.isNull()) return image.convertToFormat(QImage::Format_RGB888).save(ppm, "PPM");
+    if (!QFileInfo::exists(directory + "/image.fits")) return false;
+    tools.run("an-fitstopnm", {"-i", directory + "/image.fits", "-o", ppm});
+    return true;
+}
+
+}  // namespace
+
+std::optional<QByteArray> SkyObjects::annotatedImage(int job, const QString& original, int width, int height) const {
     const QString directory = folders.job(job);
     const QString cache = directory + "/annotated.jpg";
     std::lock_guard guard(making);
@@ -84,8 +98,7 @@ std::optional<QByteArray> SkyObjects::annotatedImage(int job, int width, int hei
     try {
         JobTools tools(folders.log(job));
         QStringList arguments{"-w", folders.result(job, "wcs"), "-o", directory + "/annotated.png", "-N", "-C", "-B"};
-        if (QFileInfo::exists(directory + "/image.fits")) {
-            tools.run("an-fitstopnm", {"-i", directory + "/image.fits", "-o", directory + "/image.ppm"});
+        if (writeBackground(original, directory, directory + "/image.ppm", tools)) {
             arguments << "-i" << directory + "/image.ppm";
         } else {
             arguments << "-W" << QString::number(width) << "-H" << QString::number(height);

@@ -3,6 +3,7 @@
 #include "remote/api/JobFolders.h"
 
 #include <QByteArray>
+#include <QString>
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
@@ -21,9 +22,10 @@ public:
     nlohmann::json annotations(int job) const;
     // Every name of every annotation ("ι Ori / 44 Ori" gives two), once, in order.
     static std::vector<std::string> names(const nlohmann::json& annotations);
-    // The job's image (or a black field of the given size for a star list)
-    // as JPEG with the objects, constellation lines and bright stars drawn on it.
-    std::optional<QByteArray> annotatedImage(int job, int width, int height) const;
+    // The job's image (`original`, the upload; or a black field of the given
+    // size for a star list) as JPEG with the objects, constellation lines and
+    // bright stars drawn on it.
+    std::optional<QByteArray> annotatedImage(int job, const QString& original, int width, int height) const;
 
 private:
     JobFolders folders;
