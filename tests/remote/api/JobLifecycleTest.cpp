@@ -4,6 +4,7 @@
 #include "http/HttpServer.h"
 #include "remote/LoopbackClient.h"
 #include "remote/api/AstrometryApi.h"
+#include "remote/api/StarList.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
@@ -180,6 +181,31 @@ TEST_F(JobLifecycle, CrashDuringASolveFailsItAndWaitingUploadsAreSolved) {
     start();
     EXPECT_EQ(follow(1).second, "Siderama stopped during the solve");
     EXPECT_EQ(follow(2).first, "success");
+}
+
+// Star lists in every form a client sends them, with the image size taken
+// from the arguments, else from the FITS table, else from the positions.
+TEST_F(JobLifecycle, StarListsAndTheirImageSize) {
+    start();
+    StarList table{{10, 20, 30}, {40, 50, 60.5}, 1000, 900};
+    ASSERT_TRUE(table.writeTable(scratch.filePath("stars.xyls")));
+    QFile tableFile(scratch.filePath("stars.xyls"));
+    ASSERT_TRUE(tableFile.open(QIODevice::ReadOnly));
+    const json solving = json::parse(hints(solves));
+    json sized = solving;
+    sized["image_width"] = "640.2";
+    const struct {
+        std::string arguments, file, size;
+    } lists[] = {
+        {solving.dump(), tableFile.readAll().toStdString(), "3 positions, image 1000 x 900"},
+        {sized.dump(), "# x y\n10 40\n20.5 50\n\n30 60.5 # brightest last\n", "3 positions, image 641 x 61"},
+        {solving.dump(), "", "3 positions, image 3 x 6"},  // the JSON lists
+    };
+    for (const auto& list : lists) {
+        EXPECT_EQ(follow(upload(list.arguments, list.file)).first, "success");
+        EXPECT_TRUE(exchange(server->port(), "GET", "/joblog/" + std::to_string(lastJob)).body.find(list.size) !=
+                    std::string::npos) << list.size;
+    }
 }
 
 // Every API route answers any method, with repeated and trailing slashes;
