@@ -20,8 +20,13 @@
 
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 
 #include <algorithm>
 #include <atomic>
@@ -88,6 +93,24 @@ double parallel(int first, int end, int threads, int niceness, const std::functi
     return clock.elapsed() / 1000.0;
 }
 
+// Runs a program with its output discarded and waits for it; its exit status.
+int runQuietly(const QString& program, const QStringList& arguments) {
+    std::vector<QByteArray> words{program.toLocal8Bit()};
+    for (const QString& argument : arguments) words.push_back(argument.toLocal8Bit());
+    std::vector<char*> argv;
+    for (QByteArray& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    pid_t child = -1;
+    int status = -1;
+    if (posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ) == 0) waitpid(child, &status, 0);
+    posix_spawn_file_actions_destroy(&actions);
+    return status;
+}
+
 // The bare tools as a job runs them: solve-field with the hints' options,
 // then wcsinfo on the solution.
 bool solveBare(const Field& field, const QString& directory, const QString& config) {
@@ -95,15 +118,9 @@ bool solveBare(const Field& field, const QString& directory, const QString& conf
     QStringList arguments = siderama::solveHintOptions(siderama::ApiArguments(hints), 15);
     arguments << "--fits-image" << "--dir" << directory << "--out" << "job" << "--overwrite" << "--no-plots"
               << "--no-remove-lines" << "--uniformize" << "0" << "--config" << config << field.path;
-    QProcess solveField;
-    solveField.setStandardOutputFile(QProcess::nullDevice());
-    solveField.setStandardErrorFile(QProcess::nullDevice());
-    solveField.start(QString(TOOLS_DIR) + "/solve-field", arguments);
-    solveField.waitForFinished(-1);
-    QProcess wcsinfo;
-    wcsinfo.start(QString(TOOLS_DIR) + "/wcsinfo", {directory + "/job.wcs"});
-    wcsinfo.waitForFinished(-1);
-    return wcsinfo.exitCode() == 0 && QFile::exists(directory + "/job.solved");
+    runQuietly(QString(TOOLS_DIR) + "/solve-field", arguments);
+    return runQuietly(QString(TOOLS_DIR) + "/wcsinfo", {directory + "/job.wcs"}) == 0 &&
+           QFile::exists(directory + "/job.solved");
 }
 
 struct Server {
@@ -195,21 +212,31 @@ int main(int argc, char** argv) {
     Server server(home.path());  // also writes the solver configuration file
     if (server.port == 0) return std::puts("siderama did not start"), 1;
     const QString config = folder + "/siderama.cfg";
-    solveBare(fields[0], home.path() + "/warm", config);  // index files into the page cache
+    // One untimed pass brings the index files every field needs into the page
+    // cache, so that neither side below profits from the other's reads.
+    parallel(0, count, solves, 0, [&](int i) { solveBare(fields[i], home.path() + QString("/warm%1").arg(i), config); });
 
     // The bare tools run at the niceness of the API's solves (that of the
     // connection threads), so both compete alike with other load; the two
-    // alternate in rounds, so that a change of that load hits both.
+    // alternate in rounds, each going first in every other one, so that a
+    // change of that load hits both alike.
     const int niceness = siderama::RemoteSolvingService::defaultConfig().connectionNiceness;
     std::atomic<int> bareSolved = 0, apiSolved = 0;
     double bare = 0, api = 0;
     Polls polls;
     for (int first = 0; first < count; first += roundSize) {
         const int end = std::min(count, first + roundSize);
-        bare += parallel(first, end, solves, niceness, [&](int i) {
-            bareSolved += solveBare(fields[i], home.path() + QString("/bare%1").arg(i), config);
-        });
-        api += parallel(first, end, clients, 0, [&](int i) { apiSolved += solveThroughApi(server.port, fields[i], polls); });
+        const auto runBare = [&] {
+            bare += parallel(first, end, solves, niceness, [&](int i) {
+                bareSolved += solveBare(fields[i], home.path() + QString("/bare%1").arg(i), config);
+            });
+        };
+        const auto runApi = [&] {
+            api += parallel(first, end, clients, 0,
+                            [&](int i) { apiSolved += solveThroughApi(server.port, fields[i], polls); });
+        };
+        if (first / roundSize % 2 == 0) runBare(), runApi();
+        else runApi(), runBare();
     }
 
     std::printf("\n%d fields, %d concurrent solves         total      solved\n", count, solves);

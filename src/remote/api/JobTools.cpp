@@ -21,11 +21,13 @@ void JobTools::checkStopped() {
 }
 
 QString JobTools::run(const QString& tool, const QStringList& arguments) {
-    checkStopped();
     note(tool + " " + arguments.join(' '));
     auto process = std::make_shared<ToolProcess>();
     {
+        // Checked and registered in one step: a stop() from now on reaches
+        // the process, even before it has started.
         std::lock_guard guard(lock);
+        if (!stopReason.isEmpty()) throw JobFailure(stopReason);
         running = process;
     }
     const int output = process->start(toolsDirectory() + "/" + tool, arguments);
