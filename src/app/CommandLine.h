@@ -17,9 +17,6 @@ struct CommandLine {
 
     static CommandLine parse(const QStringList& arguments);
     static QString usage();
-
-private:
-    static CommandLine parseWords(const QStringList& words);
 };
 
 }  // namespace siderama

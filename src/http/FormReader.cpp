@@ -11,12 +11,6 @@ namespace {
 
 using MultiPart = HttpRequest::MultiPart;
 
-std::string lowercase(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 // A header value's media type (lower case) and its parameters (names lower
 // case, values unquoted): `type/sub; name=value; name="quoted; value"`.
 struct MediaType {
@@ -26,12 +20,12 @@ struct MediaType {
     static MediaType parse(std::string_view value) {
         MediaType media;
         std::size_t i = value.find(';');
-        media.type = lowercase(trim(value.substr(0, i)));
+        media.type = toLower(trim(value.substr(0, i)));
         while (i < value.size()) {
             const std::size_t nameStart = i + 1;
             const std::size_t equals = value.find('=', nameStart);
             if (equals == std::string_view::npos) break;
-            std::string name = lowercase(trim(value.substr(nameStart, equals - nameStart)));
+            std::string name = toLower(trim(value.substr(nameStart, equals - nameStart)));
             auto [text, end] = parameterValue(value, equals + 1);
             media.parameters.emplace_back(std::move(name), std::move(text));
             i = value.find(';', end);
@@ -169,7 +163,7 @@ private:
             // (a file name such as C:\x.fits or 12:00.fits).
             const std::size_t colon = line.find(':');
             if (colon == 0 || colon == std::string::npos) continue;
-            headers[lowercase(line.substr(0, colon))] = trim(std::string_view(line).substr(colon + 1));
+            headers[toLower(line.substr(0, colon))] = trim(std::string_view(line).substr(colon + 1));
         }
         return true;
     }

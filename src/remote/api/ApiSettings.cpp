@@ -1,6 +1,6 @@
 #include "remote/api/ApiSettings.h"
 
-#include "app/core/Defaults.h"
+#include "core/Defaults.h"
 
 namespace siderama {
 

@@ -1,6 +1,6 @@
 #include "remote/api/JobSolver.h"
 
-#include "app/core/Constants.h"
+#include "core/Constants.h"
 #include "imaging/Convert.h"
 #include "remote/api/JobTools.h"
 #include "remote/api/StarList.h"

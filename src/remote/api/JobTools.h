@@ -1,15 +1,15 @@
 #pragma once
 
+#include "solver/ProcessToolRunner.h"
+#include "solver/SolveReporter.h"
+
 #include <QFile>
 #include <QString>
 #include <QStringList>
-#include <memory>
 #include <mutex>
 #include <stdexcept>
 
 namespace siderama {
-
-class ToolProcess;
 
 // Why a job failed, in words for its client.
 class JobFailure : public std::runtime_error {
@@ -18,28 +18,31 @@ public:
     QString message() const { return QString::fromStdString(what()); }
 };
 
-// Runs the tools of one API job one after another, writing their command
-// lines and output to the job's log file. stop() may come from any thread.
-class JobTools {
+// Runs the tools of one API job one after another through the solver's
+// process runner, writing their command lines and output to the job's log
+// file. stop() may come from any thread.
+class JobTools : public SolveReporter {
 public:
     explicit JobTools(const QString& logPath);
-    ~JobTools();
 
     // Runs a tool of the tools directory and returns its output. Throws
-    // JobFailure when the tool does not start, does not end with status 0,
-    // or was stopped.
+    // JobFailure when the tool does not start, does not succeed, or was stopped.
     QString run(const QString& tool, const QStringList& arguments);
     // Ends the running tool; this and every later run fail with `reason`.
     void stop(const QString& reason);
     void note(const QString& line);
 
-private:
-    void checkStopped();
+    void append(const QString& text, LogColor color = LogColor::plain) override;
+    void busy(const std::optional<QString>& message = std::nullopt) override;
+    void setCalibration(const CalibrationLine&) override {}
+    void resetCalibration() override {}
 
+private:
     QFile log;
+    ProcessToolRunner runner{*this};
+    QString output;  // of the running tool
     std::mutex lock;
-    std::shared_ptr<ToolProcess> running;
-    QString stopReason;
+    QString stopReason;  // guarded by `lock`
 };
 
 }  // namespace siderama

@@ -130,7 +130,7 @@ const Outcome outcomes[] = {
     {findsNothing, false, "failure", "No solution found"},
     {hangs, false, "failure", "Time limit of 2 s reached"},
     {hangs, true, "failure", "Cancelled"},
-    {crashes, false, "failure", "solve-field terminated (status 11)"},
+    {crashes, false, "failure", "solve-field terminated by signal SIGSEGV"},
     {0, false, "failure", "Unsupported data"},  // a file that is no image and no star list
 };
 
