@@ -190,7 +190,7 @@ nlohmann::json AstrometryApi::jobInfo(const Job& job) {
                         {"original_filename", submission ? submission->originalFilename.toStdString() : ""}};
     if (!job.calibration) return info;
     info["calibration"] = job.calibration->toJson();
-    const std::vector<std::string> names = SkyObjects::names(objects.annotations(job.id));
+    const std::vector<std::string> names = objects.names(job.id);
     info["tags"] = info["machine_tags"] = info["objects_in_field"] = names;
     return info;
 }
@@ -211,8 +211,7 @@ HttpResponse AstrometryApi::jobDetail(const HttpRequest& request) {
     if (what == "annotations")
         return JsonAnswer::of({{"annotations", job->calibration ? objects.annotations(job->id) : nlohmann::json::array()}});
     if (what != "tags" && what != "machine_tags" && what != "objects_in_field") return notFound("route");
-    const nlohmann::json names = job->calibration ? SkyObjects::names(objects.annotations(job->id))
-                                                  : std::vector<std::string>();
+    const nlohmann::json names = job->calibration ? objects.names(job->id) : std::vector<std::string>();
     return JsonAnswer::of({{what == "objects_in_field" ? "objects_in_field" : "tags", names}});
 }
 

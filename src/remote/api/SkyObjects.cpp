@@ -1,12 +1,13 @@
 #include "remote/api/SkyObjects.h"
 
 #include "remote/api/JobTools.h"
+#include "solver/FieldObjects.h"
+#include "solver/SkyWcs.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QFileInfo>
 #include <QImage>
-#include <QRegularExpression>
 #include <QSaveFile>
 #include <algorithm>
 #include <mutex>
@@ -17,28 +18,6 @@ namespace {
 
 std::mutex making;  // one job's files are made once, by one thread
 
-// The JSON object plot-constellations -J writes among its list lines: from
-// a line "{" up to the first line "}".
-nlohmann::json jsonBlock(const QString& output) {
-    const qsizetype start = output.indexOf(QRegularExpression("^\\{", QRegularExpression::MultilineOption));
-    const qsizetype end = output.indexOf(QRegularExpression("^\\}", QRegularExpression::MultilineOption), start);
-    if (start < 0 || end < 0) return nlohmann::json::object();
-    return nlohmann::json::parse(output.mid(start, end - start + 1).toStdString(), nullptr, false);
-}
-
-nlohmann::json normalised(const nlohmann::json& entries) {
-    nlohmann::json list = nlohmann::json::array();
-    if (!entries.is_array()) return list;
-    for (const auto& entry : entries) {
-        list.push_back({{"type", entry.value("type", "")},
-                        {"names", entry.value("names", nlohmann::json::array())},
-                        {"pixelx", entry.value("pixelx", 0.0)},
-                        {"pixely", entry.value("pixely", 0.0)},
-                        {"radius", entry.value("radius", 0.0)}});
-    }
-    return list;
-}
-
 bool writeFile(const QString& path, const QByteArray& data) {
     QSaveFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size() && file.commit();
@@ -46,33 +25,44 @@ bool writeFile(const QString& path, const QByteArray& data) {
 
 }  // namespace
 
-nlohmann::json SkyObjects::annotations(int job) const {
+// The listing is made once and kept as {"annotations": [...], "constellations": [...]}.
+nlohmann::json SkyObjects::listing(int job) const {
     const QString cache = folders.job(job) + "/objects.json";
     std::lock_guard guard(making);
-    QFile cached(cache);
-    if (cached.open(QIODevice::ReadOnly)) return nlohmann::json::parse(cached.readAll().toStdString(), nullptr, false);
-    nlohmann::json list = nlohmann::json::array();
-    try {
-        JobTools tools(folders.log(job));
-        const QString output =
-            tools.run("plot-constellations", {"-w", folders.result(job, "wcs"), "-L", "-N", "-C", "-B", "-J"});
-        list = normalised(jsonBlock(output).value("annotations", nlohmann::json::array()));
-        writeFile(cache, QByteArray::fromStdString(list.dump()));
-    } catch (const JobFailure&) {
-        // No list this time; the next request tries again.
+    if (QFile cached(cache); cached.open(QIODevice::ReadOnly))
+        return nlohmann::json::parse(cached.readAll().toStdString(), nullptr, false);
+    const std::optional<FieldObjects> field = FieldObjects::list(folders.result(job, "wcs"));
+    nlohmann::json made{{"annotations", nlohmann::json::array()}, {"constellations", nlohmann::json::array()}};
+    if (!field) return made;  // the next request tries again
+    for (const SkyObject& object : field->objects) {
+        nlohmann::json names = nlohmann::json::array();
+        for (const QString& name : object.names) names.push_back(name.toStdString());
+        made["annotations"].push_back({{"type", object.kind == SkyObject::Kind::star ? "star" : "ngc"},
+                                       {"names", names},
+                                       {"pixelx", object.position.x() + fitsPixelOffset},
+                                       {"pixely", object.position.y() + fitsPixelOffset},
+                                       {"radius", object.radius}});
     }
-    return list;
+    for (const QString& constellation : field->constellations) made["constellations"].push_back(constellation.toStdString());
+    writeFile(cache, QByteArray::fromStdString(made.dump()));
+    return made;
 }
 
-std::vector<std::string> SkyObjects::names(const nlohmann::json& annotations) {
+nlohmann::json SkyObjects::annotations(int job) const { return listing(job).value("annotations", nlohmann::json::array()); }
+
+std::vector<std::string> SkyObjects::names(int job) const {
+    const nlohmann::json made = listing(job);
     std::vector<std::string> all;
-    for (const auto& entry : annotations)
+    const auto add = [&all](const QString& name) {
+        const std::string text = name.trimmed().toStdString();
+        if (!text.empty() && std::find(all.begin(), all.end(), text) == all.end()) all.push_back(text);
+    };
+    for (const auto& entry : made.value("annotations", nlohmann::json::array()))
         for (const auto& names : entry.value("names", nlohmann::json::array()))
             // "ι Ori / 44 Ori" holds two names.
-            for (const QString& name : QString::fromStdString(names.get<std::string>()).split(" / ")) {
-                const std::string text = name.trimmed().toStdString();
-                if (!text.empty() && std::find(all.begin(), all.end(), text) == all.end()) all.push_back(text);
-            }
+            for (const QString& name : QString::fromStdString(names.get<std::string>()).split(" / ")) add(name);
+    for (const auto& constellation : made.value("constellations", nlohmann::json::array()))
+        add(QString::fromStdString(constellation.get<std::string>()));
     return all;
 }
 
