@@ -17,5 +17,4 @@ $SUDO apt-get install -y --no-install-recommends \
     desktop-file-utils appstream dpkg-dev file \
     clang libclang-rt-14-dev \
     wrk nginx-light libcpp-httplib-dev \
-    chromium chromium-driver python3-selenium \
     python3-astroquery

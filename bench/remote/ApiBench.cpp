@@ -6,8 +6,8 @@
 // status polls made during the run.
 //
 //   bench_api [FIELDS] [CLIENTS] [CONCURRENT_SOLVES]     (default 100 8 2)
-#include "remote/LoopbackClient.h"
 #include "remote/RemoteSolvingService.h"
+#include "support/RawHttpClient.h"
 #include "remote/api/ApiArguments.h"
 #include "remote/api/SolveHints.h"
 
@@ -153,7 +153,7 @@ struct Polls {
 
     json get(int port, const std::string& target) {
         const auto start = std::chrono::steady_clock::now();
-        const LoopbackAnswer answer = exchange(port, "GET", target);
+        const testsupport::HttpAnswer answer = testsupport::request(port, "GET", target);
         const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
         std::lock_guard guard(lock);
         milliseconds.push_back(took.count());
@@ -165,10 +165,11 @@ struct Polls {
 bool solveThroughApi(int port, const Field& field, Polls& polls) {
     QFile file(field.path);
     file.open(QIODevice::ReadOnly);
-    const std::string body = multipartBody("BenchBoundary", {{"request-json", hints.dump()},
-                                                             {"file", file.readAll().toStdString()}});
+    const std::string body = "--BenchBoundary\r\nContent-Disposition: form-data; name=request-json\r\n\r\n" +
+                             hints.dump() + "\r\n--BenchBoundary\r\nContent-Disposition: form-data; name=file; "
+                             "filename=field.fits\r\n\r\n" + file.readAll().toStdString() + "\r\n--BenchBoundary--\r\n";
     const json reply = json::parse(
-        exchange(port, "POST", "/api/upload", {{"Content-Type", "multipart/form-data; boundary=BenchBoundary"}}, body).body,
+        testsupport::request(port, "POST", "/api/upload", {{"Content-Type", "multipart/form-data; boundary=BenchBoundary"}}, body).body,
         nullptr, false);
     const std::string submission = "/api/submissions/" + std::to_string(reply.value("subid", 0));
     for (;;) {
@@ -178,7 +179,7 @@ bool solveThroughApi(int port, const Field& field, Polls& polls) {
         const std::string job = "/api/jobs/" + std::to_string(state["jobs"][0].get<int>());
         const std::string status = polls.get(port, job).value("status", "");
         if (status == "solving") continue;
-        const json calibration = json::parse(exchange(port, "GET", job + "/calibration").body, nullptr, false);
+        const json calibration = json::parse(testsupport::request(port, "GET", job + "/calibration").body, nullptr, false);
         return status == "success" &&
                separation(calibration.value("ra", 0.0), calibration.value("dec", 0.0), field.ra, field.dec) < 0.05;
     }

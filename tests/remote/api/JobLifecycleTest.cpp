@@ -2,9 +2,9 @@
 // with a stand-in solve-field that solves, finds nothing, hangs or crashes,
 // and with restarts in the middle of a solve.
 #include "http/HttpServer.h"
-#include "remote/LoopbackClient.h"
 #include "remote/api/AstrometryApi.h"
 #include "remote/api/StarList.h"
+#include "support/RawHttpClient.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
@@ -63,16 +63,16 @@ protected:
     }
 
     json get(const std::string& target) {
-        const LoopbackAnswer answer = exchange(server->port(), "GET", target);
-        EXPECT_EQ(answer.statusCode, 200) << target;
+        const testsupport::HttpAnswer answer = testsupport::request(server->port(), "GET", target);
+        EXPECT_EQ(answer.status, 200) << target;
         return json::parse(answer.body, nullptr, false);
     }
 
     int upload(const std::string& arguments, const std::string& file = {}) {
         const std::string form = "request-json=" + QUrl::toPercentEncoding(QString::fromStdString(arguments)).toStdString();
-        const LoopbackAnswer answer = file.empty()
-            ? exchange(server->port(), "POST", "/api/upload", {{"Content-Type", "application/x-www-form-urlencoded"}}, form)
-            : exchange(server->port(), "POST", "/api/upload", {{"Content-Type", "multipart/form-data; boundary=B"}},
+        const testsupport::HttpAnswer answer = file.empty()
+            ? testsupport::request(server->port(), "POST", "/api/upload", {{"Content-Type", "application/x-www-form-urlencoded"}}, form)
+            : testsupport::request(server->port(), "POST", "/api/upload", {{"Content-Type", "multipart/form-data; boundary=B"}},
                        "--B\r\nContent-Disposition: form-data; name=request-json\r\n\r\n" + arguments +
                            "\r\n--B\r\nContent-Disposition: form-data; name=file; filename=x.dat\r\n\r\n" + file + "\r\n--B--\r\n");
         const json reply = json::parse(answer.body);
@@ -203,7 +203,7 @@ TEST_F(JobLifecycle, StarListsAndTheirImageSize) {
     };
     for (const auto& list : lists) {
         EXPECT_EQ(follow(upload(list.arguments, list.file)).first, "success");
-        EXPECT_TRUE(exchange(server->port(), "GET", "/joblog/" + std::to_string(lastJob)).body.find(list.size) !=
+        EXPECT_TRUE(testsupport::request(server->port(), "GET", "/joblog/" + std::to_string(lastJob)).body.find(list.size) !=
                     std::string::npos) << list.size;
     }
 }
@@ -235,8 +235,8 @@ TEST_F(JobLifecycle, RoutingNormalisation) {
         {"GET", "/api/submissions/99", 404, "application/json"},
     };
     for (const auto& route : routes) {
-        const LoopbackAnswer answer = exchange(server->port(), route.method, route.target);
-        EXPECT_EQ(answer.statusCode, route.code) << route.method << " " << route.target;
+        const testsupport::HttpAnswer answer = testsupport::request(server->port(), route.method, route.target);
+        EXPECT_EQ(answer.status, route.code) << route.method << " " << route.target;
         EXPECT_EQ(answer.headers.at("content-type"), route.type) << route.target;
     }
 }
