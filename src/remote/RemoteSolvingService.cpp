@@ -5,9 +5,11 @@
 #include "http/FormReader.h"
 #include "http/HttpServer.h"
 #include "http/StringHelpers.h"
+#include "remote/JsonAnswer.h"
 #include "remote/RemoteLog.h"
 #include "remote/ServiceAnnouncement.h"
 #include "remote/UploadFiles.h"
+#include "remote/api/AstrometryApi.h"
 #include "solver/SolverDelegate.h"
 
 #include <QDir>
@@ -27,10 +29,6 @@ namespace {
 using http::HttpRequest;
 using http::HttpResponse;
 using http::HttpResponseBody;
-
-HttpResponse json(nlohmann::json value) { return HttpResponse::ok(HttpResponseBody::json(std::move(value))); }
-
-HttpResponse error(const std::string& message) { return json({{"status", "error"}, {"errormessage", message}}); }
 
 // Pieces of `text` between occurrences of `separator`, empty pieces left out.
 std::vector<std::string> splitAt(const std::string& text, const std::string& separator) {
@@ -66,6 +64,12 @@ quint64 announcedLength(const HttpRequest& request) {
     if (found != request.headers.end())
         std::from_chars(found->second.data(), found->second.data() + found->second.size(), length);
     return length;
+}
+
+// The user default `http-port`; 0 (any port) when absent or not a port number.
+int storedPort() {
+    const uint stored = Defaults::stringValue("http-port").value_or("0").toUInt();
+    return stored < 65536 ? int(stored) : 0;
 }
 
 void addIfPresent(nlohmann::json& object, const char* key, const std::optional<double>& value) {
@@ -106,7 +110,7 @@ const std::string& RemoteSolvingService::formFragment() {
 
 int RemoteSolvingService::port() const { return server ? server->port() : 0; }
 
-void RemoteSolvingService::startServer() {
+void RemoteSolvingService::startServer(int port) {
     if (server) return;
     server = std::make_unique<http::HttpServer>(config);
     server->GET["/"] = [this](const HttpRequest& request) { return uploadForm(request); };
@@ -117,14 +121,31 @@ void RemoteSolvingService::startServer() {
     cleanup = QObject::connect(&solver, &SolverDelegate::solveFinished, &solver,
                                [this](bool, const QString& path) { removeSolveFiles(path); });
     server->GET["/api/status"] = [this](const HttpRequest& request) { return status(request); };
+    startApi();
     try {
-        server->start(0);
+        server->start(std::uint16_t(port ? port : storedPort()));
     } catch (const std::exception&) {
         solver.append("Can't start HTTP server", RED);
         return;
     }
     solver.append("HTTP server started on port " + QString::number(server->port()), GREEN);
     announce();
+}
+
+void RemoteSolvingService::startApi() {
+    JobQueue::Events events;
+    events.log = [this](const QString& line, LogColor color) { solver.append(line, color); };
+    events.lengthChanged = [this](int length) { solver.setQueueLength(length); };
+    // API solves yield to the window's own solves as the connection threads
+    // do; with equal priority, status polls are answered at once during them.
+    ApiSettings settings = ApiSettings::load();
+    settings.solveNiceness = config.connectionNiceness;
+    try {
+        api = std::make_unique<AstrometryApi>(JobFolders(FOLDER()), settings, std::move(events));
+        api->install(*server);
+    } catch (const std::exception& failure) {
+        solver.append(QString("Solving API unavailable: ") + failure.what(), RED);
+    }
 }
 
 void RemoteSolvingService::announce() {
@@ -151,16 +172,17 @@ std::optional<QString> RemoteSolvingService::uploadDirectory() {
 
 std::variant<HttpResponse, std::shared_ptr<http::BodyFile>> RemoteSolvingService::admitUpload(
     const HttpRequest& request) {
-    if (solver.isSolving()) {
+    // A POST may be an API submission, which is queued rather than refused.
+    if (solver.isSolving() && (request.method == "PUT" || !api)) {
         solver.append("Solver busy", RED);
-        return error("Solver busy");
+        return JsonAnswer::error("Solver busy");
     }
     if (const auto name = dispositionFileName(request)) {
         const QString problem = UploadFiles::nameProblem(*name);
-        if (!problem.isEmpty()) return error(problem.toUtf8().constData());
+        if (!problem.isEmpty()) return JsonAnswer::error(problem.toUtf8().constData());
     }
     const std::optional<QString> directory = uploadDirectory();
-    if (!directory) return error("Upload failed");
+    if (!directory) return JsonAnswer::error("Upload failed");
     const qint64 limit = Defaults::integerValue(Defaults::uploadAreaLimitMB, defaultAreaLimitMB) * 1024 * 1024;
     const qint64 room = limit - UploadFiles::usedSpace(*directory);
     if (room <= 0 || announcedLength(request) > quint64(room)) return uploadFailed(EFBIG);
@@ -173,7 +195,7 @@ HttpResponse RemoteSolvingService::uploadFailed(int code) {
     const bool full = code == ENOSPC || code == EDQUOT;
     const char* message = code == EFBIG ? "Upload area full" : full ? "Disk full" : "Upload failed";
     solver.append(QString(message) + ": " + QString::fromLocal8Bit(std::strerror(code)), RED);
-    return error(message);
+    return JsonAnswer::error(message);
 }
 
 // The file gets its extension from its content, so that the pipeline
@@ -190,7 +212,7 @@ HttpResponse RemoteSolvingService::solveUpload(http::BodyFile& file, const QStri
     if (!reservation) {
         QFile::remove(path);
         solver.append("Solver busy", RED);
-        return error("Solver busy");
+        return JsonAnswer::error("Solver busy");
     }
     const QString line = "\nFile " + (named.isEmpty() ? QString() : named + " ") + "uploaded to " + path + " (" +
                          QString::number(file.size()) + " bytes)";
@@ -201,12 +223,14 @@ HttpResponse RemoteSolvingService::solveUpload(http::BodyFile& file, const QStri
     if (markBusy) solver.busy(line);
     else solver.append(line, YELLOW);
     solver.solve(std::move(reservation), path);
-    return json({{"status", "success"}});
+    return JsonAnswer::of({{"status", "success"}});
 }
 
 // The body file holds the whole form; the image part is copied to a file of
 // its own.
 HttpResponse RemoteSolvingService::uploadMultipart(const HttpRequest& request) {
+    if (api)
+        if (std::optional<HttpResponse> answer = api->upload(request)) return *answer;
     http::BodyFile& form = *request.bodyFile;
     if (form.error() != 0) {
         form.discard();
@@ -215,7 +239,7 @@ HttpResponse RemoteSolvingService::uploadMultipart(const HttpRequest& request) {
     const std::vector<HttpRequest::MultiPart> parts = http::FormReader::multipart(request.headers, form.view());
     const QString directory = QFileInfo(QFile::decodeName(QByteArray::fromStdString(form.path()))).path();
     form.discard();
-    if (parts.size() != 1) return error("Invalid request");
+    if (parts.size() != 1) return JsonAnswer::error("Invalid request");
     const std::string& data = parts.front().body;
     auto image = http::BodyFile::create(QFile::encodeName(directory).toStdString(), "upload-", data.size());
     if (!image) return uploadFailed(errno);
@@ -242,7 +266,7 @@ void RemoteSolvingService::removeSolveFiles(const QString& path) {
 HttpResponse RemoteSolvingService::status(const HttpRequest&) {
     const SolverState state = solver.state();
     nlohmann::json answer{{"status", statusWord(state.status).toStdString()}};
-    if (state.status == SolverStatus::ready) return json(answer);
+    if (state.status == SolverStatus::ready) return JsonAnswer::of(answer);
     if (state.status == SolverStatus::done) {
         nlohmann::json calibration = nlohmann::json::object();
         addIfPresent(calibration, "ra", state.raCenter);
@@ -250,10 +274,10 @@ HttpResponse RemoteSolvingService::status(const HttpRequest&) {
         addIfPresent(calibration, "orientation", state.orientation);
         addIfPresent(calibration, "pixscale", state.pixelScale);
         answer["calibration"] = calibration;
-        return json(answer);
+        return JsonAnswer::of(answer);
     }
     answer["message"] = state.message.toStdString();
-    return json(answer);
+    return JsonAnswer::of(answer);
 }
 
 }  // namespace siderama

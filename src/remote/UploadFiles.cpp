@@ -7,6 +7,9 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QTemporaryFile>
+
+#include <cstdio>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,6 +30,12 @@ bool isPrivateDirectory(const QByteArray& path) {
     return ::chmod(path.constData(), 0700) == 0;
 }
 
+bool hasControlCharacter(const std::string& text) {
+    for (const unsigned char c : text)
+        if (c < 0x20 || c == 0x7f) return true;
+    return false;
+}
+
 }  // namespace
 
 // Qt gives an empty path for a TMPDIR that does not exist: it is read here.
@@ -43,6 +52,26 @@ std::optional<QString> UploadFiles::directory() {
     ::mkdir(local.constData(), 0700);
     if (!isPrivateDirectory(local)) return std::nullopt;
     return path;
+}
+
+std::optional<QString> UploadFiles::plainName(const std::string& requested) {
+    const std::size_t cut = requested.find_last_of("/\\");
+    const std::string name = cut == std::string::npos ? requested : requested.substr(cut + 1);
+    if (name.empty() || name.front() == '.' || name.size() > longestName) return std::nullopt;
+    if (hasControlCharacter(name) || !http::isValidUtf8(name)) return std::nullopt;
+    return QString::fromStdString(name);
+}
+
+// No sync to disk: an upload only has to outlive the solve that reads it, and
+// syncing a large image would cost more than receiving it.
+bool UploadFiles::writeAtomically(const QString& path, const std::string& data) {
+    QTemporaryFile file(path + ".XXXXXX");
+    if (!file.open()) return false;
+    if (file.write(data.data(), qint64(data.size())) != qint64(data.size()) || !file.flush()) return false;
+    if (std::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(path).constData()) != 0)
+        return false;
+    file.setAutoRemove(false);
+    return true;
 }
 
 QString UploadFiles::nameProblem(std::string_view requested) {

@@ -21,6 +21,16 @@ public:
     // $TMPDIR, else Qt's temporary directory.
     static QString temporaryDirectory();
 
+    // The client's file name reduced to a plain name (for the
+    // astrometry.net API's submissions): its last path component, valid
+    // UTF-8, no control characters, not starting with a dot and at most 255
+    // bytes; none when nothing usable is left.
+    static std::optional<QString> plainName(const std::string& requested);
+
+    // Writes `data` to a temporary file beside `path`, then renames it onto
+    // `path`. False when any step fails.
+    static bool writeAtomically(const QString& path, const std::string& data);
+
     // Why a client's file name is refused ("" when it is fine): NUL bytes,
     // more than 255 bytes, not UTF-8.
     static QString nameProblem(std::string_view requested);
