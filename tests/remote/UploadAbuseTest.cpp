@@ -34,20 +34,12 @@ protected:
     void SetUp() override {
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/siderama-test-bus");
         qputenv("SIDERAMA_TOOLS_DIR", scratch.path().toLocal8Bit());
-        tool("image2xy", "touch \"$3\"\n");
-        tool("solve-field", "eval b=\\${$#}; b=${b%.xy}; touch \"$b.wcs\" \"$b.solved\" \"$b.axy\"\n");
-        tool("new-wcs", "touch \"$6\"\n");
-        tool("wcsinfo", "echo 'ra_center nan'\necho 'dec_center inf'\necho 'pixscale 2.5'\n");
+        testsupport::writeStandInTools(scratch.path(), {}, "echo 'ra_center nan'\necho 'dec_center inf'\necho 'pixscale 2.5'\n");
         solver.setView(&view);
         service.startServer();
         uploads = QDir::tempPath() + "/siderama-" + QString::number(::geteuid()) + "/";
         QDir(uploads).removeRecursively();
     }
-    void TearDown() override {
-        testsupport::waitUntil([&] { return !solver.isSolving(); });
-        Defaults::setString(Defaults::uploadAreaLimitMB, "4096");
-    }
-    void tool(const QString& name, const QByteArray& body) { testsupport::writeScript(scratch.path(), name, body); }
     json put(std::size_t bytes, const std::string& fileName) {
         std::map<std::string, std::string> headers;
         if (!fileName.empty()) headers["Content-Disposition"] = "attachment; filename=\"" + fileName + "\"";
@@ -84,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(Table, UploadAbuse,
 
 // A busy solver refuses on the head: the announced body is never awaited.
 TEST_F(UploadAbuse, BusySolverRefusesBeforeTheBody) {
-    tool("image2xy", "sleep 3\n");
+    testsupport::writeStandInTools(scratch.path(), "sleep 3\n");
     ASSERT_EQ(put(100, "")["status"], "success");
     testsupport::RawHttpClient client(service.port());
     client.send("PUT /api/upload HTTP/1.1\r\nContent-Length: 50000000\r\n\r\n");
