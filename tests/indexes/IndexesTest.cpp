@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 
@@ -152,14 +153,7 @@ TEST(DownloadQueue, ReplacesFilesAndLinksWithoutWritingThroughThem) {
 
 const QByteArray fits = FakeIndexServer::fitsBody(2880);
 
-class ManagerDelegateTest : public ::testing::Test {
-protected:
-    ManagerDelegateTest() { server.exportLocations(); }
-    IndexTestDirectories dirs;
-    FakeIndexServer server;
-    RecordingView view;
-    IndexManagerDelegate delegate{view, dirs.folder(), DistributionIndexes(dirs.distribution())};
-};
+using ManagerDelegateTest = DownloadQueueTest;
 
 TEST_F(ManagerDelegateTest, KeyStatesComeFromTheFilesPresent) {
     dirs.write("index-4119.fits", fits);
@@ -248,7 +242,7 @@ protected:
     IndexTestDirectories dirs;
     FakeIndexServer server;
     IndexManagerWindow window;
-    IndexManagerDelegate delegate{window, dirs.folder(), DistributionIndexes(dirs.distribution())};
+    IndexManagerDelegate delegate{window, dirs.folder(), DistributionIndexes(dirs.distribution()), fastPolicy()};
 };
 
 TEST_F(ManagerWindowTest, ApplyDownloadsTheTickedFilesAndAbortStopsATransfer) {
@@ -284,6 +278,22 @@ TEST_F(ManagerWindowTest, ApplyDownloadsTheTickedFilesAndAbortStopsATransfer) {
     EXPECT_EQ(statusText(), "Aborted");
     EXPECT_TRUE(applyEnabled());
     EXPECT_EQ(dirs.entries().size(), 13) << "no partial file left";
+}
+
+TEST_F(ManagerWindowTest, TypedFieldWidthTicksTheBoxesAndShowsTheCost) {
+    delegate.show();
+    const auto plan = [&](const QString& width) {
+        child<QLineEdit>("fieldWidth")->setText(width);
+        child<QPushButton>("planButton")->click();
+        return statusText();
+    };
+    EXPECT_EQ(plan("wide"), "Type the field width in degrees (2.5) or arcminutes (40')");
+    for (int index = 4110; index <= 4116; ++index) server.serveFits(QString("index-%1.fits").arg(index), 2000);
+    plan("10°");
+    for (int index = 4107; index <= 4119; ++index)
+        EXPECT_EQ(window.checkBox(QString("index-%1.fits").arg(index))->isChecked(), index >= 4110 && index <= 4116);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !delegate.sizing(); }));
+    EXPECT_TRUE(child<QLabel>("costText")->text().startsWith("To download: 7 files, 14 kB"));
 }
 
 TEST(IndexCommands, ArgumentTable) {

@@ -73,16 +73,11 @@ TEST_F(ToolRunning, OutputArrivesLineByLineInOrder) {
     // empty, whatever the program's own holds.
     tool("mixed", "echo one\necho two >&2\necho\necho '  '\nprintf 'cr\\r\\n'\n"
                   "printf 'bad \\377\\376 bytes\\n'\ncat\nprintf 'last'\n");
-    int input[2];
-    ASSERT_EQ(::pipe(input), 0);
-    ASSERT_EQ(::write(input[1], "typed\n", 6), 6);
-    ::close(input[1]);
     const int saved = ::dup(STDIN_FILENO);
-    ::dup2(input[0], STDIN_FILENO);
+    QFile typed(testsupport::writeScript(scratch.path(), "typed", "typed\n"));  // something to read
+    ASSERT_TRUE(typed.open(QIODevice::ReadOnly) && ::dup2(typed.handle(), STDIN_FILENO) == STDIN_FILENO);
     EXPECT_EQ(run("mixed", {}), std::nullopt);
-    ::dup2(saved, STDIN_FILENO);
-    ::close(saved);
-    ::close(input[0]);
+    ::dup2(saved, STDIN_FILENO), ::close(saved);
     const QStringList expected{"\nmixed", "one", "two", "  ", "cr\r", QString("bad \uFFFD\uFFFD bytes"), "last", "mixed done"};
     EXPECT_EQ(view.texts(), expected);
     for (int i = 1; i < 7; ++i) EXPECT_EQ(view.lines[i].color, LogColor::plain) << i;
@@ -220,8 +215,7 @@ TEST_F(SolverState_, ConcurrentClaimsAdmitExactlyOneUntilItsReservationEnds) {
 }
 
 QStringList readLines(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts) : QStringList();
+    return QString::fromUtf8(testsupport::readFile(path)).split('\n', Qt::SkipEmptyParts);
 }
 
 QString trash() { return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash"; }
