@@ -1,6 +1,5 @@
 // The HTTP library without sockets but one pair: the request reader (what it accepts, one table of what it
-// refuses), query text, routing, responses on the wire and multipart bodies (the product reads no part names
-// and no urlencoded forms: the fuzz targets keep those from crashing).
+// refuses), query text, routing, responses on the wire and form bodies.
 #include "FuzzSupport.h"
 #include "http/HttpParser.h"
 #include "http/HttpParserError.h"
@@ -147,7 +146,8 @@ std::string answer(const HttpServerIO& server, const std::string& method, const 
     return response.statusCode() == 404 ? "404" : *response.body();
 }
 
-// The remote solving service's routes and a capture: method, path, answer (with captures) or 404.
+// The remote solving service's routes and the other pattern forms: method,
+// path, answer (with captures) or 404.
 TEST(Router, RoutingTable) {
     HttpServer server;
     server.GET["/"] = answering("form");
@@ -155,12 +155,18 @@ TEST(Router, RoutingTable) {
     server.PUT["/api/upload"] = answering("put");
     server.GET["/api/status"] = answering("status");
     server.GET["/files/:name"] = answering("file");
+    server.GET["/pair/:a/:a"] = answering("pair");
+    server.GET["/*"] = answering("star");
+    server["/any"] = answering("any");
+    server.GET["/x"] = answering("first");
+    server.GET["/x"] = answering("second");
     const std::vector<std::tuple<std::string, std::string, std::string>> cases{
         {"GET", "/", "form"}, {"GET", "/?", "form"}, {"GET", "/api/status", "status"}, {"GET", "//api//status/", "status"},
         {"GET", "/api/status?x=/a/b", "status"}, {"PUT", "/api/upload", "put"}, {"POST", "/api/upload", "post"},
         {"GET", "/api/status/more", "404"}, {"DELETE", "/api/status", "404"}, {"GET", "/api/upload", "404"},
         {"get", "/api/status", "404"}, {"GET", "/api", "404"}, {"POST", "/", "404"}, {"GET", "/files/a%20b", "file name=a%20b"},
-        {"GET", "/files", "404"}, {"GET", "/y", "404"}};
+        {"GET", "/files", "404"}, {"GET", "/pair/1/2", "pair a=2"}, {"GET", "/*", "star"}, {"GET", "/y", "404"},
+        {"BREW", "/any", "any"}, {"get", "/any", "any"}, {"GET", "/x", "first"}};
     for (const auto& [method, url, expected] : cases) EXPECT_EQ(answer(server, method, url), expected) << method << " " << url;
     EXPECT_EQ(answer(HttpServerIO(), "GET", "/"), "404");
 }
@@ -181,13 +187,19 @@ std::string onTheWire(const HttpResponse& response, bool keepAlive) {
 const std::string server = "Server: Siderama " SIDERAMA_TEST_VERSION "\r\n";
 const std::string closing = "Connection: close\r\n";
 
+std::string empty(const std::string& status, const std::string& extra = "") {
+    return "HTTP/1.1 " + status + "\r\nContent-Length: 0\r\n" + closing + extra + server + "\r\n";
+}
+
 std::string withBody(const std::string& body, const std::string& type = "") {
     return "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + closing +
            (type.empty() ? "" : "Content-Type: " + type + "\r\n") + server + "\r\n" + body;
 }
 
 TEST(Response, WireTable) {
+    const auto throwing = HttpResponseBody::custom<int>(1, [](const int&) -> std::string { throw std::runtime_error("no"); });
     const std::vector<std::pair<HttpResponse, std::string>> cases{
+        {HttpResponse::movedPermanently("/next"), empty("301 Moved Permanently", "Location: /next\r\n")},
         {HttpResponse::ok(HttpResponseBody::html("a<b>c")),
          withBody("<html><meta charset=\"UTF-8\"><body>a<b>c</body></html>", "text/html")},
         {HttpResponse::ok(HttpResponseBody::text("h\xC3\xA9")), withBody("h\xC3\xA9")},
@@ -198,6 +210,11 @@ TEST(Response, WireTable) {
         {HttpResponse::ok(HttpResponseBody::json({{"x", NAN}})), withBody("Serialisation error: invalidObject", "application/json")},
         {HttpResponse::ok(HttpResponseBody::json({{"x", {1, INFINITY}}})),
          withBody("Serialisation error: invalidObject", "application/json")},
+        {HttpResponse::ok(throwing), withBody("Serialisation error: no")},
+        {HttpResponse::raw(299, "Whatever", HttpResponse::Headers{{"X-A", "1"}}, std::string("raw")),
+         "HTTP/1.1 299 Whatever\r\nContent-Length: 3\r\n" + closing + server + "X-A: 1\r\n\r\nraw"},
+        {HttpResponse::raw(299, "W", HttpResponse::Headers{{"Server", "X"}}),
+         "HTTP/1.1 299 W\r\nContent-Length: 0\r\n" + closing + "Server: X\r\n\r\n"},
     };
     for (const auto& [response, wire] : cases) EXPECT_EQ(onTheWire(response, false), wire);
     const std::string big(3000, 'b');
@@ -249,6 +266,43 @@ TEST(FormReader, MultipartTable) {
     };
     for (const auto& [body, contentType, expected] : cases)
         EXPECT_EQ(bodies(parts(body, contentType)), expected) << contentType << "\n" << body;
+}
+
+TEST(FormReader, PartHeadersAndNames) {
+    const auto result = parts(
+        "--XyZ\r\nContent-Disposition: form-data; name=\"image\"; filename=\"C:\\x 12:00.fits\"\r\nX-Latin: \xE9t\xE9\r\n"
+        "No colon\r\n: no name\r\nX-A: 1\r\nx-a: 2\r\n\r\nv\r\n--XyZ--");
+    ASSERT_EQ(result.size(), 1u);
+    EXPECT_EQ(result[0].headers, (std::map<std::string, std::string>{
+                                     {"content-disposition", "form-data; name=\"image\"; filename=\"C:\\x 12:00.fits\""},
+                                     {"x-latin", "\xC3\xA9t\xC3\xA9"}, {"x-a", "2"}}));
+    EXPECT_EQ(result[0].name(), "image");
+    EXPECT_EQ(result[0].fileName(), "C:x 12:00.fits");  // a backslash escapes in a quoted string
+    // Disposition, name, file name.
+    using Name = std::optional<std::string>;
+    const std::vector<std::tuple<std::string, Name, Name>> cases{
+        {"form-data; name=\"image\"; filename=\"m31; \\\"deep\\\".fits\"", "image", "m31; \"deep\".fits"},
+        {"form-data;name=field ; FILENAME = a.fits", "field", "a.fits"}, {"form-data; name=\"\"", "", std::nullopt},
+        {"form-data; filename=x", std::nullopt, "x"},
+        {"name=x", std::nullopt, std::nullopt},  // the first piece is the disposition type
+    };
+    for (const auto& [disposition, name, fileName] : cases) {
+        HttpRequest::MultiPart part;
+        part.headers["content-disposition"] = disposition;
+        EXPECT_EQ(part.name(), name) << disposition;
+        EXPECT_EQ(part.fileName(), fileName) << disposition;
+    }
+}
+
+TEST(FormReader, UrlencodedTable) {
+    const std::string form = "application/x-www-form-urlencoded";
+    const std::vector<std::tuple<std::string, std::string, Pairs>> cases{
+        {form, "a=1&b=x+y%21", {{"a", "1"}, {"b", "x y!"}}}, {form, "a=1&c", {{"a", "1"}, {"", ""}}},
+        {form, "a=1=2&&=v", {{"", ""}, {"", ""}}}, {form + "; charset=UTF-8", "a=1", {{"a", "1"}}},
+        {"Application/X-WWW-Form-Urlencoded", "a=1", {}}, {"text/plain", "a=1", {}}, {form, "a=\xFF", {}},
+    };
+    for (const auto& [type, body, pairs] : cases) EXPECT_EQ(formRequest(type, body).parseUrlencodedForm(), pairs) << body;
+    EXPECT_TRUE(HttpRequest{}.parseUrlencodedForm().empty());
 }
 
 // Quadratic work would take minutes on these; linear work takes a blink.
