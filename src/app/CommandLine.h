@@ -15,6 +15,7 @@ struct CommandLine {
     bool json = false;       // solve: summaries as JSON objects
     QStringList indexArguments;  // indexCommand: the option and its keys
     QString error;           // error: what was wrong
+    int port = 0;            // --port N: the HTTP server's port (0: none given)
 
     static CommandLine parse(const QStringList& arguments);
     static QString usage();
