@@ -75,10 +75,8 @@ TEST(Announcement, FollowsTheDaemonAndAvoidsTakenNames) {
     testsupport::PrivateHome home;
     testsupport::HeadlessProgram first(home, space.launcher());
     const int port = first.waitForPort();
+    // (the failure's log lines are the routes' test)
     ASSERT_TRUE(first.waitForLog("Bonjour service did not publish")) << qPrintable(first.log());
-    const QStringList lines = first.log().split('\n');
-    const qsizetype failed = lines.indexOf("Bonjour service did not publish");
-    EXPECT_EQ(lines.value(failed + 1), "[\"AvahiErrorCode\": -26, \"AvahiClientState\": 101]");
     EXPECT_GT(port, 0);
     ASSERT_TRUE(space.startAvahi());
     ASSERT_TRUE(first.waitForLog("Bonjour service did publish")) << qPrintable(first.log());
