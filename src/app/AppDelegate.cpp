@@ -49,7 +49,12 @@ void AppDelegate::applicationDidFinishLaunching() {
     solverDelegate.show();
     if (mode == Mode::solve) return;
     remote = std::make_unique<RemoteSolvingService>(solverDelegate);
-    remote->startServer();
+    remote->startServer(serverPort, secureServerPort);
+}
+
+void AppDelegate::setServerPorts(std::optional<std::uint16_t> port, std::optional<std::uint16_t> tlsPort) {
+    serverPort = port;
+    secureServerPort = tlsPort;
 }
 
 void AppDelegate::openProductPage() { QDesktopServices::openUrl(QUrl(productPage)); }

@@ -3,7 +3,9 @@
 #include "solver/SolverDelegate.h"
 
 #include <QObject>
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace siderama {
 
@@ -27,6 +29,8 @@ public:
     explicit AppDelegate(Mode mode, QObject* parent = nullptr);
     ~AppDelegate() override;
 
+    // Ports from the command line; none: the user defaults'.
+    void setServerPorts(std::optional<std::uint16_t> port, std::optional<std::uint16_t> tlsPort);
     void applicationDidFinishLaunching();
 
     SolverDelegate& solver() { return solverDelegate; }
@@ -44,6 +48,8 @@ private:
     std::unique_ptr<IndexManagerView> indexView;
     std::unique_ptr<IndexManagerDelegate> indexManager;  // none in solve mode
     std::unique_ptr<RemoteSolvingService> remote;        // none in solve mode
+    std::optional<std::uint16_t> serverPort;
+    std::optional<std::uint16_t> secureServerPort;
 };
 
 }  // namespace siderama

@@ -2,6 +2,8 @@
 
 #include <QString>
 #include <QStringList>
+#include <cstdint>
+#include <optional>
 
 namespace siderama {
 
@@ -13,6 +15,8 @@ struct CommandLine {
     QString file;            // window: image to solve at once; solve: the image
     QStringList indexArguments;  // indexCommand: the option and its keys
     QString error;           // error: what was wrong
+    std::optional<std::uint16_t> port;     // --port: the HTTP server's port
+    std::optional<std::uint16_t> tlsPort;  // --tls-port: the HTTPS server's port
 
     static CommandLine parse(const QStringList& arguments);
     static QString usage();

@@ -52,11 +52,12 @@ int runSolve(const QString& file) {
     return exitCode;
 }
 
-int runApplication(AppDelegate::Mode mode, const QString& file) {
+int runApplication(AppDelegate::Mode mode, const CommandLine& command) {
     AppDelegate app(mode);
+    app.setServerPorts(command.port, command.tlsPort);
     app.applicationDidFinishLaunching();
     if (mode == AppDelegate::Mode::headless) quitOnTerminationSignals();
-    if (!file.isEmpty()) QTimer::singleShot(0, &app, [&] { app.solver().solvePath(file); });
+    if (!command.file.isEmpty()) QTimer::singleShot(0, &app, [&] { app.solver().solvePath(command.file); });
     return QCoreApplication::exec();
 }
 
@@ -79,7 +80,7 @@ int main(int argc, char** argv) {
         // Lets desktop shells match the window to the menu entry and icon.
         QGuiApplication::setDesktopFileName("siderama");
         QApplication::setWindowIcon(QIcon::fromTheme("siderama"));
-        return runApplication(AppDelegate::Mode::window, command.file);
+        return runApplication(AppDelegate::Mode::window, command);
     }
     default: break;
     }
@@ -87,7 +88,7 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName("Siderama");
     switch (command.action) {
     case CommandLine::Action::solve: return runSolve(command.file);
-    case CommandLine::Action::headless: return runApplication(AppDelegate::Mode::headless, {});
+    case CommandLine::Action::headless: return runApplication(AppDelegate::Mode::headless, command);
     case CommandLine::Action::indexCommand: return runIndexCommand(command.indexArguments);
     default: return 2;
     }
