@@ -25,6 +25,7 @@ public:
     TestClient& operator=(const TestClient&) = delete;
 
     bool connected() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
     // False when the peer has gone.
     bool send(std::string_view bytes);
     void shutdownWrite();

@@ -1,0 +1,121 @@
+// The TLS listener against real clients (curl, an OpenSSL client) and
+// clients that misbehave. The certificate comes from a CertificateStore.
+#include <openssl/ssl.h>
+#include <sys/socket.h>
+
+#include <QProcess>
+#include <filesystem>
+
+#include "ServerFixture.h"
+#include "certificates/CertificateStore.h"
+#include "certificates/ServerNames.h"
+#include "http/TlsContext.h"
+
+namespace http::test {
+namespace {
+
+using siderama::CertificateStore;
+
+const std::filesystem::path tlsDirectory = std::filesystem::temp_directory_path() / "siderama-tls-test";
+
+// curl's exit code for `arguments` against the TLS listener's /json.
+int curl(int tlsPort, const QStringList& arguments) {
+    QProcess process;
+    process.start("curl", QStringList{"-sS", "-o", "/dev/null", "--cacert",
+                                      QString::fromStdString((tlsDirectory / "ca.crt").string())} +
+                              arguments + QStringList{"https://127.0.0.1:" + QString::number(tlsPort) + "/json"});
+    process.waitForFinished(20000);
+    return process.exitCode();
+}
+
+// A handshake from an OpenSSL client that trusts anything, on `client`.
+SSL* handshake(SSL_CTX* context, int fd) {
+    SSL* ssl = SSL_new(context);
+    SSL_set_fd(ssl, fd);
+    return SSL_connect(ssl) == 1 ? ssl : (SSL_free(ssl), nullptr);
+}
+
+class TlsServer : public ServerTest {
+protected:
+    static void SetUpTestSuite() {
+        CertificateStore(tlsDirectory).prepare(siderama::ServerNames{{"localhost"}, {"127.0.0.1"}});
+    }
+
+    void SetUp() override {
+        HttpServerConfig config = quickConfig();
+        config.handshakeTimeout = std::chrono::milliseconds(1500);
+        config.idleTimeout = config.limits.headTimeout = std::chrono::seconds(10);
+        config.maxConnections = 1;
+        startServer(config);
+        const CertificateStore store(tlsDirectory);
+        tlsPort = server->listen(0, TlsContext(store.certificateFile(), store.keyFile()).handshake());
+    }
+
+    void TearDown() override { SSL_CTX_free(clientContext); }
+
+    int tlsPort = 0;
+    SSL_CTX* clientContext = SSL_CTX_new(TLS_client_method());
+};
+
+TEST_F(TlsServer, ProtocolVersions) {
+    const struct {
+        QStringList options;
+        int exitCode;
+    } cases[] = {
+        {{"--tlsv1.3"}, 0},
+        {{"--tlsv1.2", "--tls-max", "1.2"}, 0},
+        {{"--tlsv1.0", "--tls-max", "1.1"}, 35},  // refused in the handshake
+        {{"--cacert", "/etc/ssl/certs/ca-certificates.crt"}, 60},  // a client without our CA refuses us
+    };
+    for (const auto& c : cases) EXPECT_EQ(curl(tlsPort, c.options), c.exitCode) << c.options.join(' ').toStdString();
+}
+
+TEST_F(TlsServer, RenegotiationIsRefused) {
+    SSL_CTX_set_max_proto_version(clientContext, TLS1_2_VERSION);
+    TestClient client(tlsPort);
+    SSL* ssl = handshake(clientContext, client.fd());
+    ASSERT_NE(ssl, nullptr);
+    ASSERT_EQ(SSL_renegotiate(ssl), 1);
+    EXPECT_NE(SSL_do_handshake(ssl), 1);
+    SSL_free(ssl);
+}
+
+// Each misbehaving client is closed and frees its place under the cap of
+// one connection, after which a proper client is served.
+TEST_F(TlsServer, MisbehavingClientsAreClosed) {
+    const struct {
+        const char* name;
+        std::string bytes;
+        bool afterHandshake;   // sent inside an established session's socket
+        bool clientVanishes;   // the client closes right after sending
+        const char* answer;    // what the server writes before closing
+    } cases[] = {
+        {"plain HTTP", "GET /json HTTP/1.1\r\nHost: a\r\n\r\n", false, false, "HTTP/1.1 400 Bad Request"},
+        {"silence (handshake time-out)", "", false, false, ""},
+        {"half a ClientHello", std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11), false, false, ""},
+        {"garbage", std::string(300, '\xab'), false, false, ""},
+        {"vanishing mid-handshake", std::string("\x16\x03\x01\x02\x00\x01", 6), false, true, ""},
+        {"vanishing mid-record", std::string("\x17\x03\x03\x40\x00\x01\x02", 7), true, true, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            TestClient client(tlsPort);
+            SSL* ssl = c.afterHandshake ? handshake(clientContext, client.fd()) : nullptr;
+            EXPECT_EQ(c.afterHandshake, ssl != nullptr);
+            ASSERT_TRUE(waitForConnections(1));
+            EXPECT_EQ(curl(tlsPort, {}), 35);  // the cap holds while this client lingers
+            client.send(c.bytes);
+            if (!c.clientVanishes) {
+                EXPECT_TRUE(client.readAll().starts_with(c.answer));
+                EXPECT_TRUE(client.closedByServer());
+            }
+            SSL_free(ssl);
+        }
+        EXPECT_TRUE(waitForConnections(0));
+        EXPECT_EQ(curl(tlsPort, {}), 0);
+    }
+}
+
+}  // namespace
+}  // namespace http::test
