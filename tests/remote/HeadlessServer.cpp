@@ -2,7 +2,8 @@
 
 #include <QRegularExpression>
 
-HeadlessServer::HeadlessServer(QStringList launcher) : launcher(std::move(launcher)) {}
+HeadlessServer::HeadlessServer(QStringList launcher, QStringList arguments)
+    : launcher(std::move(launcher)), arguments(std::move(arguments)) {}
 
 HeadlessServer::~HeadlessServer() { stop(); }
 
@@ -11,7 +12,7 @@ QString sideramaExecutable() { return SIDERAMA_EXECUTABLE; }
 bool HeadlessServer::start(std::chrono::seconds timeout) {
     process = std::make_unique<QProcess>();
     process->setProcessChannelMode(QProcess::MergedChannels);
-    const QStringList command = launcher + QStringList{sideramaExecutable(), "--headless"};
+    const QStringList command = launcher + QStringList{sideramaExecutable(), "--headless"} + arguments;
     process->start(command.first(), command.mid(1));
     if (!waitForLog("HTTP server started on port ", 1, timeout)) return false;
     const QRegularExpressionMatch match = QRegularExpression("HTTP server started on port (\\d+)").match(log());

@@ -10,8 +10,9 @@
 // as a namespace helper) whose log is collected from its standard output.
 class HeadlessServer {
 public:
-    // `launcher` arguments come before the siderama command line.
-    explicit HeadlessServer(QStringList launcher = {});
+    // `launcher` arguments come before the siderama command line,
+    // `arguments` after its --headless.
+    explicit HeadlessServer(QStringList launcher = {}, QStringList arguments = {});
     ~HeadlessServer();
 
     // Starts the program and waits for its "HTTP server started" line;
@@ -28,6 +29,7 @@ public:
 
 private:
     QStringList launcher;
+    QStringList arguments;
     std::unique_ptr<QProcess> process;
     QString output;
     int port_ = 0;
