@@ -86,8 +86,8 @@ protected:
         ASSERT_TRUE(testsupport::waitUntil([&] { return helperCommand({"run", "avahi-daemon", "-c"}) == 0; }));
     }
 
-    void startSiderama() {
-        server = std::make_unique<HeadlessServer>(QStringList{helper, "run", state.path()});
+    void startSiderama(const QStringList& arguments = {}) {
+        server = std::make_unique<HeadlessServer>(QStringList{helper, "run", state.path()}, arguments);
         ASSERT_TRUE(server->start()) << qPrintable(server->log());
     }
 
@@ -163,6 +163,37 @@ TEST_F(Announcement, MissingDaemonIsLoggedTheServerServesAndALateDaemonIsUsed) {
     startAvahi();
     ASSERT_TRUE(server->waitForLog("Bonjour service did publish")) << qPrintable(server->log());
     EXPECT_TRUE(waitForServices({{"Siderama", server->port()}}));
+}
+
+// The TXT records tell a client the API path, the TLS port and the version;
+// the generated certificate names the addresses of the namespace.
+TEST_F(Announcement, TextRecordsAndCertificateServeClientsOnTheNetwork) {
+    startDaemons();
+    startSiderama({"--tls-port", "0"});
+    ASSERT_TRUE(server->waitForLog("Bonjour service did publish")) << qPrintable(server->log());
+    const QString tlsPort = QRegularExpression("HTTPS server started on port (\\d+)").match(server->log()).captured(1);
+    QProcess version;
+    version.start(sideramaExecutable(), {"--version"});
+    version.waitForFinished(10000);
+    QStringList expected{"path=/api/", "tls-port=" + tlsPort, "txtvers=1",
+                         "version=" + QString::fromUtf8(version.readAllStandardOutput()).section(' ', 1).trimmed()};
+    expected.sort();
+    QStringList records;
+    testsupport::waitUntil([&] {
+        for (const QByteArray& line : inside({"avahi-browse", "-rpt", "_siderama._tcp"}).split('\n')) {
+            const QStringList fields = QString::fromUtf8(line).split(';');
+            if (fields.size() < 10 || fields[0] != "=") continue;
+            records = fields[9].mid(1, fields[9].size() - 2).split("\" \"");
+            records.sort();
+        }
+        return !records.isEmpty();
+    });
+    EXPECT_EQ(records, expected);
+    const QString authority = testsupport::tempHome() + "/.local/share/Siderama/tls/ca.crt";
+    for (const QString address : {"10.213.0.1", "10.213.0.2"}) {
+        const QString url = "https://" + address + ":" + tlsPort + "/api/status";
+        EXPECT_TRUE(inside({"curl", "-sS", "--cacert", authority, url}).contains("ready")) << qPrintable(address);
+    }
 }
 
 }  // namespace
