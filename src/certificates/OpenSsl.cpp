@@ -61,6 +61,19 @@ Key readKey(const std::filesystem::path& file) {
     return key;
 }
 
+std::string fingerprint(X509* certificate) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (X509_digest(certificate, EVP_sha256(), digest, &length) != 1) fail("Cannot take a fingerprint");
+    std::string text;
+    for (unsigned int i = 0; i < length; ++i) {
+        char pair[4];
+        std::snprintf(pair, sizeof pair, i + 1 < length ? "%02X:" : "%02X", digest[i]);
+        text += pair;
+    }
+    return text;
+}
+
 int daysLeft(X509* certificate) {
     int days = 0, seconds = 0;
     if (ASN1_TIME_diff(&days, &seconds, nullptr, X509_get0_notAfter(certificate)) != 1) return -1;

@@ -31,6 +31,9 @@ std::string pem(EVP_PKEY* key);
 Certificate readCertificate(const std::filesystem::path& file);
 Key readKey(const std::filesystem::path& file);
 
+// SHA-256 fingerprint as colon-separated hexadecimal pairs ("AB:CD:...").
+std::string fingerprint(X509* certificate);
+
 // Whole days from now until the certificate expires (negative: expired).
 int daysLeft(X509* certificate);
 

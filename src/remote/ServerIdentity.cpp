@@ -2,11 +2,11 @@
 
 #include "app/core/Constants.h"
 #include "certificates/CertificateStore.h"
+#include "certificates/OpenSsl.h"
 #include "certificates/ServerNames.h"
 #include "http/TlsContext.h"
 #include "remote/ServerSettings.h"
 
-#include <QFile>
 #include <stdexcept>
 
 namespace siderama {
@@ -24,9 +24,10 @@ ServerIdentity::ServerIdentity(const ServerSettings& settings, QStringList& log)
     const CertificateStore store(directory().toStdString());
     for (const std::string& line : store.prepare(ServerNames::ofThisMachine())) log << QString::fromStdString(line);
     handshake_ = http::TlsContext(store.certificateFile(), store.keyFile()).handshake();
-    QFile file(QString::fromStdString(store.authorityFile()));
-    if (!file.open(QIODevice::ReadOnly)) throw std::runtime_error("cannot read " + store.authorityFile().string());
-    authority_ = file.readAll().toStdString();
+    const openssl::Certificate authority = openssl::readCertificate(store.authorityFile());
+    authority_ = openssl::pem(authority.get());
+    log << QString::fromStdString("Clients trust " + store.authorityFile().string() + " (SHA-256 " +
+                                  openssl::fingerprint(authority.get()) + "), also at /ca.crt");
 }
 
 }  // namespace siderama
