@@ -100,13 +100,13 @@ void RemoteSolvingService::startServer(std::optional<std::uint16_t> port, std::o
     announce();
 }
 
-// The handler of /ca.crt reads authorityPem only after the listener opened.
 void RemoteSolvingService::startSecure(const ServerSettings& settings) {
     QStringList created;
     try {
         const ServerIdentity identity(settings, created);
-        authorityPem = identity.authority();
         securePort_ = server->listen(*settings.httpsPort, identity.handshake());
+        std::lock_guard lock(authorityMutex);
+        authorityPem = identity.authority();
     } catch (const std::exception& failure) {
         for (const QString& line : created) solver.append(line, YELLOW);
         solver.append(QString("Can't start HTTPS server: ") + failure.what(), RED);
@@ -131,6 +131,7 @@ void RemoteSolvingService::announce() {
 }
 
 HttpResponse RemoteSolvingService::authority(const HttpRequest&) {
+    std::lock_guard lock(authorityMutex);
     if (authorityPem.empty()) return HttpResponse::notFound();
     return HttpResponse::raw(200, "OK",
                              HttpResponse::Headers{{"Content-Type", "application/x-x509-ca-cert"},

@@ -5,6 +5,7 @@
 #include <QString>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 #include <string>
@@ -78,7 +79,8 @@ private:
     http::HttpServerConfig config;
     std::unique_ptr<http::HttpServer> server;
     std::unique_ptr<ServiceAnnouncement> announcement;
-    std::string authorityPem;  // empty: no generated authority in use
+    std::mutex authorityMutex;  // guards authorityPem, set after the plain listener opened
+    std::string authorityPem;   // empty: no generated authority in use
     int securePort_ = 0;
 };
 
