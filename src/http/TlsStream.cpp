@@ -17,28 +17,25 @@ namespace {
 
 using Kind = SocketError::Kind;
 
-TlsStream::Channel& channelOf(BIO* bio) { return *static_cast<TlsStream::Channel*>(BIO_get_data(bio)); }
-
 // Socket failures cannot cross OpenSSL's C frames: they are kept in the
 // channel and thrown again once OpenSSL has returned.
-int bioRead(BIO* bio, char* destination, int capacity) {
-    TlsStream::Channel& channel = channelOf(bio);
+template <typename Step>
+int guarded(BIO* bio, Step step) {
+    auto& channel = *static_cast<TlsStream::Channel*>(BIO_get_data(bio));
     try {
-        return static_cast<int>(channel.socket->receiveRaw(destination, static_cast<std::size_t>(capacity)));
+        return static_cast<int>(step(*channel.socket));
     } catch (...) {
         channel.failure = std::current_exception();
         return -1;
     }
 }
 
+int bioRead(BIO* bio, char* destination, int capacity) {
+    return guarded(bio, [&](Socket& socket) { return socket.receiveRaw(destination, std::size_t(capacity)); });
+}
+
 int bioWrite(BIO* bio, const char* source, int count) {
-    TlsStream::Channel& channel = channelOf(bio);
-    try {
-        return static_cast<int>(channel.socket->sendRaw(source, static_cast<std::size_t>(count)));
-    } catch (...) {
-        channel.failure = std::current_exception();
-        return -1;
-    }
+    return guarded(bio, [&](Socket& socket) { return socket.sendRaw(source, std::size_t(count)); });
 }
 
 long bioControl(BIO*, int command, long, void*) { return command == BIO_CTRL_FLUSH ? 1 : 0; }
