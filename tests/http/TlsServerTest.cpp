@@ -70,16 +70,6 @@ TEST_F(TlsServer, ProtocolVersions) {
     for (const auto& c : cases) EXPECT_EQ(curl(tlsPort, c.options), c.exitCode) << c.options.join(' ').toStdString();
 }
 
-TEST_F(TlsServer, RenegotiationIsRefused) {
-    SSL_CTX_set_max_proto_version(clientContext, TLS1_2_VERSION);
-    TestClient client(tlsPort);
-    SSL* ssl = handshake(clientContext, client.fd());
-    ASSERT_NE(ssl, nullptr);
-    ASSERT_EQ(SSL_renegotiate(ssl), 1);
-    EXPECT_NE(SSL_do_handshake(ssl), 1);
-    SSL_free(ssl);
-}
-
 // Each misbehaving client is closed and frees its place under the cap of
 // one connection, after which a proper client is served.
 TEST_F(TlsServer, MisbehavingClientsAreClosed) {
