@@ -92,8 +92,6 @@ Socket& Socket::operator=(Socket&& other) noexcept {
     return *this;
 }
 
-Socket::~Socket() { release(); }
-
 int Socket::port() const {
     sockaddr_in addr{};
     socklen_t length = sizeof addr;

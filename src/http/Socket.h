@@ -31,7 +31,7 @@ public:
     Socket& operator=(Socket&& other) noexcept;
     Socket(const Socket&) = delete;
     Socket& operator=(const Socket&) = delete;
-    ~Socket();
+    ~Socket() { release(); }
 
     int fileDescriptor() const { return fd_; }
     // Local port, 0 when it cannot be read.
@@ -62,7 +62,6 @@ public:
 
     // From now on reads and writes carry plain bytes through `stream`.
     void secure(std::unique_ptr<SecureStream> stream) { secure_ = std::move(stream); }
-    bool isSecure() const { return secure_ != nullptr; }
     // Ends an encrypted session (the peer is told); plain sockets: nothing.
     void closeSession();
 
