@@ -2,13 +2,11 @@
 
 #include "remote/ServerSettings.h"
 
+#include <QCommandLineParser>
+
 namespace siderama {
 
 namespace {
-
-bool isIndexOption(const QString& word) {
-    return word == "--indexes" || word == "--fetch-index" || word == "--remove-index";
-}
 
 CommandLine failure(const QString& error) {
     CommandLine line;
@@ -17,45 +15,58 @@ CommandLine failure(const QString& error) {
     return line;
 }
 
-// Takes "--name N" or "--name=N" out of `words` into `port`; false when
-// its value is no port number.
-bool takePort(QStringList& words, const QString& name, std::optional<std::uint16_t>& port) {
-    for (qsizetype i = 0; i < words.size(); ++i) {
-        QString value;
-        if (words[i] == name && i + 1 < words.size()) value = words.takeAt(i + 1);
-        else if (words[i].startsWith(name + "=")) value = words[i].mid(name.size() + 1);
-        else continue;
-        words.removeAt(i);
-        port = ServerSettings::parsePort(value);
-        return port.has_value();
-    }
-    return true;
+QString dashed(const QString& name) { return (name.size() == 1 ? "-" : "--") + name; }
+
+// The port number of `option` into `port` when it was given; false when its
+// value is no port number.
+bool readPort(const QCommandLineParser& parser, const QCommandLineOption& option, std::optional<std::uint16_t>& port) {
+    if (!parser.isSet(option)) return true;
+    port = ServerSettings::parsePort(parser.value(option));
+    return port.has_value();
 }
 
 }  // namespace
 
+// Every option but the ports is a flag; the image and the index keys are the
+// positional arguments. One action at a time.
 CommandLine CommandLine::parse(const QStringList& arguments) {
+    const QCommandLineOption help(QStringList{"h", "help"}), version(QStringList{"v", "version"});
+    const QCommandLineOption headless("headless"), solve("solve");
+    const QCommandLineOption port("port", "", "N"), tlsPort("tls-port", "", "N");
+    const QList<QCommandLineOption> indexOptions{QCommandLineOption("indexes"), QCommandLineOption("fetch-index"),
+                                                 QCommandLineOption("remove-index")};
+    QCommandLineParser parser;
+    parser.addOptions({help, version, headless, solve, port, tlsPort});
+    parser.addOptions(indexOptions);
+    if (!parser.parse(arguments)) {
+        const QStringList unknown = parser.unknownOptionNames();
+        return failure(unknown.isEmpty() ? parser.errorText() : "unknown option " + dashed(unknown.first()));
+    }
+    QStringList actions = parser.optionNames();
+    actions.removeAll("port");
+    actions.removeAll("tls-port");
+    if (actions.size() > 1) return failure("too many arguments");
+    const QStringList words = parser.positionalArguments();
     CommandLine line;
-    QStringList words = arguments.mid(1);
-    if (!takePort(words, "--port", line.port)) return failure("--port needs a port number from 0 to 65535");
-    if (!takePort(words, "--tls-port", line.tlsPort)) return failure("--tls-port needs a port number from 0 to 65535");
-    if (words.isEmpty()) return line;
-    const QString& first = words.first();
-    if (first == "-h" || first == "--help") line.action = Action::help;
-    else if (first == "-v" || first == "--version") line.action = Action::version;
-    else if (isIndexOption(first)) {
+    if (!readPort(parser, port, line.port)) return failure("--port needs a port number from 0 to 65535");
+    if (!readPort(parser, tlsPort, line.tlsPort)) return failure("--tls-port needs a port number from 0 to 65535");
+    if (parser.isSet(help)) line.action = Action::help;
+    else if (parser.isSet(version)) line.action = Action::version;
+    for (const QCommandLineOption& option : indexOptions) {
+        if (!parser.isSet(option)) continue;
         line.action = Action::indexCommand;
-        line.indexArguments = words;
+        line.indexArguments = QStringList{dashed(option.names().first())} + words;
         return line;
-    } else if (first == "--headless") line.action = Action::headless;
-    else if (first == "--solve") {
-        if (words.size() != 2) return failure("--solve needs exactly one image file");
+    }
+    if (parser.isSet(solve)) {
+        if (words.size() != 1) return failure("--solve needs exactly one image file");
         line.action = Action::solve;
-        line.file = words[1];
-        return line;
-    } else if (first.startsWith('-')) return failure("unknown option " + first);
-    else line.file = first;
-    if (words.size() > 1) return failure("too many arguments");
+    } else if (parser.isSet(headless)) {
+        line.action = Action::headless;
+    }
+    if (words.size() > (line.action == Action::window || line.action == Action::solve ? 1 : 0))
+        return failure("too many arguments");
+    line.file = words.value(0);
     return line;
 }
 

@@ -1,6 +1,6 @@
 #include "remote/ServerIdentity.h"
 
-#include "app/core/Constants.h"
+#include "core/Constants.h"
 #include "certificates/CertificateStore.h"
 #include "certificates/OpenSsl.h"
 #include "certificates/ServerNames.h"

@@ -1,6 +1,6 @@
 #include "remote/ServerSettings.h"
 
-#include "app/core/Defaults.h"
+#include "core/Defaults.h"
 
 namespace siderama {
 

@@ -1,46 +1,46 @@
 #include "solver/SolvePipeline.h"
 
-#include "app/core/Constants.h"
-#include "app/core/Defaults.h"
-#include "app/core/Workspace.h"
+#include "core/Constants.h"
+#include "core/Defaults.h"
+#include "core/Workspace.h"
 #include "imaging/Convert.h"
 #include "solver/SolveFieldOptions.h"
 #include "solver/SolvePaths.h"
-#include "solver/SolverDelegate.h"
+#include "solver/SolveReporter.h"
 #include "solver/ToolError.h"
+#include "solver/ToolRunner.h"
 
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <future>
 
 namespace siderama {
 
-std::optional<QString> SolvePipeline::run(const QString& path) {
+SolveOutcome SolvePipeline::run(const QString& path) {
     const SolvePaths paths(path);
-    QElapsedTimer clock;
-    clock.start();
     // Asking solve-field for its options takes a moment: do it meanwhile.
     std::future<bool> knowsNoFits2Fits = std::async(std::launch::async, [] {
         return solveFieldSupports(toolsDirectory() + "/solve-field", "--no-fits2fits");
     });
-    if (paths.needsConversion && !convert(paths)) return std::nullopt;
-    std::optional<QString> doneMessage;
+    SolveOutcome outcome;
     try {
-        runTools(paths, knowsNoFits2Fits);
-        doneMessage = "\nDone in " + formatSeconds(clock.elapsed() / 1000.0) + " seconds";
-    } catch (const ToolError&) {
-        // The runner has reported the failure already.
+        outcome = solve(paths, knowsNoFits2Fits);
+    } catch (const std::exception& error) {
+        outcome = {false, QString::fromStdString(error.what())};
     }
     cleanUp(paths);
-    return doneMessage;
+    return outcome;
 }
 
-bool SolvePipeline::convert(const SolvePaths& paths) {
-    solver.busy("\nConverting " + paths.input + " to " + paths.fits + "...");
-    if (Convert(paths.input, paths.fits)) return true;
-    solver.failed("\nFailed to convert " + paths.input + " to FITS");
-    return false;
+SolveOutcome SolvePipeline::solve(const SolvePaths& paths, std::future<bool>& knowsNoFits2Fits) {
+    QElapsedTimer clock;
+    clock.start();
+    if (paths.needsConversion) {
+        reporter.busy("\nConverting " + paths.input + " to " + paths.fits + "...");
+        if (!Convert(paths.input, paths.fits)) return {false, "\nFailed to convert " + paths.input + " to FITS"};
+    }
+    runTools(paths, knowsNoFits2Fits);
+    return {true, "\nDone in " + formatSeconds(clock.elapsed() / 1000.0) + " seconds"};
 }
 
 QStringList SolvePipeline::solveFieldArguments(const SolvePaths& paths, bool noFits2Fits) {
@@ -48,33 +48,30 @@ QStringList SolvePipeline::solveFieldArguments(const SolvePaths& paths, bool noF
     if (noFits2Fits) fixed << "--no-fits2fits";
     fixed << "--no-plots" << "--no-remove-lines" << "--no-verify-uniformize" << "--sort-column"
           << "FLUX" << "--uniformize" << "0" << "--config" << CONFIG() << paths.xyList;
-    return SolverDelegate::addArgs(Defaults::solveFieldArgs, fixed);
+    return Defaults::words(Defaults::solveFieldArgs) + fixed;
 }
 
 void SolvePipeline::runTools(const SolvePaths& paths, std::future<bool>& knowsNoFits2Fits) {
-    solver.execute("image2xy", {"-O", "-o", paths.xyList, paths.fits}, false);
+    tools.execute("image2xy", {"-O", "-o", paths.xyList, paths.fits}, false);
     // A solution left by an earlier solve of the same file must not pass
     // for this one.
     QFile::remove(paths.base + ".solved");
     QFile::remove(paths.wcs);
-    solver.execute("solve-field", solveFieldArguments(paths, knowsNoFits2Fits.get()), false);
+    tools.execute("solve-field", solveFieldArguments(paths, knowsNoFits2Fits.get()), false);
     requireSolution(paths);
-    solver.execute("new-wcs", {"-v", "-d", "-i", paths.fits, "-o", paths.wcsImage, "-w", paths.wcs},
-                   false);
-    solver.resetCalibration();
-    solver.execute("wcsinfo", {paths.wcs}, true);
+    tools.execute("new-wcs", {"-v", "-d", "-i", paths.fits, "-o", paths.wcsImage, "-w", paths.wcs}, false);
+    reporter.resetCalibration();
+    tools.execute("wcsinfo", {paths.wcs}, true);
 }
 
 // solve-field exits with 0 also when it found no solution.
 void SolvePipeline::requireSolution(const SolvePaths& paths) {
     if (QFileInfo::exists(paths.base + ".solved") && QFileInfo::exists(paths.wcs)) return;
-    const QString message = "solve-field found no solution";
-    solver.failed(message);
-    throw ToolError(ToolError::Domain::failed, message);
+    throw ToolError(ToolError::Domain::failed, "solve-field found no solution");
 }
 
 void SolvePipeline::cleanUp(const SolvePaths& paths) {
-    if (!solver.removeFilesEnabled()) return;
+    if (!removeFiles) return;
     Workspace::moveToTrash(paths.intermediateFiles());
     if (paths.needsConversion) Workspace::moveToTrash(paths.fits);
 }

@@ -47,6 +47,7 @@ int ToolProcess::start(const QString& program, const QStringList& arguments) {
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
     posix_spawnattr_t attributes;
@@ -74,7 +75,7 @@ int ToolProcess::start(const QString& program, const QStringList& arguments) {
     return pipeEnds[0];
 }
 
-int ToolProcess::waitForExit() {
+ToolExit ToolProcess::waitForExit() {
     // Wait without reaping, so terminate() never signals a recycled pid.
     siginfo_t info{};
     while (::waitid(P_PID, pid, &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {}
@@ -84,7 +85,8 @@ int ToolProcess::waitForExit() {
         ::waitpid(pid, &status, 0);
         reaped = true;
     }
-    return WIFSIGNALED(status) ? WTERMSIG(status) : WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return {.signal = WTERMSIG(status)};
+    return {.code = WEXITSTATUS(status), .signal = std::nullopt};
 }
 
 void ToolProcess::terminate() {
