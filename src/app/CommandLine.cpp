@@ -27,25 +27,28 @@ bool readPort(const QCommandLineParser& parser, const QCommandLineOption& option
 
 }  // namespace
 
-// Every option but the ports is a flag; the image and the index keys are the
-// positional arguments. One action at a time.
+// Every option but --for-field and the ports is a flag; the image and the
+// index keys are the positional arguments. One action at a time.
 CommandLine CommandLine::parse(const QStringList& arguments) {
     const QCommandLineOption help(QStringList{"h", "help"}), version(QStringList{"v", "version"});
-    const QCommandLineOption headless("headless"), solve("solve");
-    const QCommandLineOption port("port", "", "N"), tlsPort("tls-port", "", "N");
+    const QCommandLineOption headless("headless"), solve("solve"), json("json"), forField("for-field", {}, "WIDTH");
+    const QCommandLineOption port("port", {}, "N"), tlsPort("tls-port", {}, "N");
     const QList<QCommandLineOption> indexOptions{QCommandLineOption("indexes"), QCommandLineOption("fetch-index"),
                                                  QCommandLineOption("remove-index")};
     QCommandLineParser parser;
-    parser.addOptions({help, version, headless, solve, port, tlsPort});
+    parser.addOptions({help, version, headless, solve, json, forField, port, tlsPort});
     parser.addOptions(indexOptions);
     if (!parser.parse(arguments)) {
         const QStringList unknown = parser.unknownOptionNames();
         return failure(unknown.isEmpty() ? parser.errorText() : "unknown option " + dashed(unknown.first()));
     }
-    QStringList actions = parser.optionNames();
-    actions.removeAll("port");
-    actions.removeAll("tls-port");
-    if (actions.size() > 1) return failure("too many arguments");
+    if (parser.isSet(json) && !parser.isSet(solve)) return failure("--json goes with --solve");
+    // --for-field WIDTH goes with --fetch-index only.
+    const bool fieldWithFetch = parser.isSet(forField) && parser.isSet(indexOptions[1]);
+    if (parser.isSet(forField) && !fieldWithFetch) return failure("--for-field goes with --fetch-index");
+    const int companions = (parser.isSet(json) ? 1 : 0) + (fieldWithFetch ? 1 : 0) + (parser.isSet(port) ? 1 : 0) +
+                           (parser.isSet(tlsPort) ? 1 : 0);
+    if (parser.optionNames().size() > 1 + companions) return failure("too many arguments");
     const QStringList words = parser.positionalArguments();
     CommandLine line;
     if (!readPort(parser, port, line.port)) return failure("--port needs a port number from 0 to 65535");
@@ -56,16 +59,18 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
         if (!parser.isSet(option)) continue;
         line.action = Action::indexCommand;
         line.indexArguments = QStringList{dashed(option.names().first())} + words;
+        if (fieldWithFetch) line.indexArguments << "--for-field" << parser.value(forField);
         return line;
     }
     if (parser.isSet(solve)) {
-        if (words.size() != 1) return failure("--solve needs exactly one image file");
+        if (words.isEmpty()) return failure("--solve needs at least one image file");
         line.action = Action::solve;
-    } else if (parser.isSet(headless)) {
-        line.action = Action::headless;
+        line.files = words;
+        line.json = parser.isSet(json);
+        return line;
     }
-    if (words.size() > (line.action == Action::window || line.action == Action::solve ? 1 : 0))
-        return failure("too many arguments");
+    if (parser.isSet(headless)) line.action = Action::headless;
+    if (words.size() > (line.action == Action::window ? 1 : 0)) return failure("too many arguments");
     line.file = words.value(0);
     return line;
 }
@@ -73,8 +78,9 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
 QString CommandLine::usage() {
     return "Usage: siderama [--port N] [--tls-port N] [IMAGE]\n"
            "       siderama --headless [--port N] [--tls-port N]\n"
-           "       siderama --solve IMAGE\n"
+           "       siderama --solve [--json] IMAGE|FOLDER...\n"
            "       siderama --indexes | --fetch-index KEY... | --remove-index KEY...\n"
+           "       siderama --fetch-index --for-field WIDTH\n"
            "\n"
            "Plate-solves astronomical images (FITS, JPEG, PNG, TIFF, raw frames).\n"
            "\n"
@@ -85,9 +91,15 @@ QString CommandLine::usage() {
            "                        the user default http-port, else any)\n"
            "  --tls-port N          serve HTTPS on port N as well (0: any free port;\n"
            "                        default: the user default https-port, else none)\n"
-           "  --solve IMAGE         solve IMAGE in the terminal; exit status 0 when solved\n"
+           "  --solve IMAGE...      solve the images (and those in folders) in turn in the\n"
+           "                        terminal, one summary line per file; exit status 0\n"
+           "                        when every file was solved\n"
+           "  --json                with --solve: the log on standard error, one JSON\n"
+           "                        object per file on standard output\n"
            "  --indexes             list the index files and whether they are installed\n"
            "  --fetch-index KEY...  install the index files of the given keys\n"
+           "  --for-field WIDTH     (with --fetch-index) and those for a field WIDTH wide:\n"
+           "                        degrees (2.5), arcminutes (40') or \"last\" solved\n"
            "  --remove-index KEY... move the index files of the given keys to the Trash\n"
            "  -h, --help            show this help\n"
            "  -v, --version         show the version\n";

@@ -12,7 +12,9 @@ struct CommandLine {
     enum class Action { window, headless, solve, indexCommand, help, version, error };
 
     Action action = Action::window;
-    QString file;            // window: image to solve at once; solve: the image
+    QString file;            // window: image to solve at once
+    QStringList files;       // solve: the images and folders
+    bool json = false;       // solve: summaries as JSON objects
     QStringList indexArguments;  // indexCommand: the option and its keys
     QString error;           // error: what was wrong
     std::optional<std::uint16_t> port;     // --port: the HTTP server's port

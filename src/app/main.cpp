@@ -3,14 +3,14 @@
 #include "app/SolverWindow.h"
 #include "app/TerminationSignals.h"
 #include "cli/IndexCommands.h"
-#include "solver/SolverState.h"
+#include "cli/SolveCommand.h"
+#include "solver/SolveQueue.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <QTimer>
 #include <QtPlugin>
 #include <cstdio>
-#include <memory>
 
 // The raw camera frame decoder, registered with Qt's image readers before
 // main() runs.
@@ -26,36 +26,13 @@ QStringList argumentList(int argc, char** argv) {
     return arguments;
 }
 
-void printCalibration(const SolverState& state) {
-    const auto number = [](const std::optional<double>& value) {
-        return value ? QString::number(*value, 'g', 10) : QString("unknown");
-    };
-    const QString text = "RA " + number(state.raCenter) + "  Dec " + number(state.decCenter) +
-                         "  orientation " + number(state.orientation) + "  pixel scale " +
-                         number(state.pixelScale) + "\n";
-    std::fputs(text.toUtf8().constData(), stdout);
-}
-
-int runSolve(const QString& file) {
-    AppDelegate app(AppDelegate::Mode::solve);
-    app.applicationDidFinishLaunching();
-    int exitCode = 1;
-    QObject::connect(&app.solver(), &SolverDelegate::solveFinished, [&](bool solved) {
-        if (solved) printCalibration(app.solver().state());
-        exitCode = solved ? 0 : 1;
-        QCoreApplication::quit();
-    });
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { app.solver().abort(); });
-    app.solver().solvePath(file);
-    QCoreApplication::exec();
-    return exitCode;
-}
-
 int runApplication(AppDelegate::Mode mode, const CommandLine& command) {
     AppDelegate app(mode);
     app.setServerPorts(command.port, command.tlsPort);
     app.applicationDidFinishLaunching();
-    if (!command.file.isEmpty()) QTimer::singleShot(0, &app, [&] { app.solver().solvePath(command.file); });
+    // A file named on the command line is the window's first queued file.
+    const QString& file = command.file;
+    if (!file.isEmpty()) QTimer::singleShot(0, &app, [&] { app.solverWindow()->queue().add({file}); });
     return QCoreApplication::exec();
 }
 
@@ -88,7 +65,7 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName("Siderama");
     if (command.action != CommandLine::Action::indexCommand) quitOnTerminationSignals();
     switch (command.action) {
-    case CommandLine::Action::solve: return runSolve(command.file);
+    case CommandLine::Action::solve: return runSolveCommand(command.files, command.json);
     case CommandLine::Action::headless: return runApplication(AppDelegate::Mode::headless, command);
     case CommandLine::Action::indexCommand: return runIndexCommand(command.indexArguments);
     default: return 2;

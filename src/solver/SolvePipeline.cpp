@@ -7,6 +7,7 @@
 #include "solver/SolveFieldOptions.h"
 #include "solver/SolvePaths.h"
 #include "solver/SolveReporter.h"
+#include "solver/SolveResult.h"
 #include "solver/ToolError.h"
 #include "solver/ToolRunner.h"
 
@@ -18,6 +19,8 @@ namespace siderama {
 
 SolveOutcome SolvePipeline::run(const QString& path) {
     const SolvePaths paths(path);
+    QElapsedTimer clock;
+    clock.start();
     // Asking solve-field for its options takes a moment: do it meanwhile.
     std::future<bool> knowsNoFits2Fits = std::async(std::launch::async, [] {
         return solveFieldSupports(toolsDirectory() + "/solve-field", "--no-fits2fits");
@@ -26,10 +29,22 @@ SolveOutcome SolvePipeline::run(const QString& path) {
     try {
         outcome = solve(paths, knowsNoFits2Fits);
     } catch (const std::exception& error) {
-        outcome = {false, QString::fromStdString(error.what())};
+        outcome = {false, QString::fromStdString(error.what()), {}};
     }
+    outcome.result = collect(paths, outcome, clock);
     cleanUp(paths);
     return outcome;
+}
+
+std::shared_ptr<const SolveResult> SolvePipeline::collect(const SolvePaths& paths, const SolveOutcome& outcome,
+                                                          const QElapsedTimer& clock) {
+    auto result = std::make_shared<SolveResult>(SolveResult::collect(paths, outcome.solved));
+    // After a failure its red line stays the last word.
+    if (outcome.solved)
+        for (const QString& problem : result->problems) reporter.append(problem, YELLOW);
+    result->message = outcome.message.trimmed();
+    result->seconds = clock.elapsed() / 1000.0;
+    return result;
 }
 
 SolveOutcome SolvePipeline::solve(const SolvePaths& paths, std::future<bool>& knowsNoFits2Fits) {
@@ -37,10 +52,10 @@ SolveOutcome SolvePipeline::solve(const SolvePaths& paths, std::future<bool>& kn
     clock.start();
     if (paths.needsConversion) {
         reporter.busy("\nConverting " + paths.input + " to " + paths.fits + "...");
-        if (!Convert(paths.input, paths.fits)) return {false, "\nFailed to convert " + paths.input + " to FITS"};
+        if (!Convert(paths.input, paths.fits)) return {false, "\nFailed to convert " + paths.input + " to FITS", {}};
     }
     runTools(paths, knowsNoFits2Fits);
-    return {true, "\nDone in " + formatSeconds(clock.elapsed() / 1000.0) + " seconds"};
+    return {true, "\nDone in " + formatSeconds(clock.elapsed() / 1000.0) + " seconds", {}};
 }
 
 QStringList SolvePipeline::solveFieldArguments(const SolvePaths& paths, bool noFits2Fits) {

@@ -3,18 +3,23 @@
 #include <QString>
 #include <QStringList>
 #include <future>
+#include <memory>
+
+class QElapsedTimer;
 
 namespace siderama {
 
 class SolveReporter;
 class ToolRunner;
 struct SolvePaths;
+struct SolveResult;
 
 // How a solve ended: solved with the completion message ("Done in N
-// seconds"), or failed with what went wrong.
+// seconds"), or failed with what went wrong; and what it leaves to show.
 struct SolveOutcome {
     bool solved = false;
     QString message;
+    std::shared_ptr<const SolveResult> result;
 };
 
 // One solve of one image: conversion to FITS when needed, then image2xy,
@@ -27,8 +32,8 @@ public:
         : tools(tools), reporter(reporter), removeFiles(removeFiles) {}
 
     // Converts and solves. Any exception becomes a failed outcome with its
-    // message. Intermediate files go to the Trash either way when
-    // `removeFiles` is set.
+    // message. What the result view needs is read from the tools' files;
+    // then the intermediate files go to the Trash when `removeFiles` is set.
     SolveOutcome run(const QString& path);
 
     // The solve-field arguments: the user's stored words, then ours, with
@@ -39,6 +44,8 @@ private:
     SolveOutcome solve(const SolvePaths& paths, std::future<bool>& knowsNoFits2Fits);
     void runTools(const SolvePaths& paths, std::future<bool>& knowsNoFits2Fits);
     static void requireSolution(const SolvePaths& paths);
+    std::shared_ptr<const SolveResult> collect(const SolvePaths& paths, const SolveOutcome& outcome,
+                                               const QElapsedTimer& clock);
     void cleanUp(const SolvePaths& paths);
 
     ToolRunner& tools;

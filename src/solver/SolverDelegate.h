@@ -14,11 +14,14 @@
 #include <QString>
 #include <QStringList>
 #include <atomic>
+#include <memory>
+#include <mutex>
 #include <optional>
 
 namespace siderama {
 
 struct SolveOutcome;
+struct SolveResult;
 
 // The solver's controller: one solve at a time on its own thread, reported
 // through its state and its log to its view. Callable from any thread; view
@@ -38,6 +41,8 @@ public:
     void done(const std::optional<QString>& message = std::nullopt);
     void failed(const std::optional<QString>& message = std::nullopt);
     SolverState state() const { return store.state(); }
+    // What the last finished solve left to show; null before the first.
+    std::shared_ptr<const SolveResult> lastResult() const;
     void setCalibration(const CalibrationLine& line) override { store.setCalibration(line); }
     void resetCalibration() override { store.resetCalibration(); }
 
@@ -77,6 +82,8 @@ private:
     void finishSolve(SolveReservation& reservation, const SolveOutcome& outcome);
 
     SolverStateStore store;
+    mutable std::mutex resultLock;
+    std::shared_ptr<const SolveResult> latest;  // guarded by resultLock
     BatchedLog log;
     SolverView* view = nullptr;  // used on the main thread only
     ProcessToolRunner runner{*this};

@@ -114,9 +114,9 @@ TEST_F(SolverWindowTest, DroppingAnImageStartsASolve) {
     QFile(image).open(QIODevice::WriteOnly);
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(image)});
-    QMimeData twoFiles;
-    twoFiles.setUrls({QUrl::fromLocalFile(image), QUrl::fromLocalFile(image)});
-    EXPECT_FALSE(window.solveDropped(twoFiles));
+    QMimeData remote;
+    remote.setUrls({QUrl("https://example.org/image.fits")});
+    EXPECT_FALSE(window.solveDropped(remote));
     EXPECT_TRUE(window.solveDropped(data));
     ASSERT_TRUE(testsupport::waitUntil([&] { return window.logText().contains("image2xy terminated (status 4)"); }))
         << qPrintable(window.logText());
