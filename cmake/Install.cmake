@@ -1,7 +1,7 @@
 # Installation layout of Siderama (cmake --install, and the Debian package):
 #
 #   bin/siderama
-#   libexec/siderama/{image2xy,solve-field,new-wcs,wcsinfo,plot-constellations}  -> /usr/bin/<tool>
+#   libexec/siderama/{image2xy,solve-field,new-wcs,wcsinfo,plot-constellations,an-fitstopnm} -> /usr/bin/<tool>
 #   share/applications/siderama.desktop
 #   share/metainfo/io.github.siderama.siderama.metainfo.xml
 #   share/icons/hicolor/scalable/apps/siderama.svg
@@ -29,7 +29,7 @@ install(TARGETS siderama RUNTIME DESTINATION ${SIDERAMA_INSTALL_BINDIR})
 # Links to the distribution's plate-solving tools (SIDERAMA_TOOLS is the list
 # the build tree's libexec/siderama is made from).
 if(NOT SIDERAMA_TOOLS)
-    set(SIDERAMA_TOOLS image2xy solve-field new-wcs wcsinfo plot-constellations)
+    set(SIDERAMA_TOOLS image2xy solve-field new-wcs wcsinfo plot-constellations an-fitstopnm)
 endif()
 install(DIRECTORY DESTINATION ${SIDERAMA_INSTALL_TOOLSDIR})
 foreach(tool IN LISTS SIDERAMA_TOOLS)

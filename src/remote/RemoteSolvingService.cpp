@@ -2,11 +2,13 @@
 
 #include "http/HttpServer.h"
 #include "http/StringHelpers.h"
+#include "remote/JsonAnswer.h"
 #include "remote/RemoteLog.h"
 #include "remote/ServerIdentity.h"
 #include "remote/ServerSettings.h"
 #include "remote/ServiceAnnouncement.h"
 #include "remote/UploadFiles.h"
+#include "remote/api/AstrometryApi.h"
 #include "solver/SolverDelegate.h"
 
 #include <QDir>
@@ -21,10 +23,6 @@ namespace {
 using http::HttpRequest;
 using http::HttpResponse;
 using http::HttpResponseBody;
-
-HttpResponse json(nlohmann::json value) { return HttpResponse::ok(HttpResponseBody::json(std::move(value))); }
-
-HttpResponse error(const char* message) { return json({{"status", "error"}, {"errormessage", message}}); }
 
 // Pieces of `text` between occurrences of `separator`, empty pieces left out.
 std::vector<std::string> splitAt(const std::string& text, const std::string& separator) {
@@ -90,6 +88,7 @@ void RemoteSolvingService::startServer(std::optional<std::uint16_t> port, std::o
     server->PUT["/api/upload"] = [this](const HttpRequest& request) { return uploadRaw(request); };
     server->GET["/api/status"] = [this](const HttpRequest& request) { return status(request); };
     server->GET["/ca.crt"] = [this](const HttpRequest& request) { return authority(request); };
+    startApi();
     try {
         server->start(settings.httpPort);
     } catch (const std::exception& failure) {
@@ -116,6 +115,22 @@ void RemoteSolvingService::startSecure(const ServerSettings& settings) {
     }
     for (const QString& line : created) solver.append(line, YELLOW);
     solver.append("HTTPS server started on port " + QString::number(securePort_), GREEN);
+}
+
+void RemoteSolvingService::startApi() {
+    JobQueue::Events events;
+    events.log = [this](const QString& line, LogColor color) { solver.append(line, color); };
+    events.lengthChanged = [this](int length) { solver.setQueueLength(length); };
+    // API solves yield to the window's own solves as the connection threads
+    // do; with equal priority, status polls are answered at once during them.
+    ApiSettings settings = ApiSettings::load();
+    settings.solveNiceness = config.connectionNiceness;
+    try {
+        api = std::make_unique<AstrometryApi>(JobFolders(FOLDER()), settings, std::move(events));
+        api->install(*server);
+    } catch (const std::exception& failure) {
+        solver.append(QString("Solving API unavailable: ") + failure.what(), RED);
+    }
 }
 
 void RemoteSolvingService::announce() {
@@ -168,36 +183,38 @@ std::pair<QString, QString> RemoteSolvingService::store(const QString& directory
 }
 
 HttpResponse RemoteSolvingService::uploadMultipart(const HttpRequest& request) {
+    if (api)
+        if (std::optional<HttpResponse> answer = api->upload(request)) return *answer;
     const std::vector<HttpRequest::MultiPart> parts = request.parseMultiPartFormData();
-    if (parts.size() != 1) return error("Invalid request");
+    if (parts.size() != 1) return JsonAnswer::error("Invalid request");
     const std::optional<QString> directory = uploadDirectory();
-    if (!directory) return error("Upload failed");
+    if (!directory) return JsonAnswer::error("Upload failed");
     SolveReservation reservation = claimSolver();
-    if (!reservation) return error("Solver busy");
+    if (!reservation) return JsonAnswer::error("Solver busy");
     const std::string& data = parts.front().body;
     const auto [path, line] = store(*directory, UploadFiles::defaultName(data), data);
     solver.append(line, YELLOW);
     solver.solve(std::move(reservation), path);
-    return json({{"status", "success"}});
+    return JsonAnswer::of({{"status", "success"}});
 }
 
 HttpResponse RemoteSolvingService::uploadRaw(const HttpRequest& request) {
     const std::optional<QString> directory = uploadDirectory();
-    if (!directory) return error("Upload failed");
+    if (!directory) return JsonAnswer::error("Upload failed");
     SolveReservation reservation = claimSolver();
-    if (!reservation) return error("Solver busy");
+    if (!reservation) return JsonAnswer::error("Solver busy");
     const std::optional<std::string> requested = dispositionFileName(request);
     const std::optional<QString> plain = requested ? UploadFiles::plainName(*requested) : std::nullopt;
     const auto [path, line] = store(*directory, plain.value_or(UploadFiles::defaultName(request.body)), request.body);
     solver.busy(line);
     solver.solve(std::move(reservation), path);
-    return json({{"status", "success"}});
+    return JsonAnswer::of({{"status", "success"}});
 }
 
 HttpResponse RemoteSolvingService::status(const HttpRequest&) {
     const SolverState state = solver.state();
     nlohmann::json answer{{"status", statusWord(state.status).toStdString()}};
-    if (state.status == SolverStatus::ready) return json(answer);
+    if (state.status == SolverStatus::ready) return JsonAnswer::of(answer);
     if (state.status == SolverStatus::done) {
         nlohmann::json calibration = nlohmann::json::object();
         addIfPresent(calibration, "ra", state.raCenter);
@@ -205,10 +222,10 @@ HttpResponse RemoteSolvingService::status(const HttpRequest&) {
         addIfPresent(calibration, "orientation", state.orientation);
         addIfPresent(calibration, "pixscale", state.pixelScale);
         answer["calibration"] = calibration;
-        return json(answer);
+        return JsonAnswer::of(answer);
     }
     answer["message"] = state.message.toStdString();
-    return json(answer);
+    return JsonAnswer::of(answer);
 }
 
 }  // namespace siderama

@@ -19,6 +19,7 @@ class HttpResponse;
 
 namespace siderama {
 
+class AstrometryApi;
 class ServiceAnnouncement;
 class SolverDelegate;
 struct ServerSettings;
@@ -29,8 +30,10 @@ struct ServerSettings;
 //   PUT  /api/upload  the image as the body, file name in Content-Disposition
 //   GET  /api/status  the solver state as JSON
 //   GET  /ca.crt      the certificate authority HTTPS clients must trust
-// on a plain listener and, when configured, a TLS one; and its DNS-SD
-// announcement as "Siderama" of type "_siderama._tcp".
+// beside the astrometry.net-compatible API (AstrometryApi, which also takes
+// POST /api/upload requests carrying `request-json`), on a plain listener and,
+// when configured, a TLS one; and its DNS-SD announcement as "Siderama" of
+// type "_siderama._tcp".
 // Every answer has HTTP status 200; errors are told in the JSON.
 class RemoteSolvingService {
 public:
@@ -67,6 +70,7 @@ private:
     // Prepares the certificate and opens the TLS listener.
     void startSecure(const ServerSettings& settings);
     void announce();
+    void startApi();
 
     // The private upload directory; none (and a log line) when unusable.
     std::optional<QString> uploadDirectory();
@@ -78,6 +82,7 @@ private:
 
     SolverDelegate& solver;
     http::HttpServerConfig config;
+    std::unique_ptr<AstrometryApi> api;  // before the server, which calls it until it stops
     std::unique_ptr<http::HttpServer> server;
     std::unique_ptr<ServiceAnnouncement> announcement;
     std::mutex authorityMutex;  // guards authorityPem, set after the plain listener opened
