@@ -2,7 +2,8 @@
 """astroquery's AstrometryNet client, unchanged, against `siderama --headless`
 on loopback: a generated star field solved by image upload and by star list,
 then both again after a restart of the server, over HTTPS, trusting only the
-authority Siderama made (a client that trusts only the system's is refused).
+authority Siderama serves at /ca.crt (a client that trusts only the system's
+authorities is refused).
 
     astroquery_test.py SIDERAMA SKYFIELD IMAGE2XY
 """
@@ -90,7 +91,10 @@ def main(program, skyfield, image2xy):
                         raise AssertionError("a client without the authority was not refused")
                     except requests.exceptions.SSLError as error:
                         print(f"refused: {error}", flush=True)
-                    os.environ["REQUESTS_CA_BUNDLE"] = os.path.join(folder, "tls", "ca.crt")
+                    authority = os.path.join(home, "fetched-ca.crt")  # from the plain listener
+                    with open(authority, "wb") as file:
+                        file.write(requests.get(f"http://127.0.0.1:{ports['http']}/ca.crt", timeout=30).content)
+                    os.environ["REQUESTS_CA_BUNDLE"] = authority
                 solve_both(base, image, stars)
             finally:
                 server.terminate()
