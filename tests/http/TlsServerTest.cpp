@@ -29,6 +29,7 @@ SSL* handshake(SSL_CTX* context, int fd) {
 class TlsServer : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { CertificateStore(tlsDirectory).prepare({{"localhost"}, {"127.0.0.1"}}); }
+    static void TearDownTestSuite() { std::filesystem::remove_all(tlsDirectory); }
 
     void SetUp() override {
         server.GET["/json"] = [](const HttpRequest&) { return HttpResponse::ok(HttpResponseBody::json({{"a", 1}})); };
