@@ -2,6 +2,8 @@
 
 #include <QString>
 #include <QStringList>
+#include <cstdint>
+#include <optional>
 
 namespace siderama {
 
@@ -15,7 +17,8 @@ struct CommandLine {
     bool json = false;       // solve: summaries as JSON objects
     QStringList indexArguments;  // indexCommand: the option and its keys
     QString error;           // error: what was wrong
-    int port = 0;            // --port N: the HTTP server's port (0: none given)
+    std::optional<std::uint16_t> port;     // --port: the HTTP server's port
+    std::optional<std::uint16_t> tlsPort;  // --tls-port: the HTTPS server's port
 
     static CommandLine parse(const QStringList& arguments);
     static QString usage();
