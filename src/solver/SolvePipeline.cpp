@@ -4,30 +4,27 @@
 #include "app/core/Defaults.h"
 #include "app/core/Workspace.h"
 #include "imaging/Convert.h"
-#include "solver/SolveFieldOptions.h"
 #include "solver/SolvePaths.h"
 #include "solver/SolverDelegate.h"
 #include "solver/ToolError.h"
 
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
-#include <future>
 
 namespace siderama {
+
+SolvePipeline::SolvePipeline(SolverDelegate& solver, SolveOptions options)
+    : solver(solver), options(std::move(options)),
+      portfolio([&solver](const QString& text, LogColor color) { solver.append(text, color); }) {}
 
 std::optional<QString> SolvePipeline::run(const QString& path) {
     const SolvePaths paths(path);
     QElapsedTimer clock;
     clock.start();
-    // Asking solve-field for its options takes a moment: do it meanwhile.
-    std::future<bool> knowsNoFits2Fits = std::async(std::launch::async, [] {
-        return solveFieldSupports(toolsDirectory() + "/solve-field", "--no-fits2fits");
-    });
+    const auto deadline = SolvePortfolio::Clock::now() + std::chrono::seconds(options.timeLimit);
     if (paths.needsConversion && !convert(paths)) return std::nullopt;
     std::optional<QString> doneMessage;
     try {
-        runTools(paths, knowsNoFits2Fits);
+        runTools(paths, deadline);
         doneMessage = "\nDone in " + formatSeconds(clock.elapsed() / 1000.0) + " seconds";
     } catch (const ToolError&) {
         // The runner has reported the failure already.
@@ -43,34 +40,17 @@ bool SolvePipeline::convert(const SolvePaths& paths) {
     return false;
 }
 
-QStringList SolvePipeline::solveFieldArguments(const SolvePaths& paths, bool noFits2Fits) {
-    QStringList fixed{"--overwrite"};
-    if (noFits2Fits) fixed << "--no-fits2fits";
-    fixed << "--no-plots" << "--no-remove-lines" << "--no-verify-uniformize" << "--sort-column"
-          << "FLUX" << "--uniformize" << "0" << "--config" << CONFIG() << paths.xyList;
-    return SolverDelegate::addArgs(Defaults::solveFieldArgs, fixed);
-}
-
-void SolvePipeline::runTools(const SolvePaths& paths, std::future<bool>& knowsNoFits2Fits) {
-    solver.execute("image2xy", {"-O", "-o", paths.xyList, paths.fits}, false);
-    // A solution left by an earlier solve of the same file must not pass
-    // for this one.
-    QFile::remove(paths.base + ".solved");
-    QFile::remove(paths.wcs);
-    solver.execute("solve-field", solveFieldArguments(paths, knowsNoFits2Fits.get()), false);
-    requireSolution(paths);
+void SolvePipeline::runTools(const SolvePaths& paths, SolvePortfolio::Clock::time_point deadline) {
+    solver.busy();
+    const QString failure = portfolio.solve(paths, options, deadline);
+    if (!failure.isEmpty()) {
+        solver.failed(failure);
+        throw ToolError(failure == "aborted" ? ToolError::Domain::aborted : ToolError::Domain::failed, failure);
+    }
     solver.execute("new-wcs", {"-v", "-d", "-i", paths.fits, "-o", paths.wcsImage, "-w", paths.wcs},
                    false);
     solver.resetCalibration();
     solver.execute("wcsinfo", {paths.wcs}, true);
-}
-
-// solve-field exits with 0 also when it found no solution.
-void SolvePipeline::requireSolution(const SolvePaths& paths) {
-    if (QFileInfo::exists(paths.base + ".solved") && QFileInfo::exists(paths.wcs)) return;
-    const QString message = "solve-field found no solution";
-    solver.failed(message);
-    throw ToolError(ToolError::Domain::failed, message);
 }
 
 void SolvePipeline::cleanUp(const SolvePaths& paths) {

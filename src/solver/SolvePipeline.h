@@ -1,8 +1,9 @@
 #pragma once
 
+#include "solver/SolveOptions.h"
+#include "solver/SolvePortfolio.h"
+
 #include <QString>
-#include <QStringList>
-#include <future>
 #include <optional>
 
 namespace siderama {
@@ -10,29 +11,28 @@ namespace siderama {
 class SolverDelegate;
 struct SolvePaths;
 
-// One solve of one image: conversion to FITS when needed, then image2xy,
-// solve-field, new-wcs and wcsinfo, reported through the solver's state and
-// log. Runs on the calling (background) thread.
+// One solve of one image: conversion to FITS when needed, the portfolio of
+// solve-field strategies, then new-wcs and wcsinfo, reported through the
+// solver's state and log. Runs on the calling (background) thread.
 class SolvePipeline {
 public:
-    explicit SolvePipeline(SolverDelegate& solver) : solver(solver) {}
+    SolvePipeline(SolverDelegate& solver, SolveOptions options);
 
     // Converts and solves; returns the completion message ("Done in N
     // seconds") for the solver to report, or nothing when the run failed
     // (the failure is reported already). Files are cleaned up either way.
     std::optional<QString> run(const QString& path);
-
-    // The solve-field arguments: the user's stored words, then ours, with
-    // --no-fits2fits only for a solve-field that still knows it.
-    static QStringList solveFieldArguments(const SolvePaths& paths, bool noFits2Fits);
+    // Ends the running tools; any thread.
+    void abort() { portfolio.abort(); }
 
 private:
     bool convert(const SolvePaths& paths);
-    void runTools(const SolvePaths& paths, std::future<bool>& knowsNoFits2Fits);
-    void requireSolution(const SolvePaths& paths);
+    void runTools(const SolvePaths& paths, SolvePortfolio::Clock::time_point deadline);
     void cleanUp(const SolvePaths& paths);
 
     SolverDelegate& solver;
+    SolveOptions options;
+    SolvePortfolio portfolio;
 };
 
 }  // namespace siderama

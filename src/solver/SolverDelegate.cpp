@@ -46,13 +46,26 @@ SolverDelegate::~SolverDelegate() {
 void SolverDelegate::runSolves() {
     std::unique_lock lock(solveLock);
     for (;;) {
-        solveRequested.wait(lock, [this] { return stopping || requestedPath; });
+        solveRequested.wait(lock, [this] { return stopping || requested; });
         if (stopping) return;
-        const QString path = *std::exchange(requestedPath, std::nullopt);
+        const auto [path, options] = *std::exchange(requested, std::nullopt);
         lock.unlock();
-        finishSolve(SolvePipeline(*this).run(path));
+        finishSolve(runPipeline(path, options));
         lock.lock();
     }
+}
+
+std::optional<QString> SolverDelegate::runPipeline(const QString& path, const SolveOptions& options) {
+    SolvePipeline solve(*this, options);
+    {
+        std::lock_guard guard(stateLock);
+        pipeline = &solve;
+    }
+    if (abortFlag) solve.abort();
+    std::optional<QString> doneMessage = solve.run(path);
+    std::lock_guard guard(stateLock);
+    pipeline = nullptr;
+    return doneMessage;
 }
 
 void SolverDelegate::setView(SolverView* newView) { view = newView; }
@@ -190,12 +203,12 @@ bool SolverDelegate::claim() {
     return solving.compare_exchange_strong(expected, true);
 }
 
-void SolverDelegate::solveClaimed(const QString& path) {
+void SolverDelegate::solveClaimed(const QString& path, const SolveOptions& options) {
     abortFlag = false;
     busy();
     {
         std::lock_guard guard(solveLock);
-        requestedPath = path;
+        requested.emplace(path, options);
     }
     solveRequested.notify_one();
 }
@@ -219,12 +232,12 @@ void SolverDelegate::finishSolve(const std::optional<QString>& doneMessage) {
     post([this, succeeded] { emit solveFinished(succeeded); });
 }
 
-bool SolverDelegate::solvePath(const QString& path) {
+bool SolverDelegate::solvePath(const QString& path, const SolveOptions& options) {
     if (!claim()) {
         append("Solver busy", RED);
         return false;
     }
-    solveClaimed(path);
+    solveClaimed(path, options);
     return true;
 }
 
@@ -234,6 +247,7 @@ void SolverDelegate::abort() {
     {
         std::lock_guard guard(stateLock);
         running = task;
+        if (pipeline) pipeline->abort();
     }
     if (running) running->terminate();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/core/Constants.h"
+#include "solver/SolveOptions.h"
 #include "solver/SolverState.h"
 #include "solver/SolverView.h"
 #include "solver/ToolError.h"
@@ -19,6 +20,7 @@
 
 namespace siderama {
 
+class SolvePipeline;
 class ToolProcess;
 
 // The solver's controller: the solver state, the log, the tool runner and
@@ -51,10 +53,10 @@ public:
     // Reserves the solver for one solve; false when a solve is running or
     // reserved. A successful claim must be followed by solveClaimed().
     bool claim();
-    void solveClaimed(const QString& path);
-    // Starts a solve in the background; false (and "Solver busy" in the log)
-    // when one is running.
-    bool solvePath(const QString& path);
+    void solveClaimed(const QString& path, const SolveOptions& options = SolveOptions::load());
+    // Starts a solve of `path` with `options` in the background; false (and
+    // "Solver busy" in the log) when one is running.
+    bool solvePath(const QString& path, const SolveOptions& options = SolveOptions::load());
     bool isSolving() const { return solving; }
     // Ends the running tool and stops the solve.
     void abort();
@@ -75,6 +77,7 @@ private:
     void postControls(bool solveEnabled);
     void finishSolve(const std::optional<QString>& doneMessage);
     void runSolves();
+    std::optional<QString> runPipeline(const QString& path, const SolveOptions& options);
     void flush();
     void parseCalibration(const QString& line);
     void logOutput(int output, bool parse);
@@ -84,6 +87,7 @@ private:
     mutable std::mutex stateLock;
     SolverState current;
     std::shared_ptr<ToolProcess> task;
+    SolvePipeline* pipeline = nullptr;  // the running solve's
 
     std::mutex queueLock;
     std::vector<std::function<void()>> pending;
@@ -99,7 +103,7 @@ private:
     // niceness, and the HTTP connection threads run at the lowest priority.
     std::mutex solveLock;
     std::condition_variable solveRequested;
-    std::optional<QString> requestedPath;
+    std::optional<std::pair<QString, SolveOptions>> requested;
     bool stopping = false;
     std::thread worker;
 };

@@ -1,0 +1,159 @@
+#include "solver/SolvePortfolio.h"
+
+#include "app/core/Constants.h"
+#include "app/core/Defaults.h"
+#include "solver/CameraMemory.h"
+#include "solver/CameraModel.h"
+#include "solver/FitsHeader.h"
+#include "solver/HeaderHints.h"
+#include "solver/SolveFieldOptions.h"
+#include "solver/SolvePaths.h"
+#include "solver/SolveStrategies.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QSaveFile>
+#include <QTemporaryDir>
+#include <thread>
+
+namespace siderama {
+
+namespace {
+
+SolveHint optionsHint(const SolveOptions& options, int width) {
+    SolveHint hint;
+    if (const auto scale = options.arcsecPerPixel(width)) hint.scale = scale;
+    if (options.hasPosition()) {
+        hint.ra = options.ra;
+        hint.dec = options.dec;
+        hint.radius = options.radius;
+    }
+    if (hint.scale || hint.ra) hint.sources << "solve options";
+    return hint;
+}
+
+// The configuration with `inparallel`, so solve-field's CPU limit caps the
+// whole search and every index is tried at once.
+QString writeParallelConfig(const QString& folder) {
+    QFile base(CONFIG());
+    QSaveFile copy(folder + "/parallel.cfg");
+    if (!base.open(QIODevice::ReadOnly) || !copy.open(QIODevice::WriteOnly)) return CONFIG();
+    copy.write(base.readAll() + "\ninparallel\n");
+    return copy.commit() ? copy.fileName() : CONFIG();
+}
+
+QStringList storedWords() {
+    const std::optional<QString> stored = Defaults::stringValue(Defaults::solveFieldArgs);
+    return stored ? stored->split(' ', Qt::SkipEmptyParts) : QStringList{};
+}
+
+bool isWinner(const StrategyRace::Outcome& outcome) {
+    return outcome.kind == StrategyRace::Outcome::Kind::solved;
+}
+
+}  // namespace
+
+QString SolvePortfolio::solve(const SolvePaths& paths, const SolveOptions& options, Clock::time_point deadline) {
+    const FitsHeader header = FitsHeader::read(paths.fits);
+    const int width = int(header.number("NAXIS1").value_or(0)), height = int(header.number("NAXIS2").value_or(0));
+    QString camera;
+    const SolveHint hint = gatherHint(paths, options, width, height, camera);
+    if (hint.isUsable()) log("\nHint: " + hint.describe(), YELLOW);
+    QTemporaryDir work(QDir::tempPath() + "/siderama-solve-XXXXXX");
+    const bool noFits2Fits = solveFieldSupports(toolsDirectory() + "/solve-field", "--no-fits2fits");
+    const SolveStrategies strategies(
+        paths, {work.path(), CONFIG(), writeParallelConfig(work.path()), storedWords(), noFits2Fits});
+    const bool racing = options.racing && std::thread::hardware_concurrency() > 1;
+    const int downsample = options.downsample > 0 ? options.downsample : width * height > 4'000'000 ? 2 : 1;
+    StrategyRace::Outcome outcome =
+        race(strategies.lanes(hint.isUsable() ? std::optional(hint) : std::nullopt, width, height, downsample, racing),
+             deadline);
+    if (isWinner(outcome)) outcome = lookAgain(strategies, std::move(outcome), deadline);
+    if (aborted) return "aborted";
+    if (outcome.kind == StrategyRace::Outcome::Kind::timeLimit) return "time limit";
+    if (!isWinner(outcome)) return "solve-field found no solution";
+    if (outcome.winner->wcs != paths.wcs) {
+        QFile::remove(paths.wcs);
+        QFile::copy(outcome.winner->wcs, paths.wcs);
+    }
+    CameraMemory::remember(camera, outcome.solution->pixelScale);
+    return {};
+}
+
+SolveHint SolvePortfolio::gatherHint(const SolvePaths& paths, const SolveOptions& options, int width, int height,
+                                     QString& camera) const {
+    SolveHint hint = optionsHint(options, width);
+    const FitsHeader header = FitsHeader::read(paths.fits);
+    hint.complete(HeaderHints::read(header));
+    camera = CameraMemory::cameraKey(width, height, CameraModel::read(paths.input, header));
+    if (const auto scale = CameraMemory::recall(camera)) {
+        SolveHint remembered;
+        remembered.scale = scaleWindow(*scale, CameraMemory::tolerance);
+        remembered.sources << "camera memory: " + camera;
+        hint.complete(remembered);
+    }
+    return hint;
+}
+
+StrategyRace::Outcome SolvePortfolio::race(const std::vector<std::vector<SolveAttempt>>& lanes,
+                                           Clock::time_point deadline) {
+    auto next = std::make_shared<StrategyRace>(log);
+    {
+        std::lock_guard guard(lock);
+        running = next;
+        if (aborted) next->abort();
+    }
+    StrategyRace::Outcome outcome = next->run(lanes, deadline);
+    reportRecords(outcome);
+    std::lock_guard guard(lock);
+    running.reset();
+    return outcome;
+}
+
+StrategyRace::Outcome SolvePortfolio::lookAgain(const SolveStrategies& strategies, StrategyRace::Outcome found,
+                                                Clock::time_point deadline) {
+    if (!needsSecondLook(*found.solution)) return found;
+    log(QString("\nA %1° wide field (%2 matched stars): fields over %3° get a second look, centred, "
+                "with a third-order fit around RA %4 Dec %5")
+            .arg(std::max(found.solution->fieldWidth, found.solution->fieldHeight), 0, 'f', 1)
+            .arg(matchedStars(found.winnerOutput))
+            .arg(wideField)
+            .arg(found.solution->ra, 0, 'f', 3)
+            .arg(found.solution->dec, 0, 'f', 3),
+        YELLOW);
+    StrategyRace::Outcome second = race({{strategies.secondLook(*found.solution, found.winner->source)}}, deadline);
+    if (!isWinner(second)) {
+        log("The second look found no better fit; keeping " + found.winner->name + "'s", YELLOW);
+        return found;
+    }
+    return second;
+}
+
+void SolvePortfolio::reportRecords(const StrategyRace::Outcome& outcome) {
+    for (const StrategyRace::Record& record : outcome.records)
+        log(record.name + ": " + record.result + " after " + formatSeconds(record.seconds) + " s",
+            record.result == "solved" ? GREEN : YELLOW);
+    if (isWinner(outcome)) log("Solved by " + outcome.winner->name, GREEN);
+}
+
+bool SolvePortfolio::needsSecondLook(const WcsSummary& solution) {
+    return std::max(solution.fieldWidth, solution.fieldHeight) > wideField;
+}
+
+int SolvePortfolio::matchedStars(const QStringList& output) {
+    static const QRegularExpression match(R"((\d+) match\b)");
+    int count = 0;
+    for (const QString& line : output)
+        if (const QRegularExpressionMatch found = match.match(line); found.hasMatch())
+            count = found.captured(1).toInt();
+    return count;
+}
+
+void SolvePortfolio::abort() {
+    aborted = true;
+    std::lock_guard guard(lock);
+    if (running) running->abort();
+}
+
+}  // namespace siderama
