@@ -18,12 +18,14 @@ QString settingsKey(const QString& key) {
 }  // namespace
 
 QString CameraMemory::cameraKey(int width, int height, const QString& model) {
+    if (width <= 0 || height <= 0) return {};
     const QString size = QString::number(width) + "x" + QString::number(height);
     const QString name = model.simplified();
     return name.isEmpty() ? size : size + " " + name;
 }
 
 std::optional<double> CameraMemory::recall(const QString& key) {
+    if (key.isEmpty()) return std::nullopt;
     bool ok = false;
     const double scale = userDefaults().value(settingsKey(key)).toDouble(&ok);
     if (!ok || scale <= 0) return std::nullopt;
@@ -31,7 +33,7 @@ std::optional<double> CameraMemory::recall(const QString& key) {
 }
 
 void CameraMemory::remember(const QString& key, double arcsecPerPixel) {
-    if (arcsecPerPixel > 0) userDefaults().setValue(settingsKey(key), arcsecPerPixel);
+    if (!key.isEmpty() && arcsecPerPixel > 0) userDefaults().setValue(settingsKey(key), arcsecPerPixel);
 }
 
 }  // namespace siderama

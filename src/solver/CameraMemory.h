@@ -10,7 +10,8 @@ namespace siderama {
 // defaults, so the next image of the same camera starts from a narrow window.
 class CameraMemory {
 public:
-    // "4144x2822 ZWO ASI294MC Pro"; just the size when no model is known.
+    // "4144x2822 ZWO ASI294MC Pro"; just the size when no model is known;
+    // "" (nothing is remembered) when the size is unknown.
     static QString cameraKey(int width, int height, const QString& model);
 
     static std::optional<double> recall(const QString& key);

@@ -45,7 +45,7 @@ void SolvePipeline::runTools(const SolvePaths& paths, SolvePortfolio::Clock::tim
     const QString failure = portfolio.solve(paths, options, deadline);
     if (!failure.isEmpty()) {
         solver.failed(failure);
-        throw ToolError(failure == "aborted" ? ToolError::Domain::aborted : ToolError::Domain::failed, failure);
+        throw ToolError(failure.endsWith(" aborted") ? ToolError::Domain::aborted : ToolError::Domain::failed, failure);
     }
     solver.execute("new-wcs", {"-v", "-d", "-i", paths.fits, "-o", paths.wcsImage, "-w", paths.wcs},
                    false);

@@ -70,9 +70,9 @@ QString SolvePortfolio::solve(const SolvePaths& paths, const SolveOptions& optio
         race(strategies.lanes(hint.isUsable() ? std::optional(hint) : std::nullopt, width, height, downsample, racing),
              deadline);
     if (isWinner(outcome)) outcome = lookAgain(strategies, std::move(outcome), deadline);
-    if (aborted) return "aborted";
+    if (outcome.kind == StrategyRace::Outcome::Kind::aborted) return outcome.failure;
     if (outcome.kind == StrategyRace::Outcome::Kind::timeLimit) return "time limit";
-    if (!isWinner(outcome)) return "solve-field found no solution";
+    if (!isWinner(outcome)) return outcome.failure.isEmpty() ? "solve-field found no solution" : outcome.failure;
     if (outcome.winner->wcs != paths.wcs) {
         QFile::remove(paths.wcs);
         QFile::copy(outcome.winner->wcs, paths.wcs);

@@ -25,10 +25,11 @@ public:
 
     explicit SolvePortfolio(Log log) : log(std::move(log)) {}
 
-    // The failure ("time limit", "aborted", "solve-field found no solution"),
-    // or "" when solved.
+    // The failure ("time limit", "image2xy aborted", "solve-field
+    // terminated (status 2)", "solve-field found no solution"), or "" when
+    // solved.
     QString solve(const SolvePaths& paths, const SolveOptions& options, Clock::time_point deadline);
-    // Ends the running tools (any thread); solve() returns "aborted".
+    // Ends the running tools (any thread); solve() returns "TOOL aborted".
     void abort();
 
     // Whether a solution deserves a second look: a wide field, where the

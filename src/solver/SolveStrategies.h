@@ -38,13 +38,13 @@ public:
 
     // With racing: the pipeline lane (after the hinted attempt, when there
     // is a hint) beside the fast-xy lane, which falls back to the defaults.
-    // Without: hinted, fast xy, pipeline, defaults in turn, with budgets.
+    // Without: hinted, pipeline, fast xy, defaults in turn, with budgets.
     std::vector<std::vector<SolveAttempt>> lanes(const std::optional<SolveHint>& hint, int width, int height,
                                                  int downsample, bool racing) const;
 
     // Budgets of the attempts when they run one after another (seconds).
     static constexpr double hintedBudget = 10;
-    static constexpr double pipelineBudget = 30;
+    static constexpr double pipelineBudget = 10;
     static constexpr double fastXyBudget = 30;
 
 private:

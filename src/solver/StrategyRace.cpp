@@ -55,7 +55,10 @@ StrategyRace::Outcome StrategyRace::run(const std::vector<std::vector<SolveAttem
     superviseUntil(deadline);
     for (auto& lane : lanes) lane->thread.join();
     std::lock_guard guard(lock);
-    if (aborted && !outcome.winner) outcome.kind = Outcome::Kind::aborted;
+    if (aborted && !outcome.winner) {
+        outcome.kind = Outcome::Kind::aborted;
+        outcome.failure = (loggedTool.isEmpty() ? QString("solve") : loggedTool) + " aborted";
+    }
     return outcome;
 }
 
@@ -143,13 +146,11 @@ int StrategyRace::runStep(Lane& lane, const SolveAttempt& attempt, const SolveAt
         std::lock_guard guard(lock);
         if (!lane.stopReason.isEmpty() || lane.overBudget) return -1;
         lane.tool = process;
+        if (logged) loggedTool = step.tool;
     }
     log(logged ? commandLine(step) : "[" + attempt.name + "] " + commandLine(step).mid(1), YELLOW);
     const int pipe = process->start(toolsDirectory() + "/" + step.tool, step.arguments);
-    if (pipe < 0) {
-        log(step.tool + " failed to start", RED);
-        return -1;
-    }
+    if (pipe < 0) return reportFailure(attempt, step.tool + " failed to start");
     {
         StreamReader reader(pipe);
         while (const std::optional<QString> line = reader.nextLine()) {
@@ -159,9 +160,20 @@ int StrategyRace::runStep(Lane& lane, const SolveAttempt& attempt, const SolveAt
         }
     }
     const int status = process->waitForExit();
+    {
+        std::lock_guard guard(lock);
+        lane.tool.reset();
+    }
+    if (process->wasTerminated()) return -1;
+    if (status != 0) return reportFailure(attempt, step.tool + " terminated (status " + QString::number(status) + ")");
+    return 0;
+}
+
+int StrategyRace::reportFailure(const SolveAttempt& attempt, const QString& message) {
+    log(attempt.logged ? message : "[" + attempt.name + "] " + message, RED);
     std::lock_guard guard(lock);
-    lane.tool.reset();
-    return process->wasTerminated() ? -1 : status;
+    if (attempt.logged && outcome.failure.isEmpty()) outcome.failure = message;
+    return -1;
 }
 
 void StrategyRace::finishAttempt(Lane& lane, const SolveAttempt& attempt, Clock::time_point start, bool solved,

@@ -37,6 +37,10 @@ public:
         std::optional<WcsSummary> solution;
         QStringList winnerOutput;  // the winning attempt's tool output
         std::vector<Record> records;
+        // The first tool failure of a logged attempt ("solve-field terminated
+        // (status 2)"), or the logged tool that an abort ended ("image2xy
+        // aborted").
+        QString failure;
     };
 
     explicit StrategyRace(Log log);
@@ -53,6 +57,7 @@ private:
     void runLane(Lane& lane);
     bool runAttempt(Lane& lane, const SolveAttempt& attempt, QStringList& output);
     int runStep(Lane& lane, const SolveAttempt& attempt, const SolveAttempt::Step& step, QStringList& output);
+    int reportFailure(const SolveAttempt& attempt, const QString& message);  // returns -1
     void finishAttempt(Lane& lane, const SolveAttempt& attempt, Clock::time_point start, bool solved,
                        QStringList& output);
     void stopLanes(const QString& reason);  // with `lock` held
@@ -66,6 +71,7 @@ private:
     Outcome outcome;
     bool aborted = false;
     bool decided = false;
+    QString loggedTool;  // the last tool a logged attempt started
 };
 
 }  // namespace siderama
