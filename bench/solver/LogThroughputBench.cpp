@@ -1,7 +1,7 @@
 // How fast tool output reaches the solver log: a stand-in tool prints
 // 200,000 lines through the tool runner into the headless log (standard
 // output sent to /dev/null), next to `cat` of the same output.
-#include "app/ConsoleView.h"
+#include "cli/ConsoleView.h"
 #include "solver/SolverDelegate.h"
 
 #include <QCoreApplication>

@@ -1,10 +1,10 @@
 #include "app/AppDelegate.h"
 
-#include "app/ConsoleView.h"
 #include "app/IndexManagerWindow.h"
 #include "app/SolverWindow.h"
-#include "app/core/SolverConfig.h"
-#include "indexes/IndexConsoleView.h"
+#include "cli/ConsoleView.h"
+#include "cli/IndexConsoleView.h"
+#include "core/SolverConfig.h"
 #include "indexes/IndexManagerDelegate.h"
 #include "remote/RemoteSolvingService.h"
 

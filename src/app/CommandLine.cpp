@@ -1,12 +1,10 @@
 #include "app/CommandLine.h"
 
+#include <QCommandLineParser>
+
 namespace siderama {
 
 namespace {
-
-bool isIndexOption(const QString& word) {
-    return word == "--indexes" || word == "--fetch-index" || word == "--remove-index";
-}
 
 CommandLine failure(const QString& error) {
     CommandLine line;
@@ -15,28 +13,44 @@ CommandLine failure(const QString& error) {
     return line;
 }
 
+QString dashed(const QString& name) { return (name.size() == 1 ? "-" : "--") + name; }
+
 }  // namespace
 
+// Every option is a flag; the image and the index keys are the positional
+// arguments. One action at a time.
 CommandLine CommandLine::parse(const QStringList& arguments) {
+    const QCommandLineOption help(QStringList{"h", "help"}), version(QStringList{"v", "version"});
+    const QCommandLineOption headless("headless"), solve("solve");
+    const QList<QCommandLineOption> indexOptions{QCommandLineOption("indexes"), QCommandLineOption("fetch-index"),
+                                                 QCommandLineOption("remove-index")};
+    QCommandLineParser parser;
+    parser.addOptions({help, version, headless, solve});
+    parser.addOptions(indexOptions);
+    if (!parser.parse(arguments)) {
+        const QStringList unknown = parser.unknownOptionNames();
+        return failure(unknown.isEmpty() ? parser.errorText() : "unknown option " + dashed(unknown.first()));
+    }
+    if (parser.optionNames().size() > 1) return failure("too many arguments");
+    const QStringList words = parser.positionalArguments();
     CommandLine line;
-    const QStringList words = arguments.mid(1);
-    if (words.isEmpty()) return line;
-    const QString& first = words.first();
-    if (first == "-h" || first == "--help") line.action = Action::help;
-    else if (first == "-v" || first == "--version") line.action = Action::version;
-    else if (isIndexOption(first)) {
+    if (parser.isSet(help)) line.action = Action::help;
+    else if (parser.isSet(version)) line.action = Action::version;
+    for (const QCommandLineOption& option : indexOptions) {
+        if (!parser.isSet(option)) continue;
         line.action = Action::indexCommand;
-        line.indexArguments = words;
+        line.indexArguments = QStringList{dashed(option.names().first())} + words;
         return line;
-    } else if (first == "--headless") line.action = Action::headless;
-    else if (first == "--solve") {
-        if (words.size() != 2) return failure("--solve needs exactly one image file");
+    }
+    if (parser.isSet(solve)) {
+        if (words.size() != 1) return failure("--solve needs exactly one image file");
         line.action = Action::solve;
-        line.file = words[1];
-        return line;
-    } else if (first.startsWith('-')) return failure("unknown option " + first);
-    else line.file = first;
-    if (words.size() > 1) return failure("too many arguments");
+    } else if (parser.isSet(headless)) {
+        line.action = Action::headless;
+    }
+    if (words.size() > (line.action == Action::window || line.action == Action::solve ? 1 : 0))
+        return failure("too many arguments");
+    line.file = words.value(0);
     return line;
 }
 

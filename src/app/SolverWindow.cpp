@@ -23,13 +23,14 @@ const char* const imageFilter =
 // The status line: the state word and message, and the calibration once
 // an image is solved.
 QString statusText(const SolverState& state) {
-    if (state.status == "done" && state.raCenter && state.decCenter) {
+    if (state.status == SolverStatus::done && state.raCenter && state.decCenter) {
         QString text = QString("Solved: RA %1°  Dec %2°").arg(*state.raCenter, 0, 'f', 4).arg(*state.decCenter, 0, 'f', 4);
         if (state.orientation) text += QString("  orientation %1°").arg(*state.orientation, 0, 'f', 2);
         if (state.pixelScale) text += QString("  scale %1″/px").arg(*state.pixelScale, 0, 'f', 3);
         return text + "  —  " + state.message;
     }
-    return state.message.isEmpty() ? state.status : state.status + ": " + state.message;
+    const QString word = statusWord(state.status);
+    return state.message.isEmpty() ? word : word + ": " + state.message;
 }
 
 QStringList localFiles(const QMimeData* data) {
@@ -56,10 +57,20 @@ SolverWindow::SolverWindow(SolverDelegate& solver, QWidget* parent)
     connect(form->sideramaNetMenu, &QAction::triggered, this, &SolverWindow::sideramaNetRequested);
     connect(form->quitMenu, &QAction::triggered, this, &QWidget::close);
     restoreGeometry(QSettings("Siderama", "Siderama").value(geometryKey).toByteArray());
-    statusBar()->showMessage("ready");
+    statusBar()->showMessage(statusWord(SolverStatus::ready));
 }
 
 SolverWindow::~SolverWindow() = default;
+
+QColor SolverWindow::color(LogColor color) {
+    switch (color) {
+    case LogColor::green: return QColor::fromRgbF(0.0f, 0.6f, 0.0f, 1.0f);
+    case LogColor::yellow: return QColor::fromRgbF(1.0f, 0.5f, 0.0f, 1.0f);
+    case LogColor::red: return QColor::fromRgbF(0.5f, 0.0f, 0.0f, 1.0f);
+    case LogColor::plain: break;
+    }
+    return {};
+}
 
 void SolverWindow::appendLog(const QString& line, LogColor color) {
     pendingLines.emplace_back(line, color);
@@ -82,7 +93,7 @@ void SolverWindow::insertPendingLines() {
         for (; i < pendingLines.size() && pendingLines[i].second == color; ++i)
             run += pendingLines[i].first + '\n';
         QTextCharFormat format;
-        if (color != LogColor::plain) format.setForeground(toQColor(color));
+        if (color != LogColor::plain) format.setForeground(SolverWindow::color(color));
         cursor.insertText(run, format);
     }
     cursor.endEditBlock();

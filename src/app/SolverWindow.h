@@ -35,6 +35,9 @@ public:
     // Solves the one local file that was dropped; false for other drops.
     bool solveDropped(const QMimeData& data);
 
+    // The text colour of a log colour (invalid for plain).
+    static QColor color(LogColor color);
+
     // The whole log text, for tests and the screenshot script.
     QString logText() const;
     Ui::SolverWindow& ui() { return *form; }

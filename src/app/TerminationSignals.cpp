@@ -27,8 +27,7 @@ void quitOnTerminationSignals() {
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
 }
 
 }  // namespace siderama

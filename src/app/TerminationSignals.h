@@ -2,8 +2,9 @@
 
 namespace siderama {
 
-// Makes SIGINT and SIGTERM quit the Qt event loop cleanly (the handler only
-// writes to a pipe that the event loop watches).
+// Makes SIGINT, SIGTERM and SIGHUP quit the Qt event loop, so the program
+// ends through its destructors and ends its tools (the handler only writes
+// to a pipe that the event loop watches).
 void quitOnTerminationSignals();
 
 }  // namespace siderama

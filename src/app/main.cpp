@@ -2,7 +2,7 @@
 #include "app/CommandLine.h"
 #include "app/SolverWindow.h"
 #include "app/TerminationSignals.h"
-#include "indexes/IndexCommands.h"
+#include "cli/IndexCommands.h"
 #include "solver/SolverState.h"
 
 #include <QApplication>
@@ -45,7 +45,6 @@ int runSolve(const QString& file) {
         exitCode = solved ? 0 : 1;
         QCoreApplication::quit();
     });
-    quitOnTerminationSignals();
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { app.solver().abort(); });
     app.solver().solvePath(file);
     QCoreApplication::exec();
@@ -55,7 +54,6 @@ int runSolve(const QString& file) {
 int runApplication(AppDelegate::Mode mode, const QString& file) {
     AppDelegate app(mode);
     app.applicationDidFinishLaunching();
-    if (mode == AppDelegate::Mode::headless) quitOnTerminationSignals();
     if (!file.isEmpty()) QTimer::singleShot(0, &app, [&] { app.solver().solvePath(file); });
     return QCoreApplication::exec();
 }
@@ -63,6 +61,7 @@ int runApplication(AppDelegate::Mode mode, const QString& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    qSetMessagePattern("%{time yyyy-MM-ddThh:mm:ss.zzz} siderama: %{message}");
     const CommandLine command = CommandLine::parse(argumentList(argc, argv));
     switch (command.action) {
     case CommandLine::Action::help:
@@ -79,12 +78,14 @@ int main(int argc, char** argv) {
         // Lets desktop shells match the window to the menu entry and icon.
         QGuiApplication::setDesktopFileName("siderama");
         QApplication::setWindowIcon(QIcon::fromTheme("siderama"));
+        quitOnTerminationSignals();
         return runApplication(AppDelegate::Mode::window, command.file);
     }
     default: break;
     }
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName("Siderama");
+    if (command.action != CommandLine::Action::indexCommand) quitOnTerminationSignals();
     switch (command.action) {
     case CommandLine::Action::solve: return runSolve(command.file);
     case CommandLine::Action::headless: return runApplication(AppDelegate::Mode::headless, {});

@@ -24,12 +24,6 @@ std::optional<std::vector<std::string>> contentTypeParts(const FormReader::Heade
 
 std::string decodeFormText(std::string_view text) { return removePercentEncoding(replace(text, '+', ' ')); }
 
-std::string lowercase(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 // Walks a multipart body. Part content ends at a delimiter that starts a line;
 // the line break in front of it belongs to no part.
 class MultipartCursor {
@@ -78,7 +72,7 @@ private:
             // (a file name such as C:\x.fits or 12:00.fits).
             const std::size_t colon = line.find(':');
             if (colon == 0 || colon == std::string::npos) continue;
-            headers[lowercase(line.substr(0, colon))] = trim(std::string_view(line).substr(colon + 1));
+            headers[toLower(line.substr(0, colon))] = trim(std::string_view(line).substr(colon + 1));
         }
     }
 

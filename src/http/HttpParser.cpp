@@ -1,7 +1,6 @@
 #include "http/HttpParser.h"
 
-#include <cctype>
-#include <limits>
+#include <charconv>
 #include <optional>
 
 #include "http/HttpParserError.h"
@@ -15,11 +14,6 @@ namespace {
 using Kind = HttpParserError::Kind;
 using Headers = std::unordered_map<std::string, std::string>;
 
-std::string lowercase(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 std::string join(const std::vector<std::string>& pieces, std::size_t from, char separator) {
     std::string text;
     for (std::size_t i = from; i < pieces.size(); ++i) {
@@ -29,25 +23,18 @@ std::string join(const std::vector<std::string>& pieces, std::size_t from, char 
     return text;
 }
 
-// Parses digits only, in the given base; nothing on overflow or other text.
+// Digits only, in the given base; nothing on overflow or other text.
 std::optional<std::uint64_t> parseUnsigned(std::string_view text, int base) {
-    if (text.empty()) return std::nullopt;
     std::uint64_t value = 0;
-    for (char c : text) {
-        const int digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0'
-                          : (base == 16 && std::isxdigit(static_cast<unsigned char>(c)))
-                              ? std::tolower(static_cast<unsigned char>(c)) - 'a' + 10
-                              : -1;
-        if (digit < 0) return std::nullopt;
-        if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / base) return std::nullopt;
-        value = value * base + digit;
-    }
+    const char* end = text.data() + text.size();
+    const auto [stop, error] = std::from_chars(text.data(), end, value, base);
+    if (error != std::errc() || stop != end) return std::nullopt;
     return value;
 }
 
 bool hasValue(const Headers& headers, const std::string& name, std::string_view value) {
     const auto found = headers.find(name);
-    return found != headers.end() && lowercase(found->second) == value;
+    return found != headers.end() && toLower(found->second) == value;
 }
 
 // Lets a client that waits for "100 Continue" send its body.
@@ -86,7 +73,7 @@ Headers HttpParser::readHeaders(Socket& socket) const {
         if (count == limits_.maxHeaderCount) throw HttpParserError(Kind::tooManyHeaders, "");
         const auto pieces = split(line, ':');
         if (pieces.size() < 2) continue;
-        const std::string name = lowercase(pieces[0]);
+        const std::string name = toLower(pieces[0]);
         std::string value = trim(join(pieces, 1, ':'));
         const auto [entry, inserted] = headers.try_emplace(name, value);
         if (inserted) continue;

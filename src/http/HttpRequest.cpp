@@ -7,13 +7,6 @@ namespace http {
 
 namespace {
 
-std::string lowercase(std::string_view text) {
-    std::string lower(text);
-    for (char& c : lower)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return lower;
-}
-
 // The ";"-separated pieces of a header value; a ";" inside double quotes
 // belongs to its piece.
 std::vector<std::string_view> parameterPieces(std::string_view value) {
@@ -61,7 +54,7 @@ std::optional<std::string> HttpRequest::MultiPart::dispositionParameter(std::str
     for (std::size_t i = 1; i < pieces.size(); ++i) {
         const std::size_t equals = pieces[i].find('=');
         if (equals == std::string_view::npos) continue;
-        if (lowercase(trim(pieces[i].substr(0, equals))) == parameter) return unquote(trim(pieces[i].substr(equals + 1)));
+        if (toLower(trim(pieces[i].substr(0, equals))) == parameter) return unquote(trim(pieces[i].substr(equals + 1)));
     }
     return std::nullopt;
 }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <string>
 
 #include "http/HttpParser.h"
@@ -24,6 +25,12 @@ struct HttpServerConfig {
     // Niceness added to each connection thread (0 keeps the process's), so
     // a flood of requests cannot take the processor from heavier work.
     int connectionNiceness = 0;
+    // Receives the server's log lines: a handler that threw, a response
+    // that could not be sent. Called from connection threads.
+    std::function<void(const std::string& line)> logger = printLine;
+
+    // The default logger: the line on standard output.
+    static void printLine(const std::string& line);
 };
 
 }  // namespace http

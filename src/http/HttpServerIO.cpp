@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <iostream>
 #include <new>
 
 #include "http/HttpParser.h"
@@ -147,14 +146,14 @@ bool HttpServerIO::answer(Socket& client, HttpRequest& request, bool keepAlive) 
     try {
         response = handler(request);
     } catch (const std::exception& error) {
-        std::cout << "Route handler failed: " << error.what() << std::endl;
+        runningConfig_.logger(std::string("Route handler failed: ") + error.what());
         response = HttpResponse::internalServerError();
     }
     try {
         respond(client, *response, keepAlive);
         return true;
     } catch (const SocketError& error) {
-        std::cout << "Failed to send response: " << error.what() << std::endl;
+        runningConfig_.logger(std::string("Failed to send response: ") + error.what());
         return false;
     }
 }

@@ -52,6 +52,13 @@ std::string trim(std::string_view text) {
     return std::string(text.substr(begin, end - begin));
 }
 
+std::string toLower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
 std::string replace(std::string_view text, char from, char to) {
     std::string out(text);
     for (char& c : out)

@@ -13,6 +13,9 @@ std::vector<std::string> split(std::string_view text, char separator);
 // from both ends. Other (Unicode) spaces are kept.
 std::string trim(std::string_view text);
 
+// ASCII letters in lower case; other bytes unchanged.
+std::string toLower(std::string_view text);
+
 // Replaces every `from` character by `to`.
 std::string replace(std::string_view text, char from, char to);
 

@@ -2,7 +2,7 @@
 
 #include "imaging/FitsWriter.h"
 #include "imaging/MonoPixels.h"
-#include "imaging/SystemLog.h"
+#include "imaging/ImagingLog.h"
 
 #include <QBuffer>
 #include <QFile>
@@ -28,7 +28,7 @@ void raiseDecodeLimit() {
 std::optional<QByteArray> readSource(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        systemLog(QString("Cannot read %1: %2").arg(path, file.errorString()));
+        qCWarning(lcImaging).noquote() << QString("Cannot read %1: %2").arg(path, file.errorString());
         return std::nullopt;
     }
     return file.readAll();
@@ -42,15 +42,16 @@ QImage decode(const QByteArray& data, const QString& path) {
     buffer.open(QIODevice::ReadOnly);
     QImageReader reader(&buffer);
     QImage image = reader.read();
-    if (image.isNull()) systemLog(QString("Cannot decode %1: %2").arg(path, reader.errorString()));
+    if (image.isNull())
+        qCWarning(lcImaging).noquote() << QString("Cannot decode %1: %2").arg(path, reader.errorString());
     return image;
 }
 
 bool convertImage(const QImage& image, const QString& source, const QString& destination) {
     const auto mono = monoPixels(image);
     if (!mono) {
-        systemLog(QString("Cannot convert %1: unsupported pixel layout (QImage format %2)")
-                      .arg(source).arg(int(image.format())));
+        qCWarning(lcImaging).noquote()
+            << QString("Cannot convert %1: unsupported pixel layout (QImage format %2)").arg(source).arg(int(image.format()));
         return false;
     }
     return writeFits(destination, image.width(), image.height(), *mono);
@@ -65,7 +66,7 @@ bool Convert(const QString& source, const QString& destination) {
         const QImage image = decode(*data, source);
         return !image.isNull() && convertImage(image, source, destination);
     } catch (const std::bad_alloc&) {
-        systemLog(QString("Cannot convert %1: out of memory").arg(source));
+        qCWarning(lcImaging).noquote() << QString("Cannot convert %1: out of memory").arg(source);
         return false;
     }
 }

@@ -1,6 +1,6 @@
 #include "imaging/FitsWriter.h"
 
-#include "imaging/SystemLog.h"
+#include "imaging/ImagingLog.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -22,7 +22,7 @@ bool clearDestination(const QString& path) {
     if (!QFileInfo(path).exists() && !QFileInfo(path).isSymLink()) return true;
     QFile file(path);
     if (file.remove()) return true;
-    systemLog(QString("Cannot replace %1: %2").arg(path, file.errorString()));
+    qCWarning(lcImaging).noquote() << QString("Cannot replace %1: %2").arg(path, file.errorString());
     return false;
 }
 
@@ -46,14 +46,14 @@ int writeImage(const QByteArray& name, LONGLONG width, LONGLONG height, std::spa
 
 bool writeFits(const QString& path, qint64 width, qint64 height, std::span<const uint16_t> pixels) {
     if (width <= 0 || height <= 0 || uint64_t(width) * uint64_t(height) != pixels.size()) {
-        systemLog(QString("Cannot write %1: %2 x %3 pixels expected, %4 given")
-                      .arg(path).arg(width).arg(height).arg(pixels.size()));
+        qCWarning(lcImaging).noquote() << QString("Cannot write %1: %2 x %3 pixels expected, %4 given")
+                                              .arg(path).arg(width).arg(height).arg(pixels.size());
         return false;
     }
     if (!clearDestination(path)) return false;
     const int status = writeImage(QFile::encodeName(path), width, height, pixels);
     if (status == 0) return true;
-    systemLog(QString("Cannot write FITS file %1: %2").arg(path, fitsError(status)));
+    qCWarning(lcImaging).noquote() << QString("Cannot write FITS file %1: %2").arg(path, fitsError(status));
     QFile::remove(path);
     return false;
 }

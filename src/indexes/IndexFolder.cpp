@@ -1,6 +1,6 @@
 #include "indexes/IndexFolder.h"
 
-#include "app/core/Workspace.h"
+#include "core/Workspace.h"
 #include "indexes/IndexCatalogue.h"
 
 #include <QDir>

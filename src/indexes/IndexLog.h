@@ -1,11 +1,7 @@
 #pragma once
 
-#include <QString>
+#include <QLoggingCategory>
 
-namespace siderama {
-
-// Writes one line, prefixed with the local time, to standard error: where
-// the index manager reports failures that its window does not show.
-void indexLog(const QString& line);
-
-}  // namespace siderama
+// Messages of the index manager for standard error: failures that its
+// window or log does not show.
+Q_DECLARE_LOGGING_CATEGORY(lcIndexes)

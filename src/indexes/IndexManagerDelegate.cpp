@@ -48,7 +48,7 @@ void IndexManagerDelegate::showIfNoIndexFound() {
 
 void IndexManagerDelegate::refresh() {
     if (!folder_.exists() && !folder_.create()) {
-        indexLog("Can't create " + folder_.path());
+        qCWarning(lcIndexes).noquote() << "Can't create " + folder_.path();
         std::exit(1);
     }
     if (!transferring_) folder_.removePartials();
@@ -128,7 +128,7 @@ void IndexManagerDelegate::remove(const QString& fileName) {
         setStatus("Removed " + fileName);
         return;
     }
-    indexLog("Can't move " + folder_.pathOf(fileName) + " to the Trash");
+    qCWarning(lcIndexes).noquote() << "Can't move " + folder_.pathOf(fileName) + " to the Trash";
     setStatus("Can't remove " + fileName);
 }
 
@@ -166,7 +166,7 @@ void IndexManagerDelegate::onFileStarted(const QString& fileName) {
 }
 
 void IndexManagerDelegate::onFileFailed(const QString& fileName, const QString& description) {
-    indexLog("file failed " + fileName + ": " + description);
+    qCWarning(lcIndexes).noquote() << "file failed " + fileName + ": " + description;
     setStatus(status_ + " - failed");
     setTransferring(false);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/core/Constants.h"
+#include "core/Constants.h"
 #include "indexes/DistributionIndexes.h"
 #include "indexes/IndexDownloadQueue.h"
 #include "indexes/IndexFolder.h"

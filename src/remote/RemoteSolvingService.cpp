@@ -2,6 +2,7 @@
 
 #include "http/HttpServer.h"
 #include "http/StringHelpers.h"
+#include "remote/RemoteLog.h"
 #include "remote/ServiceAnnouncement.h"
 #include "remote/UploadFiles.h"
 #include "solver/SolverDelegate.h"
@@ -58,6 +59,7 @@ void addIfPresent(nlohmann::json& object, const char* key, const std::optional<d
 http::HttpServerConfig RemoteSolvingService::defaultConfig() {
     http::HttpServerConfig config;
     config.connectionNiceness = 19;  // the most the scheduler allows
+    config.logger = [](const std::string& line) { qCWarning(lcRemote).noquote() << QString::fromStdString(line); };
     return config;
 }
 
@@ -114,13 +116,13 @@ std::optional<QString> RemoteSolvingService::uploadDirectory() {
     return directory;
 }
 
-bool RemoteSolvingService::claimSolver() {
-    if (solver.claim()) return true;
-    solver.append("Solver busy", RED);
-    return false;
+SolveReservation RemoteSolvingService::claimSolver() {
+    SolveReservation reservation = solver.claim();
+    if (!reservation) solver.append("Solver busy", RED);
+    return reservation;
 }
 
-// The solver is claimed when this runs, so the file cannot be in use by a
+// The solver is reserved when this runs, so the file cannot be in use by a
 // solve. A failed write removes what an earlier upload left under the name:
 // the solve then reports the missing file instead of solving stale data.
 std::pair<QString, QString> RemoteSolvingService::store(const QString& directory, const QString& fileName,
@@ -135,31 +137,33 @@ HttpResponse RemoteSolvingService::uploadMultipart(const HttpRequest& request) {
     if (parts.size() != 1) return error("Invalid request");
     const std::optional<QString> directory = uploadDirectory();
     if (!directory) return error("Upload failed");
-    if (!claimSolver()) return error("Solver busy");
+    SolveReservation reservation = claimSolver();
+    if (!reservation) return error("Solver busy");
     const std::string& data = parts.front().body;
     const auto [path, line] = store(*directory, UploadFiles::defaultName(data), data);
     solver.append(line, YELLOW);
-    solver.solveClaimed(path);
+    solver.solve(std::move(reservation), path);
     return json({{"status", "success"}});
 }
 
 HttpResponse RemoteSolvingService::uploadRaw(const HttpRequest& request) {
     const std::optional<QString> directory = uploadDirectory();
     if (!directory) return error("Upload failed");
-    if (!claimSolver()) return error("Solver busy");
+    SolveReservation reservation = claimSolver();
+    if (!reservation) return error("Solver busy");
     const std::optional<std::string> requested = dispositionFileName(request);
     const std::optional<QString> plain = requested ? UploadFiles::plainName(*requested) : std::nullopt;
     const auto [path, line] = store(*directory, plain.value_or(UploadFiles::defaultName(request.body)), request.body);
     solver.busy(line);
-    solver.solveClaimed(path);
+    solver.solve(std::move(reservation), path);
     return json({{"status", "success"}});
 }
 
 HttpResponse RemoteSolvingService::status(const HttpRequest&) {
     const SolverState state = solver.state();
-    nlohmann::json answer{{"status", state.status.toStdString()}};
-    if (state.status == "ready") return json(answer);
-    if (state.status == "done") {
+    nlohmann::json answer{{"status", statusWord(state.status).toStdString()}};
+    if (state.status == SolverStatus::ready) return json(answer);
+    if (state.status == SolverStatus::done) {
         nlohmann::json calibration = nlohmann::json::object();
         addIfPresent(calibration, "ra", state.raCenter);
         addIfPresent(calibration, "dec", state.decCenter);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "http/HttpServerConfig.h"
+#include "solver/SolveReservation.h"
 
 #include <QString>
 #include <memory>
@@ -58,8 +59,8 @@ private:
 
     // The private upload directory; none (and a log line) when unusable.
     std::optional<QString> uploadDirectory();
-    // Claims the solver; false (and "Solver busy" in the log) when it is taken.
-    bool claimSolver();
+    // Reserves the solver; empty (and "Solver busy" in the log) when it is taken.
+    SolveReservation claimSolver();
     // Stores an upload in the upload directory; returns its path and the
     // log line that reports it.
     std::pair<QString, QString> store(const QString& directory, const QString& fileName, const std::string& data);

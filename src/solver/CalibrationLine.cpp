@@ -1,6 +1,6 @@
 #include "solver/CalibrationLine.h"
 
-#include "http/StringHelpers.h"
+#include <QStringList>
 
 #include <array>
 #include <clocale>
@@ -32,8 +32,8 @@ std::optional<CalibrationLine> CalibrationLine::parse(const QString& line) {
     }};
     for (const auto& [prefix, field] : prefixes) {
         if (!line.startsWith(prefix)) continue;
-        const std::vector<std::string> words = http::split(line.toStdString(), ' ');
-        return CalibrationLine{field, words.size() > 1 ? toNumber(words[1]) : std::nullopt};
+        const QStringList words = line.split(' ', Qt::SkipEmptyParts);
+        return CalibrationLine{field, words.size() > 1 ? toNumber(words[1].toStdString()) : std::nullopt};
     }
     return std::nullopt;
 }

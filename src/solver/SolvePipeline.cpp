@@ -1,60 +1,57 @@
 #include "solver/SolvePipeline.h"
 
-#include "app/core/Constants.h"
-#include "app/core/Defaults.h"
-#include "app/core/Workspace.h"
+#include "core/Constants.h"
+#include "core/Workspace.h"
 #include "imaging/Convert.h"
 #include "solver/SolvePaths.h"
-#include "solver/SolverDelegate.h"
+#include "solver/SolveReporter.h"
 #include "solver/ToolError.h"
+#include "solver/ToolRunner.h"
 
 #include <QElapsedTimer>
 
 namespace siderama {
 
-SolvePipeline::SolvePipeline(SolverDelegate& solver, SolveOptions options)
-    : solver(solver), options(std::move(options)),
-      portfolio([&solver](const QString& text, LogColor color) { solver.append(text, color); }) {}
+SolvePipeline::SolvePipeline(ToolRunner& tools, SolveReporter& reporter, bool removeFiles, SolveOptions options)
+    : tools(tools), reporter(reporter), removeFiles(removeFiles), options(std::move(options)),
+      portfolio([&reporter](const QString& text, LogColor color) { reporter.append(text, color); }) {}
 
-std::optional<QString> SolvePipeline::run(const QString& path) {
+SolveOutcome SolvePipeline::run(const QString& path) {
     const SolvePaths paths(path);
+    SolveOutcome outcome;
+    try {
+        outcome = solve(paths);
+    } catch (const std::exception& error) {
+        outcome = {false, QString::fromStdString(error.what())};
+    }
+    cleanUp(paths);
+    return outcome;
+}
+
+SolveOutcome SolvePipeline::solve(const SolvePaths& paths) {
     QElapsedTimer clock;
     clock.start();
     const auto deadline = SolvePortfolio::Clock::now() + std::chrono::seconds(options.timeLimit);
-    if (paths.needsConversion && !convert(paths)) return std::nullopt;
-    std::optional<QString> doneMessage;
-    try {
-        runTools(paths, deadline);
-        doneMessage = "\nDone in " + formatSeconds(clock.elapsed() / 1000.0) + " seconds";
-    } catch (const ToolError&) {
-        // The runner has reported the failure already.
+    if (paths.needsConversion) {
+        reporter.busy("\nConverting " + paths.input + " to " + paths.fits + "...");
+        if (!Convert(paths.input, paths.fits)) return {false, "\nFailed to convert " + paths.input + " to FITS"};
     }
-    cleanUp(paths);
-    return doneMessage;
+    runTools(paths, deadline);
+    return {true, "\nDone in " + formatSeconds(clock.elapsed() / 1000.0) + " seconds"};
 }
 
-bool SolvePipeline::convert(const SolvePaths& paths) {
-    solver.busy("\nConverting " + paths.input + " to " + paths.fits + "...");
-    if (Convert(paths.input, paths.fits)) return true;
-    solver.failed("\nFailed to convert " + paths.input + " to FITS");
-    return false;
-}
-
+// The portfolio leaves the winning solution at the pipeline's .wcs path.
 void SolvePipeline::runTools(const SolvePaths& paths, SolvePortfolio::Clock::time_point deadline) {
-    solver.busy();
     const QString failure = portfolio.solve(paths, options, deadline);
-    if (!failure.isEmpty()) {
-        solver.failed(failure);
+    if (!failure.isEmpty())
         throw ToolError(failure.endsWith(" aborted") ? ToolError::Domain::aborted : ToolError::Domain::failed, failure);
-    }
-    solver.execute("new-wcs", {"-v", "-d", "-i", paths.fits, "-o", paths.wcsImage, "-w", paths.wcs},
-                   false);
-    solver.resetCalibration();
-    solver.execute("wcsinfo", {paths.wcs}, true);
+    tools.execute("new-wcs", {"-v", "-d", "-i", paths.fits, "-o", paths.wcsImage, "-w", paths.wcs}, false);
+    reporter.resetCalibration();
+    tools.execute("wcsinfo", {paths.wcs}, true);
 }
 
 void SolvePipeline::cleanUp(const SolvePaths& paths) {
-    if (!solver.removeFilesEnabled()) return;
+    if (!removeFiles) return;
     Workspace::moveToTrash(paths.intermediateFiles());
     if (paths.needsConversion) Workspace::moveToTrash(paths.fits);
 }

@@ -4,33 +4,46 @@
 #include "solver/SolvePortfolio.h"
 
 #include <QString>
-#include <optional>
+#include <QStringList>
 
 namespace siderama {
 
-class SolverDelegate;
+class SolveReporter;
+class ToolRunner;
 struct SolvePaths;
 
+// How a solve ended: solved with the completion message ("Done in N
+// seconds"), or failed with what went wrong.
+struct SolveOutcome {
+    bool solved = false;
+    QString message;
+};
+
 // One solve of one image: conversion to FITS when needed, the portfolio of
-// solve-field strategies, then new-wcs and wcsinfo, reported through the
-// solver's state and log. Runs on the calling (background) thread.
+// solve-field strategies, then new-wcs and wcsinfo through a tool runner,
+// with progress sent to a reporter. Runs on the calling thread; several
+// pipelines with runners and reporters of their own can run at once.
 class SolvePipeline {
 public:
-    SolvePipeline(SolverDelegate& solver, SolveOptions options);
+    SolvePipeline(ToolRunner& tools, SolveReporter& reporter, bool removeFiles, SolveOptions options);
 
-    // Converts and solves; returns the completion message ("Done in N
-    // seconds") for the solver to report, or nothing when the run failed
-    // (the failure is reported already). Files are cleaned up either way.
-    std::optional<QString> run(const QString& path);
-    // Ends the running tools; any thread.
+    // Converts and solves. Any exception becomes a failed outcome with its
+    // message. Intermediate files go to the Trash either way when
+    // `removeFiles` is set.
+    // The solve fails with "time limit" when it takes longer than the
+    // options allow.
+    SolveOutcome run(const QString& path);
+    // Ends the running strategies; callable from any thread.
     void abort() { portfolio.abort(); }
 
 private:
-    bool convert(const SolvePaths& paths);
+    SolveOutcome solve(const SolvePaths& paths);
     void runTools(const SolvePaths& paths, SolvePortfolio::Clock::time_point deadline);
     void cleanUp(const SolvePaths& paths);
 
-    SolverDelegate& solver;
+    ToolRunner& tools;
+    SolveReporter& reporter;
+    bool removeFiles;
     SolveOptions options;
     SolvePortfolio portfolio;
 };

@@ -1,7 +1,7 @@
 #include "solver/SolvePortfolio.h"
 
-#include "app/core/Constants.h"
-#include "app/core/Defaults.h"
+#include "core/Constants.h"
+#include "core/Defaults.h"
 #include "solver/CameraMemory.h"
 #include "solver/CameraModel.h"
 #include "solver/FitsHeader.h"
@@ -43,11 +43,6 @@ QString writeParallelConfig(const QString& folder) {
     return copy.commit() ? copy.fileName() : CONFIG();
 }
 
-QStringList storedWords() {
-    const std::optional<QString> stored = Defaults::stringValue(Defaults::solveFieldArgs);
-    return stored ? stored->split(' ', Qt::SkipEmptyParts) : QStringList{};
-}
-
 bool isWinner(const StrategyRace::Outcome& outcome) {
     return outcome.kind == StrategyRace::Outcome::Kind::solved;
 }
@@ -63,7 +58,7 @@ QString SolvePortfolio::solve(const SolvePaths& paths, const SolveOptions& optio
     QTemporaryDir work(QDir::tempPath() + "/siderama-solve-XXXXXX");
     const bool noFits2Fits = solveFieldSupports(toolsDirectory() + "/solve-field", "--no-fits2fits");
     const SolveStrategies strategies(
-        paths, {work.path(), CONFIG(), writeParallelConfig(work.path()), storedWords(), noFits2Fits});
+        paths, {work.path(), CONFIG(), writeParallelConfig(work.path()), Defaults::words(Defaults::solveFieldArgs), noFits2Fits});
     const bool racing = options.racing && std::thread::hardware_concurrency() > 1;
     const int downsample = options.downsample > 0 ? options.downsample : width * height > 4'000'000 ? 2 : 1;
     StrategyRace::Outcome outcome =

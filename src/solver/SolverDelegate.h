@@ -1,32 +1,32 @@
 #pragma once
 
-#include "app/core/Constants.h"
-#include "solver/SolveOptions.h"
+#include "core/Constants.h"
+#include "solver/BatchedLog.h"
+#include "solver/ProcessToolRunner.h"
+#include "solver/SolveReporter.h"
+#include "solver/SolveReservation.h"
+#include "solver/SolveThread.h"
 #include "solver/SolverState.h"
+#include "solver/SolverStateStore.h"
 #include "solver/SolverView.h"
-#include "solver/ToolError.h"
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <atomic>
-#include <condition_variable>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <thread>
-#include <vector>
 
 namespace siderama {
 
 class SolvePipeline;
-class ToolProcess;
+struct SolveOutcome;
 
-// The solver's controller: the solver state, the log, the tool runner and
-// the entry points of the solve pipeline. Callable from any thread; view
+// The solver's controller: one solve at a time on its own thread, reported
+// through its state and its log to its view. Callable from any thread; view
 // updates are queued in order and applied on the main thread in batches.
-class SolverDelegate : public QObject {
+class SolverDelegate : public QObject, public SolveReporter {
     Q_OBJECT
 public:
     explicit SolverDelegate(QObject* parent = nullptr);
@@ -36,29 +36,33 @@ public:
     void setView(SolverView* view);
 
     // Log and state changes.
-    void append(const QString& text, LogColor color = LogColor::plain);
-    void busy(const std::optional<QString>& message = std::nullopt);
+    void append(const QString& text, LogColor color = LogColor::plain) override;
+    void busy(const std::optional<QString>& message = std::nullopt) override;
     void done(const std::optional<QString>& message = std::nullopt);
     void failed(const std::optional<QString>& message = std::nullopt);
-    SolverState state() const;
-    void resetCalibration();
+    SolverState state() const { return store.state(); }
+    void setCalibration(const CalibrationLine& line) override { store.setCalibration(line); }
+    void resetCalibration() override { store.resetCalibration(); }
 
-    // Runs a tool from the tools directory, streams its output into the log
-    // and, with `parse`, takes the calibration values from it. Blocks until
-    // the tool has ended; throws ToolError when it did not succeed.
+    // Runs a tool of the tools directory through the solver's runner on the
+    // calling thread; a failure is reported as the solver's state and thrown
+    // as ToolError.
     void execute(const QString& tool, const QStringList& arguments, bool parse);
     // The words stored under the user default `key`, then `arguments`.
     static QStringList addArgs(const QString& key, const QStringList& arguments);
 
-    // Reserves the solver for one solve; false when a solve is running or
-    // reserved. A successful claim must be followed by solveClaimed().
-    bool claim();
-    void solveClaimed(const QString& path, const SolveOptions& options = SolveOptions::load());
-    // Starts a solve of `path` with `options` in the background; false (and
-    // "Solver busy" in the log) when one is running.
+    // Reserves the solver for one solve; empty when a solve is running or
+    // reserved.
+    SolveReservation claim() { return SolveReservation::take(solving); }
+    // Starts the reserved solve of `path` with `options` in the background:
+    // the entry for every front end ("solve this file with these options").
+    void solve(SolveReservation reservation, const QString& path,
+               const SolveOptions& options = SolveOptions::load());
+    // Starts a solve in the background; false (and "Solver busy" in the log)
+    // when one is running.
     bool solvePath(const QString& path, const SolveOptions& options = SolveOptions::load());
     bool isSolving() const { return solving; }
-    // Ends the running tool and stops the solve.
+    // Ends the running tools and stops the solve.
     void abort();
 
     // Loads the check boxes from the user defaults and shows the window.
@@ -72,40 +76,21 @@ signals:
     void solveFinished(bool succeeded);
 
 private:
-    void setStatus(const QString& status, const std::optional<QString>& message, LogColor color);
-    void post(std::function<void()> command);
+    void setStatus(SolverStatus status, const std::optional<QString>& message, LogColor color);
     void postControls(bool solveEnabled);
-    void finishSolve(const std::optional<QString>& doneMessage);
-    void runSolves();
-    std::optional<QString> runPipeline(const QString& path, const SolveOptions& options);
-    void flush();
-    void parseCalibration(const QString& line);
-    void logOutput(int output, bool parse);
-    void reportExit(const QString& tool, ToolProcess& process);
-    [[noreturn]] void fail(ToolError::Domain domain, const QString& message);
+    void runSolve(SolveRequest request);
+    std::shared_ptr<void> reachForAbort(SolvePipeline& solve);
+    void finishSolve(SolveReservation& reservation, const SolveOutcome& outcome);
 
-    mutable std::mutex stateLock;
-    SolverState current;
-    std::shared_ptr<ToolProcess> task;
-    SolvePipeline* pipeline = nullptr;  // the running solve's
-
-    std::mutex queueLock;
-    std::vector<std::function<void()>> pending;
-    bool flushPosted = false;
+    SolverStateStore store;
+    BatchedLog log;
     SolverView* view = nullptr;  // used on the main thread only
-
+    ProcessToolRunner runner{*this};
     std::atomic<bool> solving = false;
-    std::atomic<bool> abortFlag = false;
     std::atomic<bool> removeFiles = false;
-
-    // Solves run on one thread made with the delegate, not on the thread that
-    // asks for them: a thread (and the tools it starts) inherits its creator's
-    // niceness, and the HTTP connection threads run at the lowest priority.
-    std::mutex solveLock;
-    std::condition_variable solveRequested;
-    std::optional<std::pair<QString, SolveOptions>> requested;
-    bool stopping = false;
-    std::thread worker;
+    std::mutex pipelineLock;
+    SolvePipeline* pipeline = nullptr;  // the running solve's; guarded by `pipelineLock`
+    SolveThread thread;  // last: its solves use everything above
 };
 
 }  // namespace siderama

@@ -5,10 +5,15 @@
 
 namespace siderama {
 
+enum class SolverStatus { ready, busy, done, failed };
+
+// The status as the window shows it and the remote API sends it.
+QString statusWord(SolverStatus status);
+
 // The solver state shown to the user and to remote clients.
 struct SolverState {
-    QString status = "ready";  // ready, busy, done or failed
-    QString message;           // last state message, without line feeds
+    SolverStatus status = SolverStatus::ready;
+    QString message;  // last state message, without line feeds
     std::optional<double> raCenter;
     std::optional<double> decCenter;
     std::optional<double> orientation;

@@ -159,13 +159,13 @@ int StrategyRace::runStep(Lane& lane, const SolveAttempt& attempt, const SolveAt
             output << *line;
         }
     }
-    const int status = process->waitForExit();
+    const ToolExit exit = process->waitForExit();
     {
         std::lock_guard guard(lock);
         lane.tool.reset();
     }
     if (process->wasTerminated()) return -1;
-    if (status != 0) return reportFailure(attempt, step.tool + " terminated (status " + QString::number(status) + ")");
+    if (!exit.succeeded()) return reportFailure(attempt, exit.describe(step.tool));
     return 0;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/core/Constants.h"
+#include "core/Constants.h"
 #include "solver/SolveAttempt.h"
 #include "solver/WcsSummary.h"
 

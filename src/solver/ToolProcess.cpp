@@ -1,6 +1,7 @@
 #include "solver/ToolProcess.h"
 
 #include <cerrno>
+#include <cstring>
 #include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
@@ -47,6 +48,7 @@ int ToolProcess::start(const QString& program, const QStringList& arguments) {
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
     posix_spawnattr_t attributes;
@@ -74,7 +76,13 @@ int ToolProcess::start(const QString& program, const QStringList& arguments) {
     return pipeEnds[0];
 }
 
-int ToolProcess::waitForExit() {
+QString ToolExit::describe(const QString& tool) const {
+    if (!signal) return tool + " terminated (status " + QString::number(code) + ")";
+    const char* abbreviation = sigabbrev_np(*signal);
+    return tool + " terminated by signal " + (abbreviation ? QString("SIG") + abbreviation : QString::number(*signal));
+}
+
+ToolExit ToolProcess::waitForExit() {
     // Wait without reaping, so terminate() never signals a recycled pid.
     siginfo_t info{};
     while (::waitid(P_PID, pid, &info, WEXITED | WNOWAIT) != 0 && errno == EINTR) {}
@@ -84,7 +92,8 @@ int ToolProcess::waitForExit() {
         ::waitpid(pid, &status, 0);
         reaped = true;
     }
-    return WIFSIGNALED(status) ? WTERMSIG(status) : WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return {.signal = WTERMSIG(status)};
+    return {.code = WEXITSTATUS(status), .signal = std::nullopt};
 }
 
 void ToolProcess::terminate() {

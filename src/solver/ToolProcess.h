@@ -4,12 +4,24 @@
 #include <QStringList>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sys/types.h>
 
 namespace siderama {
 
+// How a tool ended: its exit code, or the signal that ended it.
+struct ToolExit {
+    int code = 0;
+    std::optional<int> signal;
+
+    bool succeeded() const { return !signal && code == 0; }
+    // "TOOL terminated (status N)" or "TOOL terminated by signal SIGSEGV".
+    QString describe(const QString& tool) const;
+};
+
 // One plate-solving tool run as a child process in its own process group,
-// with standard output and standard error merged into one pipe.
+// with standard output and standard error merged into one pipe and
+// standard input read from /dev/null.
 class ToolProcess : public std::enable_shared_from_this<ToolProcess> {
 public:
     ToolProcess() = default;
@@ -21,9 +33,8 @@ public:
     // Returns the read end of the output pipe, or -1 when it did not start.
     int start(const QString& program, const QStringList& arguments);
 
-    // Waits for the child to end. Returns the exit code, or the signal
-    // number when a signal ended it.
-    int waitForExit();
+    // Waits for the child to end.
+    ToolExit waitForExit();
 
     // Asks the whole process group to end (SIGTERM); a group still alive
     // after the grace period is killed. Safe to call from any thread and

@@ -1,6 +1,6 @@
 #include "solver/WcsSummary.h"
 
-#include "app/core/Constants.h"
+#include "core/Constants.h"
 #include "solver/StreamReader.h"
 #include "solver/ToolProcess.h"
 
@@ -19,7 +19,7 @@ std::optional<WcsSummary> WcsSummary::read(const QString& wcsFile) {
         StreamReader reader(output);
         while (const std::optional<QString> line = reader.nextLine()) text += *line + "\n";
     }
-    if (process->waitForExit() != 0) return std::nullopt;
+    if (!process->waitForExit().succeeded()) return std::nullopt;
     return parse(text);
 }
 

@@ -1,8 +1,8 @@
 // Whole solves with the real plate-solving tools and the Tycho-2 index
 // files: generated star fields in every input format, at several positions,
 // scales and rotations, through the pipeline and through `siderama --solve`.
-#include "app/core/Constants.h"
-#include "app/core/SolverConfig.h"
+#include "core/Constants.h"
+#include "core/SolverConfig.h"
 #include "skyfield/SkyField.h"
 #include "solver/SolverDelegate.h"
 #include "support/TestSupport.h"
@@ -71,7 +71,7 @@ TEST_P(SolveFields, ThePipelineFindsTheFieldWhereItWasMade) {
     ASSERT_TRUE(testsupport::waitUntil([&] { return finished; }, std::chrono::seconds(300)));
     const SolverState state = solver.state();
     ASSERT_TRUE(solved) << qPrintable(state.message);
-    EXPECT_EQ(state.status, "done");
+    EXPECT_EQ(state.status, SolverStatus::done);
     ASSERT_TRUE(state.raCenter && state.decCenter && state.pixelScale && state.orientation);
     const double offPixels =
         testsupport::angularSeparation(truth->ra, truth->dec, *state.raCenter, *state.decCenter) * 3600 /

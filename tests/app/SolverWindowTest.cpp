@@ -2,7 +2,7 @@
 // the check boxes round-trip through the user defaults, coloured lines reach
 // the log in order, drops start a solve, and a verbose tool never freezes it.
 #include "app/SolverWindow.h"
-#include "app/core/Defaults.h"
+#include "core/Defaults.h"
 #include "solver/SolverDelegate.h"
 #include "support/TestSupport.h"
 #include "ui_SolverWindow.h"
@@ -92,8 +92,8 @@ TEST_F(SolverWindowTest, ColouredLinesArriveInOrder) {
     settle();
     EXPECT_EQ(window.logText(), "plain one\n\nbroken\ncalibrated\nworking\nsettled 1\n");
     const QList<std::pair<QString, QColor>> expected{
-        {"plain one", QColor()}, {"broken", toQColor(RED)}, {"calibrated", toQColor(GREEN)},
-        {"working", toQColor(YELLOW)}};
+        {"plain one", QColor()}, {"broken", SolverWindow::color(RED)}, {"calibrated", SolverWindow::color(GREEN)},
+        {"working", SolverWindow::color(YELLOW)}};
     int found = 0;
     for (QTextBlock block = ui.logText->document()->begin(); block.isValid(); block = block.next()) {
         if (block.text().isEmpty() || found == expected.size()) continue;

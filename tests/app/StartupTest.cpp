@@ -1,6 +1,6 @@
 // First start against temporary homes: the index folder and the solver
 // configuration file, for plain, spaced and non-ASCII paths.
-#include "app/core/SolverConfig.h"
+#include "core/SolverConfig.h"
 #include "support/TestSupport.h"
 
 #include <QDir>
@@ -94,7 +94,7 @@ TEST(Startup, CommandLineOptions) {
 }
 
 TEST(Startup, HeadlessEndsCleanlyOnTerminationSignals) {
-    for (const int signal : {SIGTERM, SIGINT}) {
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
         QTemporaryDir scratch;
         QProcess program;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -112,6 +112,30 @@ TEST(Startup, HeadlessEndsCleanlyOnTerminationSignals) {
         EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << "signal " << signal;
         EXPECT_EQ(program.exitCode(), 0);
     }
+}
+
+TEST(Startup, TerminationSignalsEndTheRunningTool) {
+    // The tools run in a process group of their own: nothing else ends them.
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+        for (const QStringList& mode : {QStringList{}, QStringList{"--solve"}}) {
+            QTemporaryDir scratch;
+            const QString pidFile = scratch.filePath("pid"), image = scratch.filePath("a.fits");
+            testsupport::writeScript(scratch.path(), "image2xy", "echo $$ > " + pidFile.toUtf8() + "\nexec sleep 60\n");
+            QFile(image).open(QIODevice::WriteOnly);
+            QProcess program;
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("HOME", scratch.path());
+            environment.insert("XDG_DATA_HOME", scratch.filePath("data"));
+            environment.insert("SIDERAMA_TOOLS_DIR", scratch.path());
+            program.setProcessEnvironment(environment);
+            program.start(SIDERAMA_BINARY_DIR "/bin/siderama", mode + QStringList{image});
+            ASSERT_TRUE(testsupport::waitUntil([&] { return !readAll(pidFile).isEmpty(); }, std::chrono::seconds(30)));
+            const pid_t tool = readAll(pidFile).trimmed().toInt();
+            ::kill(program.processId(), signal);
+            ASSERT_TRUE(program.waitForFinished(15000)) << "signal " << signal;
+            EXPECT_NE(::kill(tool, 0), 0) << "signal " << signal << " left the tool running " << qPrintable(mode.join(""));
+            ::kill(tool, SIGKILL);
+        }
 }
 
 }  // namespace

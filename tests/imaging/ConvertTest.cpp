@@ -5,7 +5,6 @@
 
 #include <QFile>
 #include <QImage>
-#include <QRegularExpression>
 
 #include <gtest/gtest.h>
 
@@ -124,14 +123,13 @@ TEST_F(ConvertTest, ReplacesAnExistingDestination) {
     EXPECT_EQ(QFile(fits).size(), 2 * 2880);  // one header block, one data block
 }
 
-TEST_F(ConvertTest, MissingSourceLogsOneTimeStampedLineAndFails) {
+TEST_F(ConvertTest, MissingSourceLogsOneLineAndFails) {
     ::testing::internal::CaptureStderr();
     const bool converted = siderama::Convert(dir + "/missing.png", fits);
     const QString log = QString::fromLocal8Bit(::testing::internal::GetCapturedStderr());
     EXPECT_FALSE(converted);
     EXPECT_FALSE(QFile::exists(fits));
     EXPECT_EQ(log.count('\n'), 1) << qPrintable(log);
-    EXPECT_TRUE(log.contains(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d"))) << qPrintable(log);
     EXPECT_TRUE(log.contains("missing.png")) << qPrintable(log);
 }
 

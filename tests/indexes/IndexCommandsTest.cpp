@@ -1,6 +1,6 @@
 // The terminal commands --indexes, --fetch-index and --remove-index.
-#include "indexes/IndexCommands.h"
-#include "indexes/IndexConsoleView.h"
+#include "cli/IndexCommands.h"
+#include "cli/IndexConsoleView.h"
 #include "indexes/IndexTestSupport.h"
 #include "support/FakeIndexServer.h"
 
@@ -24,15 +24,6 @@ protected:
     IndexTestDirectories dirs;
     FakeIndexServer server;
 };
-
-TEST_F(IndexCommandsTest, recognisesItsOptions) {
-    EXPECT_TRUE(isIndexCommand({"siderama", "--indexes"}));
-    EXPECT_TRUE(isIndexCommand({"siderama", "--headless", "--fetch-index", "4119"}));
-    EXPECT_TRUE(isIndexCommand({"siderama", "--remove-index", "4119"}));
-    EXPECT_FALSE(isIndexCommand({"siderama", "--solve", "image.fits"}));
-    EXPECT_EQ(indexCommandOptionsHelp().size(), 3);
-    EXPECT_TRUE(indexCommandOptionsHelp().join("\n").contains("--fetch-index"));
-}
 
 TEST_F(IndexCommandsTest, fetchesKeysByNameOrNumber) {
     server.serveFits("index-4119.fits", 3000);

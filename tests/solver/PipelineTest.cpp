@@ -2,9 +2,10 @@
 // and leave the files the real ones leave.
 #include "solver/SolverFixture.h"
 
-#include "app/core/Constants.h"
-#include "app/core/Defaults.h"
+#include "core/Constants.h"
+#include "core/Defaults.h"
 #include "solver/SolvePaths.h"
+#include "solver/SolvePipeline.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
@@ -98,7 +99,7 @@ TEST_F(Pipeline, RunsTheFourToolsWithTheirArguments) {
         "wcsinfo " + b + ".wcs"};
     EXPECT_EQ(readLines(calls), expected);
     const SolverState state = solver.state();
-    EXPECT_EQ(state.status, "done");
+    EXPECT_EQ(state.status, SolverStatus::done);
     EXPECT_EQ(state.raCenter, 83.8);
     EXPECT_EQ(state.decCenter, -5.4);
     EXPECT_EQ(state.orientation, 150.0);
@@ -110,19 +111,35 @@ TEST_F(Pipeline, RunsTheFourToolsWithTheirArguments) {
     EXPECT_TRUE(trashedNames().isEmpty());
 }
 
-TEST_F(Pipeline, DoneFreesTheSolverInTheSameStep) {
-    // A remote client that reads "done" must be able to upload the next image.
-    for (int round = 0; round < 5; ++round) {
-        ASSERT_TRUE(solver.solvePath(image));
-        QElapsedTimer clock;
-        clock.start();
-        while (solver.state().status != "done" && clock.elapsed() < 30000) {}
-        ASSERT_EQ(solver.state().status, "done");
-        EXPECT_TRUE(solver.claim()) << "round " << round;
-        solver.solveClaimed(image);
-        while (solver.isSolving()) QCoreApplication::processEvents();
+TEST_F(Pipeline, TheEndOfASolveFreesTheSolverInTheSameStep) {
+    // A remote client that reads "done" or "failed" must be able to upload the next image.
+    for (const SolverStatus end : {SolverStatus::done, SolverStatus::failed}) {
+        if (end == SolverStatus::failed) {
+            tool("solve-field", "exit 2\n");
+            solver.saveState(true, false);  // the clean-up follows the failure
+        }
+        for (int round = 0; round < 5; ++round) {
+            ASSERT_TRUE(solver.solvePath(image));
+            QElapsedTimer clock;
+            clock.start();
+            while (solver.state().status != end && clock.elapsed() < 30000) {}
+            ASSERT_EQ(solver.state().status, end);
+            SolveReservation next = solver.claim();
+            EXPECT_TRUE(next) << "round " << round;
+            if (next) solver.solve(std::move(next), image);
+            while (solver.isSolving()) QCoreApplication::processEvents();
+        }
     }
     settle();
+}
+
+TEST_F(Pipeline, AnyErrorBecomesAFailedSolveWithItsMessage) {
+    struct FullDisk : ToolRunner {
+        void execute(const QString&, const QStringList&, bool) override { throw std::runtime_error("disk full"); }
+    } tools;
+    const SolveOutcome outcome = SolvePipeline(tools, solver, false, SolveOptions{}).run(image);
+    EXPECT_FALSE(outcome.solved);
+    EXPECT_EQ(outcome.message, "disk full");
 }
 
 TEST_F(Pipeline, ToolsKeepTheDelegatesPriorityWhateverThreadAsks) {
@@ -137,7 +154,7 @@ TEST_F(Pipeline, ToolsKeepTheDelegatesPriorityWhateverThreadAsks) {
     }).join();
     ASSERT_TRUE(testsupport::waitUntil([&] { return !solver.isSolving(); }, std::chrono::seconds(60)));
     settle();
-    EXPECT_EQ(solver.state().status, "done");
+    EXPECT_EQ(solver.state().status, SolverStatus::done);
     EXPECT_EQ(readLines(niceness), QStringList{QString::number(own)});
 }
 
@@ -161,7 +178,7 @@ TEST_F(Pipeline, FailingSolveFieldStopsTheRunButCleansUp) {
     EXPECT_FALSE(solve(image));
     // The pipeline, then "fast xy" (whose image2xy fails here) and solve-field's defaults.
     EXPECT_EQ(toolsCalled(), QStringList({"image2xy", "solve-field", "image2xy", "solve-field"}));
-    EXPECT_EQ(solver.state().status, "failed");
+    EXPECT_EQ(solver.state().status, SolverStatus::failed);
     EXPECT_EQ(solver.state().message, "solve-field terminated (status 2)");
     EXPECT_EQ(solver.state().raCenter, 83.8) << "a failed run keeps the last calibration";
     // The earlier solution went before solve-field ran; the rest is trashed.
@@ -178,7 +195,7 @@ TEST_F(Pipeline, SolveFieldWithoutSolutionIsAFailure) {
     tool("solve-field", "[ \"$1\" = --help ] && exit 0\necho 'Did not solve (or no WCS file was written).'\n");
     EXPECT_FALSE(solve(image));
     EXPECT_EQ(toolsCalled(), QStringList({"image2xy", "image2xy"}));
-    EXPECT_EQ(solver.state().status, "failed");
+    EXPECT_EQ(solver.state().status, SolverStatus::failed);
     EXPECT_EQ(view.lines.last().color, RED);
     EXPECT_EQ(view.texts().filter("Done in").size(), 1) << "only the first run was done";
 }
@@ -216,7 +233,7 @@ TEST_F(Pipeline, UndecodableImageFailsBeforeAnyTool) {
     file.write("this is no JPEG");
     file.close();
     EXPECT_FALSE(solve(broken));
-    EXPECT_EQ(solver.state().status, "failed");
+    EXPECT_EQ(solver.state().status, SolverStatus::failed);
     EXPECT_EQ(view.lines.last().text, "\nFailed to convert " + broken + " to FITS");
     EXPECT_EQ(view.lines.last().color, RED);
     EXPECT_TRUE(toolsCalled().isEmpty());

@@ -2,8 +2,8 @@
 // the second solve of a same-sized image; with the real tools on generated
 // fields, a right hint solves in the hinted attempt and a wrong one still
 // solves blind.
-#include "app/core/Constants.h"
-#include "app/core/SolverConfig.h"
+#include "core/Constants.h"
+#include "core/SolverConfig.h"
 #include "solver/SolveOptions.h"
 #include "solver/SolvePaths.h"
 #include "solver/SolvePortfolio.h"

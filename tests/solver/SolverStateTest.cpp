@@ -2,12 +2,13 @@
 // posted from several threads, and the one-solve-at-a-time rule.
 #include "solver/SolverFixture.h"
 
-#include "app/core/Defaults.h"
+#include "core/Defaults.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QSettings>
+#include <algorithm>
 #include <atomic>
 #include <thread>
 #include <vector>
@@ -20,19 +21,19 @@ class SolverState_ : public SolverFixture {};
 
 TEST_F(SolverState_, StartsReadyAndChangesThroughBusyDoneFailed) {
     const SolverState fresh = solver.state();
-    EXPECT_EQ(fresh.status, "ready");
+    EXPECT_EQ(fresh.status, SolverStatus::ready);
     EXPECT_EQ(fresh.message, "");
     EXPECT_FALSE(fresh.raCenter || fresh.decCenter || fresh.orientation || fresh.pixelScale);
 
     solver.busy();
     settle();
-    EXPECT_EQ(solver.state().status, "busy");
+    EXPECT_EQ(solver.state().status, SolverStatus::busy);
     EXPECT_TRUE(view.lines.isEmpty()) << "busy without a message logs nothing";
     EXPECT_EQ(view.controls, std::make_pair(false, true));
 
     solver.failed("\nFailed to convert x.png to FITS");
     settle();
-    EXPECT_EQ(solver.state().status, "failed");
+    EXPECT_EQ(solver.state().status, SolverStatus::failed);
     EXPECT_EQ(solver.state().message, "Failed to convert x.png to FITS");
     ASSERT_EQ(view.lines.size(), 1);
     EXPECT_EQ(view.lines[0].text, "\nFailed to convert x.png to FITS");
@@ -42,7 +43,7 @@ TEST_F(SolverState_, StartsReadyAndChangesThroughBusyDoneFailed) {
     solver.busy("step");
     solver.done();
     settle();
-    EXPECT_EQ(solver.state().status, "done");
+    EXPECT_EQ(solver.state().status, SolverStatus::done);
     EXPECT_EQ(solver.state().message, "step") << "a call without a message keeps the last one";
     EXPECT_EQ(view.controls, std::make_pair(true, false));
 }
@@ -118,7 +119,7 @@ TEST_F(SolverState_, OnlyOneSolveRunsAtATime) {
     });
     solver.abort();
     ASSERT_TRUE(testsupport::waitUntil([&] { return finished; }, std::chrono::seconds(15)));
-    EXPECT_EQ(solver.state().status, "failed");
+    EXPECT_EQ(solver.state().status, SolverStatus::failed);
     EXPECT_EQ(solver.state().message, "image2xy aborted");
     EXPECT_TRUE(solver.claim()) << "the solver is free again";
 }
@@ -126,12 +127,15 @@ TEST_F(SolverState_, OnlyOneSolveRunsAtATime) {
 TEST_F(SolverState_, ConcurrentClaimsAdmitExactlyOne) {
     for (int round = 0; round < 50; ++round) {
         SolverDelegate fresh;
-        std::atomic<int> admitted = 0;
+        std::vector<SolveReservation> held(8);
         std::vector<std::thread> clients;
-        for (int i = 0; i < 8; ++i) clients.emplace_back([&] { admitted += fresh.claim() ? 1 : 0; });
+        for (int i = 0; i < 8; ++i) clients.emplace_back([&, i] { held[i] = fresh.claim(); });
         for (auto& client : clients) client.join();
-        ASSERT_EQ(admitted, 1);
+        ASSERT_EQ(std::count_if(held.begin(), held.end(), [](const auto& r) { return bool(r); }), 1);
     }
+    // A reservation lost on its way to a solve (an exception) frees the solver.
+    { const SolveReservation lost = solver.claim(); }
+    EXPECT_TRUE(solver.claim());
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 // The tool runner against stand-in tools: what reaches the log, in which
 // colour, and how exit statuses and aborts become the solver state.
-#include "app/core/Defaults.h"
+#include "core/Defaults.h"
 #include "solver/ToolError.h"
 #include "support/TestSupport.h"
 #include "solver/SolverFixture.h"
@@ -11,6 +11,7 @@
 #include <QThread>
 #include <csignal>
 #include <thread>
+#include <unistd.h>
 
 using namespace siderama;
 using Domain = ToolError::Domain;
@@ -27,7 +28,7 @@ TEST_F(ToolRunner, SilentToolGivesTheDisplayLineAndDone) {
     EXPECT_EQ(view.lines[0].color, YELLOW);
     EXPECT_EQ(view.lines[1].text, "image2xy done");
     EXPECT_EQ(view.lines[1].color, YELLOW);
-    EXPECT_EQ(solver.state().status, "busy");
+    EXPECT_EQ(solver.state().status, SolverStatus::busy);
     EXPECT_EQ(solver.state().message, "image2xy done");
     EXPECT_EQ(view.controls, std::make_pair(false, true));
 }
@@ -62,7 +63,7 @@ TEST_F(ToolRunner, ExitStatusesBecomeFailures) {
     EXPECT_EQ(run("broken", {}), Domain::terminated);
     EXPECT_EQ(view.lines.last().text, "broken terminated (status 3)");
     EXPECT_EQ(view.lines.last().color, RED);
-    EXPECT_EQ(solver.state().status, "failed");
+    EXPECT_EQ(solver.state().status, SolverStatus::failed);
     EXPECT_EQ(solver.state().message, "broken terminated (status 3)");
     EXPECT_EQ(view.controls, std::make_pair(true, false));
 
@@ -71,7 +72,12 @@ TEST_F(ToolRunner, ExitStatusesBecomeFailures) {
     EXPECT_EQ(view.lines.last().text, "killed aborted");
 
     tool("exit15", "exit 15\n");
-    EXPECT_EQ(run("exit15", {}), Domain::aborted);
+    EXPECT_EQ(run("exit15", {}), Domain::terminated);
+    EXPECT_EQ(view.lines.last().text, "exit15 terminated (status 15)");
+
+    tool("crash", "kill -SEGV $$\n");
+    EXPECT_EQ(run("crash", {}), Domain::terminated);
+    EXPECT_EQ(view.lines.last().text, "crash terminated by signal SIGSEGV");
 
     EXPECT_EQ(run("missing", {"x"}), Domain::failed);
     EXPECT_EQ(view.lines.last().text, "missing failed to start");
@@ -81,6 +87,21 @@ TEST_F(ToolRunner, ExitStatusesBecomeFailures) {
     ASSERT_TRUE(notExecutable.open(QIODevice::WriteOnly));
     notExecutable.close();
     EXPECT_EQ(run("plain", {}), Domain::failed);
+}
+
+TEST_F(ToolRunner, ToolsReadNothingFromTheProgramsInput) {
+    int input[2];
+    ASSERT_EQ(::pipe(input), 0);
+    ASSERT_EQ(::write(input[1], "typed\n", 6), 6);
+    ::close(input[1]);
+    const int saved = ::dup(STDIN_FILENO);
+    ::dup2(input[0], STDIN_FILENO);
+    tool("reader", "cat\n");
+    EXPECT_EQ(run("reader", {}), std::nullopt);
+    ::dup2(saved, STDIN_FILENO);
+    ::close(saved);
+    ::close(input[0]);
+    EXPECT_FALSE(view.contains("typed"));
 }
 
 TEST_F(ToolRunner, ParseTakesTheFourCalibrationLines) {
@@ -145,7 +166,7 @@ TEST_F(ToolRunner, AbortEndsTheToolAndEveryProcessItStarted) {
     aborter.join();
     EXPECT_LT(clock.elapsed(), 20000);
     EXPECT_EQ(view.lines.last().text, "stubborn aborted");
-    EXPECT_EQ(solver.state().status, "failed");
+    EXPECT_EQ(solver.state().status, SolverStatus::failed);
 
     QFile file(pids);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));

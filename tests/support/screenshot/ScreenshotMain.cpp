@@ -2,8 +2,8 @@
 // Usage: siderama_screenshot IMAGE OUTPUT.png (run under Xvfb, see
 // scripts/screenshot.sh).
 #include "app/SolverWindow.h"
-#include "app/core/Constants.h"
-#include "app/core/SolverConfig.h"
+#include "core/Constants.h"
+#include "core/SolverConfig.h"
 #include "solver/SolverDelegate.h"
 
 #include <QApplication>

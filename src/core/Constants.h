@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QColor>
 #include <QString>
 
 namespace siderama {
@@ -11,10 +10,6 @@ enum class LogColor { plain, green, yellow, red };
 inline constexpr LogColor GREEN = LogColor::green;
 inline constexpr LogColor YELLOW = LogColor::yellow;
 inline constexpr LogColor RED = LogColor::red;
-
-QColor toQColor(LogColor color);
-// ANSI escape sequence that starts the colour on a terminal ("" for plain).
-const char* ansiColor(LogColor color);
 
 // The index directory: the per-user data directory followed by "/Siderama".
 // Computed once, on first use, from the XDG variables.

@@ -1,4 +1,4 @@
-#include "indexes/IndexConsoleView.h"
+#include "cli/IndexConsoleView.h"
 
 #include <unistd.h>
 

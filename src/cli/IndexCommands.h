@@ -12,9 +12,6 @@ namespace siderama {
 // KEY is a catalogue key ("index-4119.fits", "index-4207-*.fits") or its
 // number alone ("4119", "4207").
 
-// True when the arguments hold one of the options above.
-bool isIndexCommand(const QStringList& arguments);
-
 // Runs the first index option found in `arguments` (the program name may
 // lead) on the index directory FOLDER, or on `folder`, and returns the exit
 // status: 0 when every key ended in the state asked for, 1 when not, 2 for
@@ -22,8 +19,5 @@ bool isIndexCommand(const QStringList& arguments);
 // files download.
 int runIndexCommand(const QStringList& arguments);
 int runIndexCommand(const QStringList& arguments, const QString& folder);
-
-// Help lines for the options, one per line, ready to print.
-QStringList indexCommandOptionsHelp();
 
 }  // namespace siderama

@@ -1,4 +1,4 @@
-#include "app/core/SolverConfig.h"
+#include "core/SolverConfig.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,8 +1,8 @@
-#include "indexes/IndexCommands.h"
+#include "cli/IndexCommands.h"
 
-#include "app/core/Constants.h"
+#include "cli/IndexConsoleView.h"
+#include "core/Constants.h"
 #include "indexes/IndexCatalogue.h"
-#include "indexes/IndexConsoleView.h"
 #include "indexes/IndexManagerDelegate.h"
 
 #include <QEventLoop>
@@ -79,12 +79,6 @@ int list(const QString& folder) {
 
 }  // namespace
 
-bool isIndexCommand(const QStringList& arguments) {
-    for (const QString& argument : arguments)
-        if (isOption(argument)) return true;
-    return false;
-}
-
 int runIndexCommand(const QStringList& arguments) { return runIndexCommand(arguments, FOLDER()); }
 
 int runIndexCommand(const QStringList& arguments, const QString& folder) {
@@ -102,14 +96,6 @@ int runIndexCommand(const QStringList& arguments, const QString& folder) {
     const auto keys = keysFor(operands);
     if (!keys) return 2;
     return apply(*keys, option == fetchOption ? CheckState::on : CheckState::off, folder);
-}
-
-QStringList indexCommandOptionsHelp() {
-    return {
-        "  --indexes               list the index files (catalogue keys) and which are installed",
-        "  --fetch-index KEY...    install index files, e.g. 4119 or index-4207-*.fits",
-        "  --remove-index KEY...   move installed index files to the Trash",
-    };
 }
 
 }  // namespace siderama

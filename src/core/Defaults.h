@@ -2,6 +2,7 @@
 
 #include <QSettings>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 namespace siderama {
@@ -18,6 +19,8 @@ bool boolValue(const QString& key);  // an absent key reads as false
 void setBool(const QString& key, bool value);
 std::optional<QString> stringValue(const QString& key);
 void setString(const QString& key, const QString& value);
+// The words of the string under `key`, split at spaces; none when absent.
+QStringList words(const QString& key);
 
 }  // namespace Defaults
 }  // namespace siderama

@@ -1,4 +1,4 @@
-#include "app/core/Defaults.h"
+#include "core/Defaults.h"
 
 namespace siderama::Defaults {
 
@@ -28,6 +28,10 @@ std::optional<QString> stringValue(const QString& key) {
 
 void setString(const QString& key, const QString& value) {
     withSettings([&](QSettings& s) { s.setValue(key, value); });
+}
+
+QStringList words(const QString& key) {
+    return stringValue(key).value_or(QString()).split(' ', Qt::SkipEmptyParts);
 }
 
 }  // namespace siderama::Defaults

@@ -1,8 +1,23 @@
-#include "app/ConsoleView.h"
+#include "cli/ConsoleView.h"
 
 #include <unistd.h>
 
 namespace siderama {
+
+namespace {
+
+// The ANSI escape sequence that starts the colour ("" for plain).
+const char* ansiColor(LogColor color) {
+    switch (color) {
+    case LogColor::green: return "\033[32m";
+    case LogColor::yellow: return "\033[33m";
+    case LogColor::red: return "\033[31m";
+    case LogColor::plain: break;
+    }
+    return "";
+}
+
+}  // namespace
 
 ConsoleView::ConsoleView(std::FILE* stream) : stream(stream), colours(::isatty(fileno(stream)) == 1) {}
 

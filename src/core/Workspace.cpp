@@ -1,4 +1,4 @@
-#include "app/core/Workspace.h"
+#include "core/Workspace.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,0 +1,3 @@
+#include "imaging/ImagingLog.h"
+
+Q_LOGGING_CATEGORY(lcImaging, "siderama.imaging")
