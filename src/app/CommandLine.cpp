@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "solver/SolveOptions.h"
+
 #include <QCommandLineParser>
 
 namespace siderama {
@@ -27,11 +29,19 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.addOptions({help, version, headless, solve});
     parser.addOptions(indexOptions);
+    for (const QString& name : SolveOptions::names) parser.addOption(QCommandLineOption(name, {}, "value"));
     if (!parser.parse(arguments)) {
         const QStringList unknown = parser.unknownOptionNames();
         return failure(unknown.isEmpty() ? parser.errorText() : "unknown option " + dashed(unknown.first()));
     }
-    if (parser.optionNames().size() > 1) return failure("too many arguments");
+    QList<std::pair<QString, QString>> solveFlags;
+    SolveOptions check;
+    for (const QString& name : SolveOptions::names) {
+        if (!parser.isSet(name)) continue;
+        if (const QString problem = check.set(name, parser.value(name)); !problem.isEmpty()) return failure(problem);
+        solveFlags.append({name, parser.value(name)});
+    }
+    if (parser.optionNames().size() - solveFlags.size() > 1) return failure("too many arguments");
     const QStringList words = parser.positionalArguments();
     CommandLine line;
     if (parser.isSet(help)) line.action = Action::help;
@@ -48,6 +58,9 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     } else if (parser.isSet(headless)) {
         line.action = Action::headless;
     }
+    if (!solveFlags.isEmpty() && line.action != Action::solve && line.action != Action::window)
+        return failure("solve options go with --solve IMAGE or IMAGE");
+    line.solveFlags = solveFlags;
     if (words.size() > (line.action == Action::window || line.action == Action::solve ? 1 : 0))
         return failure("too many arguments");
     line.file = words.value(0);
@@ -57,7 +70,7 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
 QString CommandLine::usage() {
     return "Usage: siderama [IMAGE]\n"
            "       siderama --headless\n"
-           "       siderama --solve IMAGE\n"
+           "       siderama [SOLVE OPTIONS] --solve IMAGE\n"
            "       siderama --indexes | --fetch-index KEY... | --remove-index KEY...\n"
            "\n"
            "Plate-solves astronomical images (FITS, JPEG, PNG, TIFF, raw frames).\n"
@@ -70,7 +83,17 @@ QString CommandLine::usage() {
            "  --fetch-index KEY...  install the index files of the given keys\n"
            "  --remove-index KEY... move the index files of the given keys to the Trash\n"
            "  -h, --help            show this help\n"
-           "  -v, --version         show the version\n";
+           "  -v, --version         show the version\n"
+           "\n"
+           "Solve options (over the ones stored in the window's options panel):\n"
+           "  --scale-units U       arcsecperpix, arcminwidth or degwidth\n"
+           "  --scale-low N, --scale-high N\n"
+           "                        the scale range, tried first\n"
+           "  --ra DEG --dec DEG [--radius DEG]\n"
+           "                        where the field points, tried with the scale\n"
+           "  --downsample N        downsampling for solve-field's own extraction (0: auto)\n"
+           "  --time-limit S        give up after S seconds (default 300)\n"
+           "  --racing on|off       race two strategies on two cores (default on)\n";
 }
 
 }  // namespace siderama

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <QList>
 #include <QStringList>
+#include <utility>
 
 namespace siderama {
 
@@ -13,6 +15,8 @@ struct CommandLine {
     QString file;            // window: image to solve at once; solve: the image
     QStringList indexArguments;  // indexCommand: the option and its keys
     QString error;           // error: what was wrong
+    // Solve options given as flags (--scale-low 2 ...), over the stored ones.
+    QList<std::pair<QString, QString>> solveFlags;
 
     static CommandLine parse(const QStringList& arguments);
     static QString usage();

@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
+#include "solver/SolveOptions.h"
 #include "app/SolverWindow.h"
 #include "app/TerminationSignals.h"
 #include "cli/IndexCommands.h"
@@ -36,7 +37,14 @@ void printCalibration(const SolverState& state) {
     std::fputs(text.toUtf8().constData(), stdout);
 }
 
-int runSolve(const QString& file) {
+// The stored options with the command line's flags over them.
+SolveOptions solveOptions(const CommandLine& command) {
+    SolveOptions options = SolveOptions::load();
+    for (const auto& [name, value] : command.solveFlags) options.set(name, value);
+    return options;
+}
+
+int runSolve(const QString& file, const SolveOptions& options) {
     AppDelegate app(AppDelegate::Mode::solve);
     app.applicationDidFinishLaunching();
     int exitCode = 1;
@@ -46,15 +54,15 @@ int runSolve(const QString& file) {
         QCoreApplication::quit();
     });
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { app.solver().abort(); });
-    app.solver().solvePath(file);
+    app.solver().solvePath(file, options);
     QCoreApplication::exec();
     return exitCode;
 }
 
-int runApplication(AppDelegate::Mode mode, const QString& file) {
+int runApplication(AppDelegate::Mode mode, const QString& file, const SolveOptions& options = {}) {
     AppDelegate app(mode);
     app.applicationDidFinishLaunching();
-    if (!file.isEmpty()) QTimer::singleShot(0, &app, [&] { app.solver().solvePath(file); });
+    if (!file.isEmpty()) QTimer::singleShot(0, &app, [&] { app.solver().solvePath(file, options); });
     return QCoreApplication::exec();
 }
 
@@ -73,21 +81,26 @@ int main(int argc, char** argv) {
     case CommandLine::Action::error:
         std::fprintf(stderr, "siderama: %s\n%s", qPrintable(command.error), qPrintable(CommandLine::usage()));
         return 2;
-    case CommandLine::Action::window: {
+    default: break;
+    }
+    const SolveOptions options = solveOptions(command);
+    if (const QString problem = options.validate(); !problem.isEmpty()) {
+        std::fprintf(stderr, "siderama: %s\n", qPrintable(problem));
+        return 2;
+    }
+    if (command.action == CommandLine::Action::window) {
         QApplication application(argc, argv);
         // Lets desktop shells match the window to the menu entry and icon.
         QGuiApplication::setDesktopFileName("siderama");
         QApplication::setWindowIcon(QIcon::fromTheme("siderama"));
         quitOnTerminationSignals();
-        return runApplication(AppDelegate::Mode::window, command.file);
-    }
-    default: break;
+        return runApplication(AppDelegate::Mode::window, command.file, options);
     }
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName("Siderama");
     if (command.action != CommandLine::Action::indexCommand) quitOnTerminationSignals();
     switch (command.action) {
-    case CommandLine::Action::solve: return runSolve(command.file);
+    case CommandLine::Action::solve: return runSolve(command.file, options);
     case CommandLine::Action::headless: return runApplication(AppDelegate::Mode::headless, {});
     case CommandLine::Action::indexCommand: return runIndexCommand(command.indexArguments);
     default: return 2;

@@ -26,6 +26,30 @@ void setOptional(QSettings& settings, const QString& key, const std::optional<do
 
 }  // namespace
 
+const QStringList SolveOptions::names{"scale-units", "scale-low", "scale-high", "ra",    "dec",
+                                      "radius",      "downsample", "time-limit", "racing"};
+
+QString SolveOptions::set(const QString& name, const QString& value) {
+    if (name == "scale-units") {
+        scaleUnits = value;
+        return units.contains(value) ? QString() : "scale units must be one of " + units.join(", ");
+    }
+    if (name == "racing") {
+        racing = value == "on";
+        return value == "on" || value == "off" ? QString() : "racing must be on or off";
+    }
+    bool ok = false;
+    const double number = value.toDouble(&ok);
+    if (!ok) return "--" + name + " needs a number";
+    std::optional<double>* fields[] = {&scaleLow, &scaleHigh, &ra, &dec, &radius};
+    const qsizetype index = QStringList{"scale-low", "scale-high", "ra", "dec", "radius"}.indexOf(name);
+    if (index >= 0) *fields[index] = number;
+    else if (name == "downsample") downsample = int(number);
+    else if (name == "time-limit") timeLimit = int(number);
+    else return "unknown solve option " + name;
+    return {};
+}
+
 std::optional<std::pair<double, double>> SolveOptions::arcsecPerPixel(int width) const {
     if (!hasScale() || width <= 0) return std::nullopt;
     if (scaleUnits == "arcsecperpix") return std::pair{*scaleLow, *scaleHigh};

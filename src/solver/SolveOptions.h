@@ -28,6 +28,13 @@ struct SolveOptions {
     // A problem with the values ("" when they are sound).
     QString validate() const;
 
+    // Sets one option by its name, as the terminal flags and the settings
+    // name them: scale-units, scale-low, scale-high, ra, dec, radius,
+    // downsample, time-limit, racing (on/off). Returns what is wrong with the
+    // value, or "".
+    QString set(const QString& name, const QString& value);
+    static const QStringList names;
+
     // The user defaults (the options panel); missing values read as unset.
     static SolveOptions load();
     void save() const;
