@@ -1,5 +1,6 @@
 #include "app/SolverWindow.h"
 
+#include "app/SolveOptionsPanel.h"
 #include "solver/SolverDelegate.h"
 #include "ui_SolverWindow.h"
 
@@ -46,6 +47,7 @@ SolverWindow::SolverWindow(SolverDelegate& solver, QWidget* parent)
     : QMainWindow(parent), form(std::make_unique<Ui::SolverWindow>()), solver(solver) {
     form->setupUi(this);
     form->logText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    form->mainLayout->insertWidget(1, new SolveOptionsPanel);
     connect(form->solveButton, &QPushButton::clicked, this, &SolverWindow::chooseImage);
     connect(form->solveMenu, &QAction::triggered, this, &SolverWindow::chooseImage);
     connect(form->abortButton, &QPushButton::clicked, &solver, [&solver] { solver.abort(); });
