@@ -1,7 +1,5 @@
 #include "app/CommandLine.h"
 
-#include "solver/SolveOptions.h"
-
 #include <QCommandLineParser>
 
 namespace siderama {
@@ -65,6 +63,12 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
         return failure("too many arguments");
     line.file = words.value(0);
     return line;
+}
+
+SolveOptions CommandLine::solveOptions() const {
+    SolveOptions options = SolveOptions::load();
+    for (const auto& [name, value] : solveFlags) options.set(name, value);
+    return options;
 }
 
 QString CommandLine::usage() {

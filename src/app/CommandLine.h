@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+#include "solver/SolveOptions.h"
+
 #include <QList>
 #include <QStringList>
 #include <utility>
@@ -19,6 +21,8 @@ struct CommandLine {
     QList<std::pair<QString, QString>> solveFlags;
 
     static CommandLine parse(const QStringList& arguments);
+    // The stored solve options with the flags over them.
+    SolveOptions solveOptions() const;
     static QString usage();
 };
 

@@ -4,7 +4,7 @@
 #include "app/SolverWindow.h"
 #include "app/TerminationSignals.h"
 #include "cli/IndexCommands.h"
-#include "solver/SolverState.h"
+#include "cli/TerminalSolve.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -25,38 +25,6 @@ QStringList argumentList(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     return arguments;
-}
-
-void printCalibration(const SolverState& state) {
-    const auto number = [](const std::optional<double>& value) {
-        return value ? QString::number(*value, 'g', 10) : QString("unknown");
-    };
-    const QString text = "RA " + number(state.raCenter) + "  Dec " + number(state.decCenter) +
-                         "  orientation " + number(state.orientation) + "  pixel scale " +
-                         number(state.pixelScale) + "\n";
-    std::fputs(text.toUtf8().constData(), stdout);
-}
-
-// The stored options with the command line's flags over them.
-SolveOptions solveOptions(const CommandLine& command) {
-    SolveOptions options = SolveOptions::load();
-    for (const auto& [name, value] : command.solveFlags) options.set(name, value);
-    return options;
-}
-
-int runSolve(const QString& file, const SolveOptions& options) {
-    AppDelegate app(AppDelegate::Mode::solve);
-    app.applicationDidFinishLaunching();
-    int exitCode = 1;
-    QObject::connect(&app.solver(), &SolverDelegate::solveFinished, [&](bool solved) {
-        if (solved) printCalibration(app.solver().state());
-        exitCode = solved ? 0 : 1;
-        QCoreApplication::quit();
-    });
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { app.solver().abort(); });
-    app.solver().solvePath(file, options);
-    QCoreApplication::exec();
-    return exitCode;
 }
 
 int runApplication(AppDelegate::Mode mode, const QString& file, const SolveOptions& options = {}) {
@@ -83,7 +51,7 @@ int main(int argc, char** argv) {
         return 2;
     default: break;
     }
-    const SolveOptions options = solveOptions(command);
+    const SolveOptions options = command.solveOptions();
     if (const QString problem = options.validate(); !problem.isEmpty()) {
         std::fprintf(stderr, "siderama: %s\n", qPrintable(problem));
         return 2;
@@ -100,7 +68,7 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName("Siderama");
     if (command.action != CommandLine::Action::indexCommand) quitOnTerminationSignals();
     switch (command.action) {
-    case CommandLine::Action::solve: return runSolve(command.file, options);
+    case CommandLine::Action::solve: return TerminalSolve::run(command.file, options);
     case CommandLine::Action::headless: return runApplication(AppDelegate::Mode::headless, {});
     case CommandLine::Action::indexCommand: return runIndexCommand(command.indexArguments);
     default: return 2;
