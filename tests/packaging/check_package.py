@@ -78,8 +78,10 @@ def check_files(listing, arguments):
         entry = entries.get(name)
         return check(entry is not None and entry[0].startswith(kind), f"package holds {name}")
 
-    if has("./usr/bin/siderama"):
-        check(entries["./usr/bin/siderama"][0] == "-rwxr-xr-x", "siderama is mode 755")
+    programs = ("./usr/bin/siderama", "./usr/libexec/siderama/siderama-app")
+    for program in programs:
+        if has(program):
+            check(entries[program][0] == "-rwxr-xr-x", f"{program} is mode 755")
     for tool in TOOLS:
         if has(f"./usr/libexec/siderama/{tool}", "l"):
             target = entries[f"./usr/libexec/siderama/{tool}"][2]
@@ -92,7 +94,7 @@ def check_files(listing, arguments):
     has("./usr/share/man/man1/siderama.1.gz")
     has("./usr/share/doc/siderama/copyright")
     for name, (mode, _, _) in entries.items():
-        if mode.startswith("-") and name != "./usr/bin/siderama":
+        if mode.startswith("-") and name not in programs:
             check(mode == "-rw-r--r--", f"{name} is mode 644, not {mode}")
 
 
