@@ -4,6 +4,8 @@
 // with the strategies taking turns (the pipeline is the first of them) and no
 // camera memory, so both run the same tools on the same lists.
 // Prints the median time of each and their ratio.
+#include "BenchHome.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -51,16 +53,8 @@ bool solveDirectly(const QString& fits, const QString& config, const QProcessEnv
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     QTemporaryDir home;
+    const QProcessEnvironment environment = benchEnvironment(home);
     const QString folder = home.filePath("data/Siderama");
-    QDir().mkpath(folder);
-    for (int n = 10; n <= 19; ++n)
-        QFile::link(QString("/usr/share/astrometry/index-tycho2-%1.littleendian.fits").arg(n),
-                    QString("%1/index-41%2.fits").arg(folder).arg(n));
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("HOME", home.path());
-    environment.insert("XDG_DATA_HOME", home.filePath("data"));
-    environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
-    environment.remove("SIDERAMA_TOOLS_DIR");
 
     const QList<QStringList> fields{{"83.8", "-5.4", "36", "30"}, {"201.3", "-43.0", "40", "75"},
                                     {"56.8", "24.1", "30", "315"}};

@@ -6,6 +6,8 @@
 //  (d) `siderama --solve` again on the same image: the camera memory hints.
 // A field is right when the centre lies within 0.5 % of the field's larger
 // side of the truth and the pixel scale within 1 %.
+#include "BenchHome.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -117,18 +119,8 @@ QString cell(const Answer& answer, const Truth& truth) {
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     QTemporaryDir home;
+    environment = benchEnvironment(home);
     const QString folder = home.filePath("data/Siderama");
-    QDir().mkpath(folder);
-    for (int n = 10; n <= 19; ++n)
-        QFile::link(QString("/usr/share/astrometry/index-tycho2-%1.littleendian.fits").arg(n),
-                    QString("%1/index-41%2.fits").arg(folder).arg(n));
-    environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("HOME", home.path());
-    environment.insert("XDG_DATA_HOME", home.filePath("data"));
-    environment.remove("SIDERAMA_TOOLS_DIR");
-    // solve-field converts images with the distribution's Python module:
-    // no per-user interpreter (pyenv reads HOME) in front of it.
-    environment.insert("PATH", "/usr/bin:/bin");
     const QString config = folder + "/siderama.cfg";
 
     const QList<Field> fields{

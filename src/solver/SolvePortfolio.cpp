@@ -47,27 +47,41 @@ bool isWinner(const StrategyRace::Outcome& outcome) {
     return outcome.kind == StrategyRace::Outcome::Kind::solved;
 }
 
+SolveStrategies strategiesIn(const QString& workDir, const SolvePaths& paths) {
+    const bool noFits2Fits = solveFieldSupports(toolsDirectory() + "/solve-field", "--no-fits2fits");
+    return SolveStrategies(paths, {workDir, CONFIG(), writeParallelConfig(workDir),
+                                   Defaults::words(Defaults::solveFieldArgs), noFits2Fits});
+}
+
+// "" when solved.
+QString failureText(const StrategyRace::Outcome& outcome) {
+    switch (outcome.kind) {
+    case StrategyRace::Outcome::Kind::solved: return {};
+    case StrategyRace::Outcome::Kind::timeLimit: return "time limit";
+    case StrategyRace::Outcome::Kind::aborted: return outcome.failure;
+    case StrategyRace::Outcome::Kind::failed: break;
+    }
+    return outcome.failure.isEmpty() ? "solve-field found no solution" : outcome.failure;
+}
+
 }  // namespace
 
 QString SolvePortfolio::solve(const SolvePaths& paths, const SolveOptions& options, Clock::time_point deadline) {
     const FitsHeader header = FitsHeader::read(paths.fits);
     const int width = int(header.number("NAXIS1").value_or(0)), height = int(header.number("NAXIS2").value_or(0));
     QString camera;
-    const SolveHint hint = gatherHint(paths, options, width, height, camera);
+    const SolveHint hint = gatherHint(paths, header, options, camera);
     if (hint.isUsable()) log("\nHint: " + hint.describe(), YELLOW);
+    else if (hint.ra) log("\nA position without a scale is not used: it hardly narrows the search", YELLOW);
     QTemporaryDir work(QDir::tempPath() + "/siderama-solve-XXXXXX");
-    const bool noFits2Fits = solveFieldSupports(toolsDirectory() + "/solve-field", "--no-fits2fits");
-    const SolveStrategies strategies(
-        paths, {work.path(), CONFIG(), writeParallelConfig(work.path()), Defaults::words(Defaults::solveFieldArgs), noFits2Fits});
+    const SolveStrategies strategies = strategiesIn(work.path(), paths);
     const bool racing = options.racing && std::thread::hardware_concurrency() > 1;
     const int downsample = options.downsample > 0 ? options.downsample : width * height > 4'000'000 ? 2 : 1;
     StrategyRace::Outcome outcome =
         race(strategies.lanes(hint.isUsable() ? std::optional(hint) : std::nullopt, width, height, downsample, racing),
              deadline);
     if (isWinner(outcome)) outcome = lookAgain(strategies, std::move(outcome), deadline);
-    if (outcome.kind == StrategyRace::Outcome::Kind::aborted) return outcome.failure;
-    if (outcome.kind == StrategyRace::Outcome::Kind::timeLimit) return "time limit";
-    if (!isWinner(outcome)) return outcome.failure.isEmpty() ? "solve-field found no solution" : outcome.failure;
+    if (!isWinner(outcome)) return failureText(outcome);
     if (outcome.winner->wcs != paths.wcs) {
         QFile::remove(paths.wcs);
         QFile::copy(outcome.winner->wcs, paths.wcs);
@@ -76,10 +90,10 @@ QString SolvePortfolio::solve(const SolvePaths& paths, const SolveOptions& optio
     return {};
 }
 
-SolveHint SolvePortfolio::gatherHint(const SolvePaths& paths, const SolveOptions& options, int width, int height,
+SolveHint SolvePortfolio::gatherHint(const SolvePaths& paths, const FitsHeader& header, const SolveOptions& options,
                                      QString& camera) const {
+    const int width = int(header.number("NAXIS1").value_or(0)), height = int(header.number("NAXIS2").value_or(0));
     SolveHint hint = optionsHint(options, width);
-    const FitsHeader header = FitsHeader::read(paths.fits);
     hint.complete(HeaderHints::read(header));
     camera = CameraMemory::cameraKey(width, height, CameraModel::read(paths.input, header));
     if (const auto scale = CameraMemory::recall(camera)) {

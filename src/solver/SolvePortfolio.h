@@ -11,6 +11,7 @@
 
 namespace siderama {
 
+class FitsHeader;
 struct SolvePaths;
 
 // Finds a solution for one converted image: gathers hints (the options, the
@@ -44,7 +45,9 @@ public:
 
 private:
     StrategyRace::Outcome race(const std::vector<std::vector<SolveAttempt>>& lanes, Clock::time_point deadline);
-    SolveHint gatherHint(const SolvePaths& paths, const SolveOptions& options, int width, int height,
+    // The options first, then the header, then the camera memory; `camera`
+    // receives the camera's memory key.
+    SolveHint gatherHint(const SolvePaths& paths, const FitsHeader& header, const SolveOptions& options,
                          QString& camera) const;
     void reportRecords(const StrategyRace::Outcome& outcome);
     StrategyRace::Outcome lookAgain(const class SolveStrategies& strategies, StrategyRace::Outcome found,
