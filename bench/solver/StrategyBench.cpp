@@ -65,7 +65,8 @@ double value(const QString& text, const QString& key) {
 }
 
 Answer fromWcs(double seconds, const QString& wcs) {
-    Answer answer{seconds};
+    Answer answer;
+    answer.seconds = seconds;
     if (!QFile::exists(wcs)) return answer;
     const QString info = run(TOOLS_DIR "/wcsinfo", {wcs});
     answer.ra = value(info, "ra_center");
@@ -96,7 +97,7 @@ Answer siderama(const QString& fits) {
     const double seconds = timed(SIDERAMA, {"--solve", fits}, &output);
     static const QRegularExpression result(R"(RA (\S+)  Dec (\S+)  orientation \S+  pixel scale (\S+))");
     const QRegularExpressionMatch match = result.match(output);
-    if (!match.hasMatch()) return {seconds};
+    if (!match.hasMatch()) return {seconds, {}, {}, {}};
     return {seconds, match.captured(1).toDouble(), match.captured(2).toDouble(), match.captured(3).toDouble()};
 }
 

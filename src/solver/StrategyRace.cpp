@@ -187,6 +187,8 @@ void StrategyRace::finishAttempt(Lane& lane, const SolveAttempt& attempt, Clock:
     else if (!solution && !lane.stopReason.isEmpty()) result = "ended (" + lane.stopReason + ")";
     else if (!solution && lane.overBudget) result = "budget of " + formatSeconds(attempt.budget) + " s used up";
     outcome.records.push_back({attempt.name, seconds, result});
+    if (solved && !solution && attempt.logged && outcome.failure.isEmpty())
+        outcome.failure = "wcsinfo could not read the solution";
     if (!solution || decided) return;
     decided = true;
     outcome.kind = Outcome::Kind::solved;

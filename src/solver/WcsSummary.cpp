@@ -31,10 +31,9 @@ std::optional<WcsSummary> WcsSummary::parse(const QString& output) {
         const double value = words.size() == 2 ? words[1].toDouble(&ok) : 0;
         if (ok && std::isfinite(value)) values.insert(words[0], value);
     }
-    for (const char* key : {"ra_center", "dec_center", "pixscale"})
-        if (!values.contains(key)) return std::nullopt;
-    const double scale = values["pixscale"];
-    if (scale <= 0 || std::abs(values["dec_center"]) > 90) return std::nullopt;
+    if (!values.contains("ra_center") || !values.contains("dec_center")) return std::nullopt;
+    const double scale = values.value("pixscale");
+    if (scale < 0 || std::abs(values["dec_center"]) > 90) return std::nullopt;
     return WcsSummary{values["ra_center"], values["dec_center"], scale, values.value("imagew") * scale / 3600,
                       values.value("imageh") * scale / 3600};
 }

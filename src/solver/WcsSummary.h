@@ -6,8 +6,8 @@
 namespace siderama {
 
 // What wcsinfo says about a solution: the centre, the pixel scale at the
-// reference pixel and the field's size. A solution wcsinfo cannot read, or
-// that lacks any of these, is no solution.
+// reference pixel and the field's size (0 when not given). A solution
+// wcsinfo cannot read, or without a centre, is no solution.
 struct WcsSummary {
     double ra = 0, dec = 0;     // degrees, image centre
     double pixelScale = 0;      // arcseconds per pixel

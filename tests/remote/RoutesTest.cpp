@@ -185,10 +185,11 @@ TEST_F(Routes, CalibrationHoldsOnlyTheValuesTheToolGave) {
     EXPECT_EQ(put(fitsBytes(100)), success);
     waitIdle();
     EXPECT_EQ(status(), json({{"status", "done"}, {"calibration", {{"ra", 10.5}, {"dec", 41.25}, {"orientation", -3}}}}));
+    // A solution wcsinfo cannot read is no solution.
     standInTools("", "echo nothing\n");
     EXPECT_EQ(put(fitsBytes(100)), success);
     waitIdle();
-    EXPECT_EQ(status(), json({{"status", "done"}, {"calibration", json::object()}}));
+    EXPECT_EQ(status(), json({{"status", "failed"}, {"message", "wcsinfo could not read the solution"}}));
 }
 
 TEST_F(Routes, FailedSolveReportsItsMessage) {
