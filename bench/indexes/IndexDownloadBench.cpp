@@ -1,7 +1,9 @@
 // Throughput of the index download queue: a 200 MB FITS-shaped file fetched
 // as index-4119.fits from a loopback server by the queue and by
 // `curl -s -o /dev/null`. Prints the MB/s of each (median and best of a few
-// rounds) and their ratio.
+// rounds) and their ratio. Then a 1 GB file whose connection the server cuts
+// five times at random points: the bytes fetched against the file size and
+// the time against an uncut transfer of the same file.
 #include "indexes/IndexDownloadQueue.h"
 
 #include <QCoreApplication>
@@ -22,6 +24,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
+#include <random>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -31,10 +35,12 @@
 namespace {
 
 constexpr qint64 fileSize = 200LL * 1000 * 1000;
+constexpr qint64 bigSize = 1000LL * 1000 * 1000;
 constexpr int rounds = 5;
+constexpr int cuts = 5;
 
 // A file that opens with a FITS header block, then data.
-void writeFits(const QString& path) {
+void writeFits(const QString& path, qint64 fileSize) {
     QFile file(path);
     file.open(QIODevice::WriteOnly);
     QByteArray header = "SIMPLE  =                    T";
@@ -47,7 +53,9 @@ void writeFits(const QString& path) {
 }
 
 // Answers every request on 127.0.0.1 with the same file, by sendfile(2), one
-// connection at a time, on its own thread.
+// connection at a time, on its own thread. "Range: bytes=N-" is answered with
+// the rest of the file (206); a connection passing a cut point set by cutAt()
+// is closed there, once per point.
 class FileServer {
 public:
     explicit FileServer(const QString& path) : path_(QFile::encodeName(path).toStdString()) {
@@ -68,6 +76,12 @@ public:
         ::close(listener_);
     }
     int port() const { return port_; }
+    void cutAt(std::vector<off_t> points) {
+        std::lock_guard lock(mutex_);
+        cuts_ = std::move(points);
+    }
+    long long bodyBytesSent() const { return sent_; }
+    void resetCount() { sent_ = 0; }
 
 private:
     void run() {
@@ -79,29 +93,62 @@ private:
                 if (n <= 0) break;
                 head.append(buffer, n);
             }
-            const int file = ::open(path_.c_str(), O_RDONLY);
-            struct stat info {};
-            ::fstat(file, &info);
-            const std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
-                                       std::to_string(info.st_size) + "\r\nConnection: close\r\n\r\n";
-            ::write(client, answer.data(), answer.size());
-            off_t offset = 0;
-            while (offset < info.st_size && ::sendfile(client, file, &offset, info.st_size - offset) > 0) {}
-            ::close(file);
+            serve(client, head);
         }
+    }
+
+    void serve(int client, const std::string& head) {
+        const int file = ::open(path_.c_str(), O_RDONLY);
+        struct stat info {};
+        ::fstat(file, &info);
+        off_t offset = 0;
+        if (const auto at = head.find("Range: bytes="); at != std::string::npos)
+            offset = std::stoll(head.substr(at + 13));
+        std::string answer = offset > 0 ? "HTTP/1.1 206 Partial Content\r\n" : "HTTP/1.1 200 OK\r\n";
+        answer += "Content-Type: application/octet-stream\r\nETag: \"bench\"\r\nAccept-Ranges: bytes\r\n";
+        answer += "Content-Length: " + std::to_string(info.st_size - offset) + "\r\nConnection: close\r\n";
+        if (offset > 0)
+            answer += "Content-Range: bytes " + std::to_string(offset) + "-" + std::to_string(info.st_size - 1) + "/" +
+                      std::to_string(info.st_size) + "\r\n";
+        answer += "\r\n";
+        ::write(client, answer.data(), answer.size());
+        const off_t end = takeCut(offset, info.st_size);
+        while (offset < end) {
+            const ssize_t n = ::sendfile(client, file, &offset, end - offset);
+            if (n <= 0) break;
+            sent_ += n;
+        }
+        ::close(file);
+    }
+
+    // The first cut point after `offset`, used up; else the file's end.
+    off_t takeCut(off_t offset, off_t size) {
+        std::lock_guard lock(mutex_);
+        for (auto it = cuts_.begin(); it != cuts_.end(); ++it)
+            if (*it > offset) {
+                const off_t cut = *it;
+                cuts_.erase(it);
+                return cut;
+            }
+        return size;
     }
 
     std::string path_;
     int listener_ = -1;
     int port_ = 0;
     std::thread thread_;
+    std::mutex mutex_;
+    std::vector<off_t> cuts_;  // ascending
+    std::atomic<long long> sent_{0};
 };
 
 double megabytesPerSecond(qint64 nanoseconds) { return fileSize / 1e6 / (nanoseconds / 1e9); }
 
-// Nanoseconds for the queue to fetch the file into `folder`; negative on failure.
-qint64 queueDownload(const QString& folder) {
-    siderama::IndexDownloadQueue queue(folder);
+// Nanoseconds for the queue to fetch the file into `folder`; negative on
+// failure. The file stays when `keep` is set.
+qint64 queueDownload(const QString& folder, qint64 fileSize = ::fileSize, siderama::DownloadPolicy policy = {},
+                     bool keep = false) {
+    siderama::IndexDownloadQueue queue(folder, policy);
     QEventLoop loop;
     bool ok = true;
     QObject::connect(&queue, &siderama::IndexDownloadQueue::allDone, &loop, &QEventLoop::quit);
@@ -125,8 +172,47 @@ qint64 queueDownload(const QString& folder) {
         std::printf("queue: wrong size\n");
         ok = false;
     }
-    QFile::remove(folder + "/index-4119.fits");
+    if (!keep) QFile::remove(folder + "/index-4119.fits");
     return ok ? elapsed : -1;
+}
+
+bool sameBytes(const QString& a, const QString& b) {
+    QProcess cmp;
+    cmp.start("cmp", {"-s", a, b});
+    return cmp.waitForFinished(-1) && cmp.exitStatus() == QProcess::NormalExit && cmp.exitCode() == 0;
+}
+
+// Five cuts at random points of the 1 GB file, with the default pause before
+// each retry and without pauses, next to an uncut transfer.
+int resumeRows(const QString& folder, const QString& served) {
+    writeFits(served + "/big.fits", bigSize);
+    FileServer server(served + "/big.fits");
+    qputenv("SIDERAMA_INDEX_URL_4100", QString("http://127.0.0.1:%1/4100/").arg(server.port()).toUtf8());
+    std::mt19937_64 random(std::random_device{}());
+    std::uniform_int_distribution<off_t> point(1, bigSize - 1);
+    // The better of two uncut transfers, against the noise of a shared machine.
+    const qint64 uncut = std::min(queueDownload(folder, bigSize), queueDownload(folder, bigSize));
+    std::printf("\n1 GB file (%lld bytes)            time     fetched / size   bytes identical\n",
+                static_cast<long long>(bigSize));
+    std::printf("uncut                           %6.2f s\n", uncut / 1e9);
+    for (const int pauseMs : {1000, 0}) {
+        std::vector<off_t> points;
+        for (int i = 0; i < cuts; ++i) points.push_back(point(random));
+        std::sort(points.begin(), points.end());
+        server.cutAt(points);
+        server.resetCount();
+        siderama::DownloadPolicy policy;
+        policy.firstRetryDelayMs = pauseMs;
+        const qint64 cut = queueDownload(folder, bigSize, policy, true);
+        const bool same = cut >= 0 && sameBytes(folder + "/index-4119.fits", served + "/big.fits");
+        QFile::remove(folder + "/index-4119.fits");
+        if (cut < 0) return 1;
+        std::printf("cut %d times, %4d ms pauses     %6.2f s   %.6f         %s   (%+.2f s against uncut)\n", cuts,
+                    pauseMs, cut / 1e9, double(server.bodyBytesSent()) / bigSize, same ? "yes" : "NO",
+                    (cut - uncut) / 1e9);
+        if (!same) return 1;
+    }
+    return 0;
 }
 
 qint64 curlDownload(const QString& url, const QString& output = "/dev/null") {
@@ -150,9 +236,10 @@ int main(int argc, char** argv) {
     ::setenv("HOME", qPrintable(home.path()), 1);
     ::setenv("XDG_DATA_HOME", qPrintable(home.filePath("data")), 1);
     ::setenv("XDG_CONFIG_HOME", qPrintable(home.filePath("config")), 1);
+    ::setenv("XDG_CACHE_HOME", qPrintable(home.filePath("cache")), 1);
     QCoreApplication application(argc, argv);
 
-    writeFits(served + "/index-4119.fits");
+    writeFits(served + "/index-4119.fits", fileSize);
     FileServer server(served + "/index-4119.fits");
     const QString base = QString("http://127.0.0.1:%1/4100/").arg(server.port());
     qputenv("SIDERAMA_INDEX_URL_4100", base.toUtf8());
@@ -181,5 +268,6 @@ int main(int argc, char** argv) {
     std::printf("curl -o FILE (reference)        %8.1f MB/s %8.1f MB/s\n", median(curlFileTimes), best(curlFileTimes));
     std::printf("ratio queue/curl                %8.2f      %8.2f      (target >= 0.80)\n",
                 median(queueTimes) / median(curlTimes), best(queueTimes) / best(curlTimes));
-    return 0;
+    QFile::remove(served + "/index-4119.fits");
+    return resumeRows(folder, served);
 }

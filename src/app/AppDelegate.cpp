@@ -4,6 +4,7 @@
 #include "app/SolverWindow.h"
 #include "cli/ConsoleView.h"
 #include "cli/IndexConsoleView.h"
+#include "core/Defaults.h"
 #include "core/SolverConfig.h"
 #include "indexes/IndexManagerDelegate.h"
 #include "remote/RemoteSolvingService.h"
@@ -34,6 +35,13 @@ AppDelegate::AppDelegate(Mode mode, QObject* parent) : QObject(parent), mode(mod
         if (mode == Mode::headless) indexView = std::make_unique<IndexConsoleView>();
     }
     if (indexView) indexManager = std::make_unique<IndexManagerDelegate>(*indexView);
+    connect(&solverDelegate, &SolverDelegate::solveFinished, this, [this](bool solved) { rememberFieldWidth(solved); });
+}
+
+// The index manager can tick the index files for the field last solved.
+void AppDelegate::rememberFieldWidth(bool solved) {
+    const auto degrees = solverDelegate.state().fieldWidth();
+    if (solved && degrees) Defaults::setString(IndexManagerDelegate::lastFieldWidthKey, QString::number(*degrees));
 }
 
 AppDelegate::~AppDelegate() {
@@ -47,7 +55,6 @@ void AppDelegate::applicationDidFinishLaunching() {
     writeSolverConfigIfMissing(FOLDER(), CONFIG());
     if (indexManager) indexManager->showIfNoIndexFound();
     solverDelegate.show();
-    if (mode == Mode::solve) return;
     remote = std::make_unique<RemoteSolvingService>(solverDelegate);
     remote->startServer();
 }

@@ -21,7 +21,6 @@ public:
     enum class Mode {
         window,    // the desktop application
         headless,  // no window, the log on standard output, serving until interrupted
-        solve,     // one solve on the terminal (no server)
     };
 
     explicit AppDelegate(Mode mode, QObject* parent = nullptr);
@@ -37,13 +36,14 @@ public:
     static void openSideramaNet();
 
 private:
+    void rememberFieldWidth(bool solved);
     Mode mode;
     SolverDelegate solverDelegate;
     std::unique_ptr<SolverView> console;
     std::unique_ptr<SolverWindow> window;
     std::unique_ptr<IndexManagerView> indexView;
-    std::unique_ptr<IndexManagerDelegate> indexManager;  // none in solve mode
-    std::unique_ptr<RemoteSolvingService> remote;        // none in solve mode
+    std::unique_ptr<IndexManagerDelegate> indexManager;
+    std::unique_ptr<RemoteSolvingService> remote;
 };
 
 }  // namespace siderama

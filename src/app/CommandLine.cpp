@@ -21,11 +21,11 @@ QString dashed(const QString& name) { return (name.size() == 1 ? "-" : "--") + n
 // arguments. One action at a time.
 CommandLine CommandLine::parse(const QStringList& arguments) {
     const QCommandLineOption help(QStringList{"h", "help"}), version(QStringList{"v", "version"});
-    const QCommandLineOption headless("headless"), solve("solve");
+    const QCommandLineOption headless("headless"), solve("solve"), json("json"), forField("for-field", {}, "WIDTH");
     const QList<QCommandLineOption> indexOptions{QCommandLineOption("indexes"), QCommandLineOption("fetch-index"),
                                                  QCommandLineOption("remove-index")};
     QCommandLineParser parser;
-    parser.addOptions({help, version, headless, solve});
+    parser.addOptions({help, version, headless, solve, json, forField});
     parser.addOptions(indexOptions);
     for (const QString& name : SolveOptions::names) parser.addOption(QCommandLineOption(name, {}, "value"));
     if (!parser.parse(arguments)) {
@@ -39,7 +39,13 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
         if (const QString problem = check.set(name, parser.value(name)); !problem.isEmpty()) return failure(problem);
         solveFlags.append({name, parser.value(name)});
     }
-    if (parser.optionNames().size() - solveFlags.size() > 1) return failure("too many arguments");
+    if (!solveFlags.isEmpty() && !parser.isSet(solve)) return failure("solve options go with --solve");
+    if (parser.isSet(json) && !parser.isSet(solve)) return failure("--json goes with --solve");
+    // --for-field WIDTH goes with --fetch-index only.
+    const bool fieldWithFetch = parser.isSet(forField) && parser.isSet(indexOptions[1]);
+    if (parser.isSet(forField) && !fieldWithFetch) return failure("--for-field goes with --fetch-index");
+    const int companions = (parser.isSet(json) ? 1 : 0) + (fieldWithFetch ? 1 : 0) + int(solveFlags.size());
+    if (parser.optionNames().size() > 1 + companions) return failure("too many arguments");
     const QStringList words = parser.positionalArguments();
     CommandLine line;
     if (parser.isSet(help)) line.action = Action::help;
@@ -48,19 +54,19 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
         if (!parser.isSet(option)) continue;
         line.action = Action::indexCommand;
         line.indexArguments = QStringList{dashed(option.names().first())} + words;
+        if (fieldWithFetch) line.indexArguments << "--for-field" << parser.value(forField);
         return line;
     }
     if (parser.isSet(solve)) {
-        if (words.size() != 1) return failure("--solve needs exactly one image file");
+        if (words.isEmpty()) return failure("--solve needs at least one image file");
         line.action = Action::solve;
-    } else if (parser.isSet(headless)) {
-        line.action = Action::headless;
+        line.files = words;
+        line.json = parser.isSet(json);
+        line.solveFlags = solveFlags;
+        return line;
     }
-    if (!solveFlags.isEmpty() && line.action != Action::solve && line.action != Action::window)
-        return failure("solve options go with --solve IMAGE or IMAGE");
-    line.solveFlags = solveFlags;
-    if (words.size() > (line.action == Action::window || line.action == Action::solve ? 1 : 0))
-        return failure("too many arguments");
+    if (parser.isSet(headless)) line.action = Action::headless;
+    if (words.size() > (line.action == Action::window ? 1 : 0)) return failure("too many arguments");
     line.file = words.value(0);
     return line;
 }
@@ -74,17 +80,24 @@ SolveOptions CommandLine::solveOptions() const {
 QString CommandLine::usage() {
     return "Usage: siderama [IMAGE]\n"
            "       siderama --headless\n"
-           "       siderama [SOLVE OPTIONS] --solve IMAGE\n"
+           "       siderama --solve [--json] [SOLVE OPTIONS] IMAGE|FOLDER...\n"
            "       siderama --indexes | --fetch-index KEY... | --remove-index KEY...\n"
+           "       siderama --fetch-index --for-field WIDTH\n"
            "\n"
            "Plate-solves astronomical images (FITS, JPEG, PNG, TIFF, raw frames).\n"
            "\n"
            "  IMAGE                 open the solver window and solve IMAGE\n"
            "  --headless            no window: log to standard output, serve the\n"
            "                        remote solving API until interrupted\n"
-           "  --solve IMAGE         solve IMAGE in the terminal; exit status 0 when solved\n"
+           "  --solve IMAGE...      solve the images (and those in folders) in turn in the\n"
+           "                        terminal, one summary line per file; exit status 0\n"
+           "                        when every file was solved\n"
+           "  --json                with --solve: the log on standard error, one JSON\n"
+           "                        object per file on standard output\n"
            "  --indexes             list the index files and whether they are installed\n"
            "  --fetch-index KEY...  install the index files of the given keys\n"
+           "  --for-field WIDTH     (with --fetch-index) and those for a field WIDTH wide:\n"
+           "                        degrees (2.5), arcminutes (40') or \"last\" solved\n"
            "  --remove-index KEY... move the index files of the given keys to the Trash\n"
            "  -h, --help            show this help\n"
            "  -v, --version         show the version\n"

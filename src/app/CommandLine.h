@@ -14,7 +14,9 @@ struct CommandLine {
     enum class Action { window, headless, solve, indexCommand, help, version, error };
 
     Action action = Action::window;
-    QString file;            // window: image to solve at once; solve: the image
+    QString file;            // window: image to solve at once
+    QStringList files;       // solve: the images and folders
+    bool json = false;       // solve: summaries as JSON objects
     QStringList indexArguments;  // indexCommand: the option and its keys
     QString error;           // error: what was wrong
     // Solve options given as flags (--scale-low 2 ...), over the stored ones.

@@ -1,5 +1,7 @@
 #include "app/IndexManagerWindow.h"
 
+#include "core/Defaults.h"
+#include "indexes/FieldPlanner.h"
 #include "indexes/IndexManagerDelegate.h"
 #include "ui_IndexManagerWindow.h"
 
@@ -13,6 +15,8 @@ namespace siderama {
 namespace {
 
 constexpr int columns = 4;
+// The user default holding the field width last typed.
+constexpr const char* typedWidthKey = "indexFieldWidth";
 
 Qt::CheckState toQt(CheckState state) {
     switch (state) {
@@ -39,6 +43,12 @@ QString keyToolTip(const KeyStatus& status) {
     return text;
 }
 
+// "22–30′"
+QString skymarkText(const QString& key) {
+    const SkymarkRange range = FILES().entry(key)->skymarks;
+    return QString("%1–%2′").arg(range.smallest).arg(range.largest);
+}
+
 }  // namespace
 
 IndexManagerWindow::IndexManagerWindow(QWidget* parent)
@@ -57,11 +67,16 @@ void IndexManagerWindow::addBoxes(QGridLayout* layout, IndexSeries series) {
     for (int i = 0; i < keys.size(); ++i) {
         auto* box = new QCheckBox(keys[i], layout->parentWidget());
         box->setTristate(true);
-        connect(box, &QCheckBox::clicked, box, [box] {
+        connect(box, &QCheckBox::clicked, this, [this, box] {
             box->setCheckState(toQt(IndexManagerDelegate::afterClick(fromQt(box->checkState()))));
+            if (delegate_) delegate_->ticksChanged();
         });
-        layout->addWidget(box, i / columns, i % columns);
+        auto* size = new QLabel(skymarkText(keys[i]), layout->parentWidget());
+        size->setEnabled(false);  // the secondary text colour
+        layout->addWidget(box, i / columns, 2 * (i % columns));
+        layout->addWidget(size, i / columns, 2 * (i % columns) + 1);
         boxes_.insert(keys[i], box);
+        sizeLabels_.insert(keys[i], size);
     }
 }
 
@@ -69,6 +84,20 @@ void IndexManagerWindow::connectButtons() {
     connect(ui_->goButton, &QPushButton::clicked, this, [this] { if (delegate_) delegate_->go(); });
     connect(ui_->abortButton, &QPushButton::clicked, this, [this] { if (delegate_) delegate_->abort(); });
     connect(ui_->readmeButton, &QPushButton::clicked, this, [this] { if (delegate_) delegate_->readme(); });
+    connect(ui_->planButton, &QPushButton::clicked, this, &IndexManagerWindow::planForTypedWidth);
+    connect(ui_->fieldWidth, &QLineEdit::returnPressed, this, &IndexManagerWindow::planForTypedWidth);
+    connect(ui_->lastSolveButton, &QPushButton::clicked, this, [this] { if (delegate_) delegate_->planForLastSolve(); });
+    ui_->fieldWidth->setText(Defaults::stringValue(typedWidthKey).value_or(QString()));
+}
+
+void IndexManagerWindow::planForTypedWidth() {
+    const auto degrees = FieldPlanner::parseWidth(ui_->fieldWidth->text());
+    if (!degrees) {
+        setStatusText("Type the field width in degrees (2.5) or arcminutes (40')");
+        return;
+    }
+    Defaults::setString(typedWidthKey, ui_->fieldWidth->text().trimmed());
+    if (delegate_) delegate_->planForField(*degrees);
 }
 
 void IndexManagerWindow::setKeyStatus(const QString& key, const KeyStatus& status) {
@@ -111,11 +140,27 @@ void IndexManagerWindow::setTransferring(bool transferring) {
 }
 
 void IndexManagerWindow::present() {
+    if (delegate_) delegate_->askAllSizes();
     show();
     raise();
     activateWindow();
 }
 
 void IndexManagerWindow::openLocation(const QUrl& location) { QDesktopServices::openUrl(location); }
+
+void IndexManagerWindow::setKeySize(const QString& key, qint64 bytes) {
+    QLabel* label = sizeLabels_.value(key);
+    if (!label) return;
+    label->setText(skymarkText(key) + (bytes >= 0 ? " · " + TransferProgress::bytes(bytes) : QString()));
+}
+
+void IndexManagerWindow::setDownloadCost(const DownloadCost& cost) {
+    ui_->costText->setText(cost.files.isEmpty() ? QString() : "To download: " + cost.describe());
+    ui_->costText->setStyleSheet(cost.fits() ? QString() : "color: red");
+}
+
+void IndexManagerWindow::setTransferProgress(const TransferProgress& progress) {
+    ui_->progressText->setText(progress.describe());
+}
 
 }  // namespace siderama

@@ -1,6 +1,10 @@
 #include "app/SolverWindow.h"
 
 #include "app/SolveOptionsPanel.h"
+#include "app/QueueTable.h"
+#include "app/ResultView.h"
+#include "app/ResultsPanel.h"
+#include "solver/SolveQueue.h"
 #include "solver/SolverDelegate.h"
 #include "ui_SolverWindow.h"
 
@@ -8,6 +12,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QMenu>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QSettings>
@@ -44,10 +49,21 @@ QStringList localFiles(const QMimeData* data) {
 }  // namespace
 
 SolverWindow::SolverWindow(SolverDelegate& solver, QWidget* parent)
-    : QMainWindow(parent), form(std::make_unique<Ui::SolverWindow>()), solver(solver) {
+    : QMainWindow(parent), form(std::make_unique<Ui::SolverWindow>()), solver(solver),
+      solveQueue(new SolveQueue(solver, this)) {
     form->setupUi(this);
+    form->queueTable->setQueue(*solveQueue);
+    // The picture takes most of the room; the panel and the log what is left.
+    form->viewSplitter->setSizes({3000, 1000});
+    form->resultSplitter->setSizes({2500, 1000});
+    connect(form->queueTable, &QueueTable::resultSelected, this, &SolverWindow::showResult);
+    // The table comes forward once there is more than one file to follow.
+    connect(solveQueue, &SolveQueue::entriesAdded, this, [this] {
+        if (solveQueue->entries().size() > 1) form->lowerTabs->setCurrentWidget(form->queueTable);
+    });
+    addViewMenu();
     form->logText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-    form->mainLayout->insertWidget(1, new SolveOptionsPanel);
+    form->lowerTabs->addTab(new SolveOptionsPanel, "Solve options");
     connect(form->solveButton, &QPushButton::clicked, this, &SolverWindow::chooseImage);
     connect(form->solveMenu, &QAction::triggered, this, &SolverWindow::chooseImage);
     connect(form->abortButton, &QPushButton::clicked, &solver, [&solver] { solver.abort(); });
@@ -126,22 +142,33 @@ void SolverWindow::present() {
     activateWindow();
 }
 
+void SolverWindow::addViewMenu() {
+    QMenu* menu = new QMenu("&View", this);
+    for (int i = 0; i < ResultView::layerCount; ++i)
+        menu->addAction(form->resultView->layerAction(ResultView::Layer(i)));
+    form->menuBar->insertMenu(form->helpMenu->menuAction(), menu);
+}
+
+void SolverWindow::showResult(const std::shared_ptr<const SolveResult>& result) {
+    form->resultView->showResult(result);
+    form->resultsPanel->showResult(result);
+}
+
 void SolverWindow::saveCheckBoxes() {
     solver.saveState(form->removeFilesButton->checkState() == Qt::Checked,
                      form->writeWCSHeadersButton->checkState() == Qt::Checked);
 }
 
 void SolverWindow::chooseImage() {
-    auto* dialog = new QFileDialog(this, "Select image file", QString(), imageFilter);
-    dialog->setFileMode(QFileDialog::ExistingFile);
+    auto* dialog = new QFileDialog(this, "Select image files", QString(), imageFilter);
+    dialog->setFileMode(QFileDialog::ExistingFiles);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    connect(dialog, &QFileDialog::fileSelected, &solver,
-            [this](const QString& file) { solver.solvePath(file); });
+    connect(dialog, &QFileDialog::filesSelected, solveQueue, &SolveQueue::add);
     dialog->open();
 }
 
 void SolverWindow::dragEnterEvent(QDragEnterEvent* event) {
-    if (localFiles(event->mimeData()).size() == 1) event->acceptProposedAction();
+    if (!localFiles(event->mimeData()).isEmpty()) event->acceptProposedAction();
 }
 
 void SolverWindow::dropEvent(QDropEvent* event) {
@@ -150,8 +177,8 @@ void SolverWindow::dropEvent(QDropEvent* event) {
 
 bool SolverWindow::solveDropped(const QMimeData& data) {
     const QStringList files = localFiles(&data);
-    if (files.size() != 1) return false;
-    solver.solvePath(files.first());
+    if (files.isEmpty()) return false;
+    solveQueue->add(files);
     return true;
 }
 

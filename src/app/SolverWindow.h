@@ -15,10 +15,12 @@ class SolverWindow;
 
 namespace siderama {
 
+class SolveQueue;
 class SolverDelegate;
 
-// The solver window: the coloured log, the solve and abort controls, the two
-// check boxes and a status line. Log lines are collected and inserted once
+// The solver window: the result view and its numbers, the coloured log and
+// the queue of files, the solve and abort controls, the two check boxes and
+// a status line. Log lines are collected and inserted once
 // per batch, so verbose tools never re-lay out the log line by line.
 class SolverWindow : public QMainWindow, public SolverView {
     Q_OBJECT
@@ -31,9 +33,11 @@ public:
     void setControls(bool solveEnabled, bool abortEnabled) override;
     void setCheckBoxes(bool removeFiles, bool writeWCSHeaders) override;
     void present() override;
+    void showResult(const std::shared_ptr<const SolveResult>& result) override;
 
-    // Solves the one local file that was dropped; false for other drops.
+    // Queues the dropped local files and folders; false when there are none.
     bool solveDropped(const QMimeData& data);
+    SolveQueue& queue() { return *solveQueue; }
 
     // The text colour of a log colour (invalid for plain).
     static QColor color(LogColor color);
@@ -56,9 +60,11 @@ private:
     void chooseImage();
     void saveCheckBoxes();
     void insertPendingLines();
+    void addViewMenu();
 
     std::unique_ptr<Ui::SolverWindow> form;
     SolverDelegate& solver;
+    SolveQueue* solveQueue;
     std::vector<std::pair<QString, LogColor>> pendingLines;
 };
 

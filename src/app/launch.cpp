@@ -1,14 +1,16 @@
-// The program's entry point. A terminal solve of a FITS image runs right
-// here, with QtCore only, so it starts about as fast as the tools it runs;
-// everything else (the window, the server, the index commands, images that
-// need converting) is the full application, which this process becomes.
+// The program's entry point. A terminal solve of FITS images runs right
+// here, without the window's libraries, so it starts about as fast as the
+// tools it runs; everything else (the window, the server, the index
+// commands, folders and images that need converting) is the full
+// application, which this process becomes.
 #include "app/CommandLine.h"
 #include "app/TerminationSignals.h"
-#include "cli/TerminalSolve.h"
+#include "cli/SolveCommand.h"
 #include "core/Constants.h"
-#include "solver/SolvePaths.h"
+#include "imaging/FitsPath.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -32,18 +34,13 @@ int main(int argc, char** argv) {
     QStringList arguments;
     for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     const CommandLine command = CommandLine::parse(arguments);
-    if (command.action != CommandLine::Action::solve || SolvePaths(command.file).needsConversion)
-        return becomeApplication(argv);
-    const SolveOptions options = command.solveOptions();
-    if (const QString problem = options.validate(); !problem.isEmpty()) {
-        std::fprintf(stderr, "siderama: %s\n", qPrintable(problem));
-        return 2;
-    }
+    const bool onlyFits = std::all_of(command.files.begin(), command.files.end(), isFitsPath);
+    if (command.action != CommandLine::Action::solve || !onlyFits) return becomeApplication(argv);
     qSetMessagePattern("%{time yyyy-MM-ddThh:mm:ss.zzz} siderama: %{message}");
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName("Siderama");
     quitOnTerminationSignals();
-    return TerminalSolve::run(command.file, options);
+    return runSolveCommand(command.files, command.json, command.solveOptions());
 }
 
 // The launcher never converts images (it hands them to the application), so

@@ -1,17 +1,16 @@
 #include "app/AppDelegate.h"
 #include "app/CommandLine.h"
-#include "solver/SolveOptions.h"
 #include "app/SolverWindow.h"
 #include "app/TerminationSignals.h"
 #include "cli/IndexCommands.h"
-#include "cli/TerminalSolve.h"
+#include "cli/SolveCommand.h"
+#include "solver/SolveQueue.h"
 
 #include <QApplication>
 #include <QIcon>
 #include <QTimer>
 #include <QtPlugin>
 #include <cstdio>
-#include <memory>
 
 // The raw camera frame decoder, registered with Qt's image readers before
 // main() runs.
@@ -27,10 +26,11 @@ QStringList argumentList(int argc, char** argv) {
     return arguments;
 }
 
-int runApplication(AppDelegate::Mode mode, const QString& file, const SolveOptions& options = {}) {
+int runApplication(AppDelegate::Mode mode, const QString& file) {
     AppDelegate app(mode);
     app.applicationDidFinishLaunching();
-    if (!file.isEmpty()) QTimer::singleShot(0, &app, [&] { app.solver().solvePath(file, options); });
+    // A file named on the command line is the window's first queued file.
+    if (!file.isEmpty()) QTimer::singleShot(0, &app, [&] { app.solverWindow()->queue().add({file}); });
     return QCoreApplication::exec();
 }
 
@@ -49,26 +49,21 @@ int main(int argc, char** argv) {
     case CommandLine::Action::error:
         std::fprintf(stderr, "siderama: %s\n%s", qPrintable(command.error), qPrintable(CommandLine::usage()));
         return 2;
-    default: break;
-    }
-    const SolveOptions options = command.solveOptions();
-    if (const QString problem = options.validate(); !problem.isEmpty()) {
-        std::fprintf(stderr, "siderama: %s\n", qPrintable(problem));
-        return 2;
-    }
-    if (command.action == CommandLine::Action::window) {
+    case CommandLine::Action::window: {
         QApplication application(argc, argv);
         // Lets desktop shells match the window to the menu entry and icon.
         QGuiApplication::setDesktopFileName("siderama");
         QApplication::setWindowIcon(QIcon::fromTheme("siderama"));
         quitOnTerminationSignals();
-        return runApplication(AppDelegate::Mode::window, command.file, options);
+        return runApplication(AppDelegate::Mode::window, command.file);
+    }
+    default: break;
     }
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName("Siderama");
     if (command.action != CommandLine::Action::indexCommand) quitOnTerminationSignals();
     switch (command.action) {
-    case CommandLine::Action::solve: return TerminalSolve::run(command.file, options);
+    case CommandLine::Action::solve: return runSolveCommand(command.files, command.json, command.solveOptions());
     case CommandLine::Action::headless: return runApplication(AppDelegate::Mode::headless, {});
     case CommandLine::Action::indexCommand: return runIndexCommand(command.indexArguments);
     default: return 2;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "indexes/DownloadPolicy.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -8,6 +10,9 @@ namespace siderama {
 // Terminal commands of the index manager:
 //   --indexes              list the catalogue keys with their state
 //   --fetch-index KEY...   install the keys' files (progress on stderr)
+//   --fetch-index [KEY...] --for-field WIDTH
+//                          ... and those of the keys that suit a field WIDTH
+//                          wide (degrees, arcminutes with ', or "last")
 //   --remove-index KEY...  move the keys' files to the Trash
 // KEY is a catalogue key ("index-4119.fits", "index-4207-*.fits") or its
 // number alone ("4119", "4207").
@@ -18,6 +23,6 @@ namespace siderama {
 // bad usage. Needs a Q(Core)Application; runs its own event loop while
 // files download.
 int runIndexCommand(const QStringList& arguments);
-int runIndexCommand(const QStringList& arguments, const QString& folder);
+int runIndexCommand(const QStringList& arguments, const QString& folder, const DownloadPolicy& policy = {});
 
 }  // namespace siderama

@@ -6,8 +6,7 @@ namespace siderama {
 
 namespace {
 
-constexpr int barWidth = 30;
-constexpr qint64 redrawMs = 100;
+constexpr int barWidth = 20;
 
 const char* mark(CheckState state) {
     switch (state) {
@@ -17,8 +16,6 @@ const char* mark(CheckState state) {
     }
     return "[ ]";
 }
-
-QString megabytes(qint64 bytes) { return QString::number(double(bytes) / (1024.0 * 1024.0), 'f', 1) + " MiB"; }
 
 }  // namespace
 
@@ -45,18 +42,15 @@ void IndexConsoleView::setQueueProgress(qint64 value, qint64 maximum) {
     queueText_ = value > 0 ? QString("[%1/%2] ").arg(value).arg(maximum) : QString();
 }
 
-void IndexConsoleView::setFileProgress(qint64 value, qint64 maximum) {
-    if (!terminal_ || !transferring_) return;
-    const bool complete = maximum > 0 && value >= maximum;
-    if (barShown_ && !complete && sinceDraw_.isValid() && sinceDraw_.elapsed() < redrawMs) return;
-    drawBar(value, maximum);
-}
+void IndexConsoleView::setFileProgress(qint64 value, qint64 maximum) { (void)value, (void)maximum; }
 
 void IndexConsoleView::setTransferring(bool transferring) {
-    const bool finished = transferring_ && !transferring;
     transferring_ = transferring;
     if (!transferring) endBar();
-    if (finished && idleCallback_) idleCallback_();
+}
+
+void IndexConsoleView::setTransferProgress(const TransferProgress& progress) {
+    if (terminal_ && transferring_) drawBar(progress);
 }
 
 void IndexConsoleView::present() {
@@ -78,21 +72,17 @@ QString IndexConsoleView::describe(const QString& key, const KeyStatus& status) 
     return line;
 }
 
-// "\r  [#########.....................]  30%  12.0 MiB / 40.0 MiB"
-void IndexConsoleView::drawBar(qint64 value, qint64 maximum) {
-    QString line;
-    if (maximum > 0) {
-        const int filled = int(qMin<qint64>(barWidth, value * barWidth / maximum));
-        line = QString("  [%1%2] %3%  %4 / %5")
-                   .arg(QString(filled, '#'), QString(barWidth - filled, '.'))
-                   .arg(int(value * 100 / maximum), 3)
-                   .arg(megabytes(value), megabytes(maximum));
-    } else {
-        line = "  " + megabytes(value);
+// "\r  [#########.....................]  30%  12 MB of 40 MB, 4.1 MB/s, 7 s left; queue ..."
+void IndexConsoleView::drawBar(const TransferProgress& progress) {
+    QString line = "  ";
+    if (progress.fileTotal > 0) {
+        const int filled = int(qMin<qint64>(barWidth, progress.fileDone * barWidth / progress.fileTotal));
+        line += QString("[%1%2] %3%  ")
+                    .arg(QString(filled, '#'), QString(barWidth - filled, '.'))
+                    .arg(int(progress.fileDone * 100 / progress.fileTotal), 3);
     }
-    std::fprintf(progress_, "\r%s\033[K", qPrintable(line));
+    std::fprintf(progress_, "\r%s\033[K", qPrintable(line + progress.describe()));
     std::fflush(progress_);
-    sinceDraw_.start();
     barShown_ = true;
 }
 

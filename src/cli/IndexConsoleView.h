@@ -2,18 +2,16 @@
 
 #include "indexes/IndexManagerView.h"
 
-#include <QElapsedTimer>
 #include <QHash>
 #include <QStringList>
 
 #include <cstdio>
-#include <functional>
 
 namespace siderama {
 
 // The index manager on a terminal: present() prints the keys with their
-// state on `output`; status lines and a progress bar go to `progress` (the
-// bar only when that is a terminal). Key states are chosen by choose()
+// state on `output`; status lines and a progress bar with bytes, rate and
+// time left go to `progress` (the bar only when that is a terminal). Key states are chosen by choose()
 // instead of clicks.
 class IndexConsoleView : public IndexManagerView {
 public:
@@ -21,8 +19,6 @@ public:
 
     void choose(const QString& key, CheckState state);
     KeyStatus status(const QString& key) const { return statuses_.value(key); }
-    // Called whenever the view goes from transferring to idle.
-    void setIdleCallback(std::function<void()> callback) { idleCallback_ = std::move(callback); }
 
     void setKeyStatus(const QString& key, const KeyStatus& status) override;
     CheckState keyState(const QString& key) const override;
@@ -30,6 +26,7 @@ public:
     void setQueueProgress(qint64 value, qint64 maximum) override;
     void setFileProgress(qint64 value, qint64 maximum) override;
     void setTransferring(bool transferring) override;
+    void setTransferProgress(const TransferProgress& progress) override;
     void present() override;
     void openLocation(const QUrl& location) override;
 
@@ -37,7 +34,7 @@ public:
     static QString describe(const QString& key, const KeyStatus& status);
 
 private:
-    void drawBar(qint64 value, qint64 maximum);
+    void drawBar(const TransferProgress& progress);
     void endBar();
 
     std::FILE* output_;
@@ -47,10 +44,8 @@ private:
     QHash<QString, KeyStatus> statuses_;
     QHash<QString, CheckState> chosen_;
     QString queueText_;
-    QElapsedTimer sinceDraw_;
     bool barShown_ = false;
     bool transferring_ = false;
-    std::function<void()> idleCallback_;
 };
 
 }  // namespace siderama

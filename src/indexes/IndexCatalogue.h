@@ -11,12 +11,20 @@ namespace siderama {
 // The two series of index files the program offers.
 enum class IndexSeries { s4100, s4200 };
 
+// The range of skymark (quad) diameters of an index, in arcminutes, as the
+// index files' documentation gives it beside each file title.
+struct SkymarkRange {
+    double smallest = 0;
+    double largest = 0;
+};
+
 // One catalogue entry: a check-box title and the file names it stands for.
 // A split index has a literal "*" in its key in place of the part number.
 struct IndexKey {
     QString key;
     IndexSeries series;
     QStringList files;  // ascending part order
+    SkymarkRange skymarks;
 };
 
 // The built-in catalogue of index files (FILES): 33 keys, 301 file names.
@@ -29,6 +37,7 @@ public:
     QStringList keys(IndexSeries series) const;
     // The files of a key; nothing for a title that is not a key.
     std::optional<QStringList> lookup(const QString& key) const;
+    const IndexKey* entry(const QString& key) const;
     int fileCount() const;
 
 private:

@@ -7,8 +7,9 @@
 
 namespace siderama {
 
-IndexDownloadQueue::IndexDownloadQueue(QString folder, QObject* parent)
-    : QObject(parent), folder_(std::move(folder)), network_(new QNetworkAccessManager(this)) {}
+IndexDownloadQueue::IndexDownloadQueue(QString folder, DownloadPolicy policy, QObject* parent)
+    : QObject(parent), folder_(std::move(folder)), policy_(policy), sizes_(),
+      network_(new QNetworkAccessManager(this)) {}
 
 IndexDownloadQueue::~IndexDownloadQueue() { dropCurrent(); }
 
@@ -40,13 +41,17 @@ void IndexDownloadQueue::start(const QString& fileName) {
         emit fileNotStarted(fileName);
         return;
     }
-    current_ = new IndexDownload(*network_, *location, folder_ + "/" + fileName, this);
-    connect(current_, &IndexDownload::responded, this, &IndexDownloadQueue::fileResponded);
+    current_ = new IndexDownload(*network_, *location, folder_ + "/" + fileName, sizes_.sizeOf(fileName), policy_, this);
+    connect(current_, &IndexDownload::responded, this, [this, fileName](qint64 length) {
+        sizes_.remember(fileName, length);
+        emit fileResponded(length);
+    });
+    connect(current_, &IndexDownload::retrying, this, &IndexDownloadQueue::fileRetrying);
     connect(current_, &IndexDownload::received, this, &IndexDownloadQueue::fileProgress);
     connect(current_, &IndexDownload::finished, this, &IndexDownloadQueue::onFinished);
     connect(current_, &IndexDownload::failed, this,
             [this, fileName](const QString& description) { emit fileFailed(fileName, description); });
-    if (!current_->start()) emit fileNotStarted(fileName);
+    if (!current_->start()) emit fileFailed(fileName, current_->error());
 }
 
 // The next file starts from the event loop, outside the finished transfer's
@@ -57,8 +62,13 @@ void IndexDownloadQueue::onFinished() {
         this, [this] { if (advancing_) downloadNext(); }, Qt::QueuedConnection);
 }
 
+qint64 IndexDownloadQueue::fetchedTotal() const {
+    return fetchedBefore_ + (current_ ? current_->fetchedLength() : 0);
+}
+
 void IndexDownloadQueue::dropCurrent() {
     if (!current_) return;
+    fetchedBefore_ += current_->fetchedLength();
     current_->disconnect(this);
     current_->cancel();
     current_->deleteLater();

@@ -32,14 +32,6 @@ bool IndexFolder::exists() const { return QFileInfo(path_).isDir(); }
 
 bool IndexFolder::create() const { return QDir().mkpath(path_); }
 
-int IndexFolder::removePartials() const {
-    const QStringList partials = QDir(path_).entryList({".index-*.part"}, QDir::Files | QDir::Hidden);
-    int removed = 0;
-    for (const QString& name : partials)
-        if (QFile::remove(pathOf(name))) ++removed;
-    return removed;
-}
-
 bool IndexFolder::link(const QString& source, const QString& fileName) const {
     const QString target = pathOf(fileName);
     if (QFileInfo(target).isSymLink()) QFile::remove(target);

@@ -23,10 +23,6 @@ public:
     bool exists() const;
     bool create() const;
 
-    // Removes the temporary files of transfers that never ended (the
-    // program stopped in the middle); returns how many went.
-    int removePartials() const;
-
     // Links `source` in under `fileName`, replacing a stale entry.
     bool link(const QString& source, const QString& fileName) const;
     // Moves the file to the Trash (a link is just removed); false on failure.

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "indexes/DownloadCost.h"
+#include "indexes/TransferProgress.h"
+
 #include <QString>
 #include <QUrl>
 
@@ -39,6 +42,13 @@ public:
     virtual void setFileProgress(qint64 value, qint64 maximum) = 0;
     // Transferring: apply disabled, abort enabled; idle: the reverse.
     virtual void setTransferring(bool transferring) = 0;
+
+    // The size of all of a key's files (-1 while one is not known).
+    virtual void setKeySize(const QString& key, qint64 bytes) { (void)key, (void)bytes; }
+    // What applying the ticks would download, whenever ticks or sizes change.
+    virtual void setDownloadCost(const DownloadCost& cost) { (void)cost; }
+    // Bytes, rate and time left while the queue runs.
+    virtual void setTransferProgress(const TransferProgress& progress) { (void)progress; }
 
     // Brings the window to the front.
     virtual void present() = 0;

@@ -24,11 +24,12 @@ std::optional<double> toNumber(const std::string& word) {
 }  // namespace
 
 std::optional<CalibrationLine> CalibrationLine::parse(const QString& line) {
-    static const std::array<std::pair<QString, Field>, 4> prefixes{{
+    static const std::array<std::pair<QString, Field>, 5> prefixes{{
         {"ra_center ", Field::raCenter},
         {"dec_center ", Field::decCenter},
         {"orientation ", Field::orientation},
         {"pixscale ", Field::pixelScale},
+        {"imagew ", Field::imageWidth},
     }};
     for (const auto& [prefix, field] : prefixes) {
         if (!line.startsWith(prefix)) continue;

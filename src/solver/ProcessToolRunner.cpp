@@ -47,7 +47,7 @@ void ProcessToolRunner::logOutput(int output, bool parse) {
         if (line->isEmpty()) continue;
         const std::optional<CalibrationLine> value = parse ? CalibrationLine::parse(*line) : std::nullopt;
         if (value) reporter.setCalibration(*value);
-        reporter.append(*line, value ? GREEN : LogColor::plain);
+        reporter.append(*line, value && value->highlighted() ? GREEN : LogColor::plain);
     }
 }
 

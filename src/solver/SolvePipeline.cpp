@@ -5,6 +5,7 @@
 #include "imaging/Convert.h"
 #include "solver/SolvePaths.h"
 #include "solver/SolveReporter.h"
+#include "solver/SolveResult.h"
 #include "solver/ToolError.h"
 #include "solver/ToolRunner.h"
 
@@ -14,18 +15,36 @@ namespace siderama {
 
 SolvePipeline::SolvePipeline(ToolRunner& tools, SolveReporter& reporter, bool removeFiles, SolveOptions options)
     : tools(tools), reporter(reporter), removeFiles(removeFiles), options(std::move(options)),
-      portfolio([&reporter](const QString& text, LogColor color) { reporter.append(text, color); }) {}
+      portfolio([&reporter](const QString& text, LogColor color) {
+          // Progress (yellow) is also the solve's state message.
+          if (color == YELLOW) reporter.busy(text);
+          else reporter.append(text, color);
+      }) {}
 
 SolveOutcome SolvePipeline::run(const QString& path) {
     const SolvePaths paths(path);
+    QElapsedTimer clock;
+    clock.start();
     SolveOutcome outcome;
     try {
         outcome = solve(paths);
     } catch (const std::exception& error) {
-        outcome = {false, QString::fromStdString(error.what())};
+        outcome = {false, QString::fromStdString(error.what()), {}};
     }
+    outcome.result = collect(paths, outcome, clock);
     cleanUp(paths);
     return outcome;
+}
+
+std::shared_ptr<const SolveResult> SolvePipeline::collect(const SolvePaths& paths, const SolveOutcome& outcome,
+                                                          const QElapsedTimer& clock) {
+    auto result = std::make_shared<SolveResult>(SolveResult::collect(paths, outcome.solved));
+    // After a failure its red line stays the last word.
+    if (outcome.solved)
+        for (const QString& problem : result->problems) reporter.append(problem, YELLOW);
+    result->message = outcome.message.trimmed();
+    result->seconds = clock.elapsed() / 1000.0;
+    return result;
 }
 
 SolveOutcome SolvePipeline::solve(const SolvePaths& paths) {
@@ -34,13 +53,14 @@ SolveOutcome SolvePipeline::solve(const SolvePaths& paths) {
     const auto deadline = SolvePortfolio::Clock::now() + std::chrono::seconds(options.timeLimit);
     if (paths.needsConversion) {
         reporter.busy("\nConverting " + paths.input + " to " + paths.fits + "...");
-        if (!Convert(paths.input, paths.fits)) return {false, "\nFailed to convert " + paths.input + " to FITS"};
+        if (!Convert(paths.input, paths.fits)) return {false, "\nFailed to convert " + paths.input + " to FITS", {}};
     }
     runTools(paths, deadline);
-    return {true, "\nDone in " + formatSeconds(clock.elapsed() / 1000.0) + " seconds"};
+    return {true, "\nDone in " + formatSeconds(clock.elapsed() / 1000.0) + " seconds", {}};
 }
 
-// The portfolio leaves the winning solution at the pipeline's .wcs path.
+// The portfolio leaves the winning solution and its matched stars at the
+// pipeline's paths.
 void SolvePipeline::runTools(const SolvePaths& paths, SolvePortfolio::Clock::time_point deadline) {
     const QString failure = portfolio.solve(paths, options, deadline);
     if (!failure.isEmpty())

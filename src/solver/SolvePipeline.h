@@ -5,18 +5,23 @@
 
 #include <QString>
 #include <QStringList>
+#include <memory>
+
+class QElapsedTimer;
 
 namespace siderama {
 
 class SolveReporter;
 class ToolRunner;
 struct SolvePaths;
+struct SolveResult;
 
 // How a solve ended: solved with the completion message ("Done in N
-// seconds"), or failed with what went wrong.
+// seconds"), or failed with what went wrong; and what it leaves to show.
 struct SolveOutcome {
     bool solved = false;
     QString message;
+    std::shared_ptr<const SolveResult> result;
 };
 
 // One solve of one image: conversion to FITS when needed, the portfolio of
@@ -28,8 +33,8 @@ public:
     SolvePipeline(ToolRunner& tools, SolveReporter& reporter, bool removeFiles, SolveOptions options);
 
     // Converts and solves. Any exception becomes a failed outcome with its
-    // message. Intermediate files go to the Trash either way when
-    // `removeFiles` is set.
+    // message. What the result view needs is read from the tools' files;
+    // then the intermediate files go to the Trash when `removeFiles` is set.
     // The solve fails with "time limit" when it takes longer than the
     // options allow.
     SolveOutcome run(const QString& path);
@@ -39,6 +44,8 @@ public:
 private:
     SolveOutcome solve(const SolvePaths& paths);
     void runTools(const SolvePaths& paths, SolvePortfolio::Clock::time_point deadline);
+    std::shared_ptr<const SolveResult> collect(const SolvePaths& paths, const SolveOutcome& outcome,
+                                               const QElapsedTimer& clock);
     void cleanUp(const SolvePaths& paths);
 
     ToolRunner& tools;

@@ -53,6 +53,21 @@ SolveStrategies strategiesIn(const QString& workDir, const SolvePaths& paths) {
                                    Defaults::words(Defaults::solveFieldArgs), noFits2Fits});
 }
 
+void replace(const QString& from, const QString& to) {
+    if (from == to || !QFile::exists(from)) return;
+    QFile::remove(to);
+    QFile::copy(from, to);
+}
+
+// The solution, its matched stars and its source list where the pipeline
+// keeps them, for new-wcs and the result view.
+void keepWinnerFiles(const SolveAttempt& winner, const SolvePaths& paths) {
+    const QString base = winner.wcs.chopped(QString(".wcs").size());
+    replace(winner.wcs, paths.wcs);
+    replace(base + ".corr", paths.base + ".corr");
+    if (winner.source != paths.fits) replace(winner.source, paths.xyList);
+}
+
 // "" when solved.
 QString failureText(const StrategyRace::Outcome& outcome) {
     switch (outcome.kind) {
@@ -82,10 +97,7 @@ QString SolvePortfolio::solve(const SolvePaths& paths, const SolveOptions& optio
              deadline);
     if (isWinner(outcome)) outcome = lookAgain(strategies, std::move(outcome), deadline);
     if (!isWinner(outcome)) return failureText(outcome);
-    if (outcome.winner->wcs != paths.wcs) {
-        QFile::remove(paths.wcs);
-        QFile::copy(outcome.winner->wcs, paths.wcs);
-    }
+    keepWinnerFiles(*outcome.winner, paths);
     CameraMemory::remember(camera, outcome.solution->pixelScale);
     return {};
 }

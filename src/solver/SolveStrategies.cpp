@@ -70,7 +70,7 @@ SolveAttempt SolveStrategies::defaults(int downsample) const {
     if (downsample > 1) words << "--downsample" << QString::number(downsample);
     const QString base = setup.workDir + "/defaults/image";
     return {"solve-field defaults", {{"solve-field", words << paths.fits}}, base + ".wcs", base + ".solved",
-            paths.fits, 0, false};
+            base + ".axy", 0, false};
 }
 
 // A centred reference pixel and a third-order SIP fit, in a narrow window

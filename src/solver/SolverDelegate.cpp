@@ -93,9 +93,9 @@ void SolverDelegate::runSolve(SolveRequest request) {
         const std::shared_ptr<void> registration = reachForAbort(solve);
         outcome = solve.run(request.path);
     } catch (const std::exception& error) {
-        outcome = {false, QString::fromStdString(error.what())};
+        outcome = {false, QString::fromStdString(error.what()), {}};
     } catch (...) {
-        outcome = {false, "Solve failed"};
+        outcome = {false, "Solve failed", {}};
     }
     finishSolve(request.reservation, outcome);
 }
@@ -103,11 +103,23 @@ void SolverDelegate::runSolve(SolveRequest request) {
 // The final state and the release of the solver happen in one step, so a
 // client that sees "done" or "failed" can start the next solve at once.
 void SolverDelegate::finishSolve(SolveReservation& reservation, const SolveOutcome& outcome) {
+    {
+        std::lock_guard guard(resultLock);
+        latest = outcome.result;
+    }
     store.finish(outcome.solved ? SolverStatus::done : SolverStatus::failed, outcome.message, reservation);
     append(outcome.message, outcome.solved ? GREEN : RED);
     postControls(true);
     const bool solved = outcome.solved;
-    log.post([this, solved] { emit solveFinished(solved); });
+    log.post([this, solved, result = outcome.result] {
+        if (view) view->showResult(result);
+        emit solveFinished(solved);
+    });
+}
+
+std::shared_ptr<const SolveResult> SolverDelegate::lastResult() const {
+    std::lock_guard guard(resultLock);
+    return latest;
 }
 
 void SolverDelegate::show() {

@@ -22,6 +22,7 @@ namespace siderama {
 
 class SolvePipeline;
 struct SolveOutcome;
+struct SolveResult;
 
 // The solver's controller: one solve at a time on its own thread, reported
 // through its state and its log to its view. Callable from any thread; view
@@ -41,6 +42,8 @@ public:
     void done(const std::optional<QString>& message = std::nullopt);
     void failed(const std::optional<QString>& message = std::nullopt);
     SolverState state() const { return store.state(); }
+    // What the last finished solve left to show; null before the first.
+    std::shared_ptr<const SolveResult> lastResult() const;
     void setCalibration(const CalibrationLine& line) override { store.setCalibration(line); }
     void resetCalibration() override { store.resetCalibration(); }
 
@@ -83,6 +86,8 @@ private:
     void finishSolve(SolveReservation& reservation, const SolveOutcome& outcome);
 
     SolverStateStore store;
+    mutable std::mutex resultLock;
+    std::shared_ptr<const SolveResult> latest;  // guarded by resultLock
     BatchedLog log;
     SolverView* view = nullptr;  // used on the main thread only
     ProcessToolRunner runner{*this};

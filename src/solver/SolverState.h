@@ -18,6 +18,13 @@ struct SolverState {
     std::optional<double> decCenter;
     std::optional<double> orientation;
     std::optional<double> pixelScale;
+    std::optional<double> imageWidth;  // pixels
+
+    // Width of the solved field in degrees, when the calibration tells it.
+    std::optional<double> fieldWidth() const {
+        if (!pixelScale || !imageWidth) return std::nullopt;
+        return *pixelScale * *imageWidth / 3600;
+    }
 };
 
 }  // namespace siderama

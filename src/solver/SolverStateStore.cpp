@@ -18,13 +18,13 @@ void SolverStateStore::setStatus(SolverStatus status, const std::optional<QStrin
 void SolverStateStore::setCalibration(const CalibrationLine& line) {
     std::lock_guard guard(lock);
     std::optional<double>* fields[] = {&current.raCenter, &current.decCenter, &current.orientation,
-                                       &current.pixelScale};
+                                       &current.pixelScale, &current.imageWidth};
     *fields[static_cast<int>(line.field)] = line.number;
 }
 
 void SolverStateStore::resetCalibration() {
     std::lock_guard guard(lock);
-    current.raCenter = current.decCenter = current.orientation = current.pixelScale = std::nullopt;
+    current.raCenter = current.decCenter = current.orientation = current.pixelScale = current.imageWidth = std::nullopt;
 }
 
 void SolverStateStore::finish(SolverStatus status, const QString& message, SolveReservation& reservation) {

@@ -3,8 +3,11 @@
 #include "core/Constants.h"
 
 #include <QString>
+#include <memory>
 
 namespace siderama {
+
+struct SolveResult;
 
 // What the solver controller needs of its window. Implemented by the Qt
 // solver window, the terminal view and a recording view in tests. Every call
@@ -19,6 +22,9 @@ public:
     virtual void logUpdated() {}
     virtual void setControls(bool solveEnabled, bool abortEnabled) = 0;
     virtual void setCheckBoxes(bool removeFiles, bool writeWCSHeaders) = 0;
+    // Shows what a finished solve found (also after a failure), just before
+    // solveFinished is emitted.
+    virtual void showResult(const std::shared_ptr<const SolveResult>&) {}
     // Brings the window to the front.
     virtual void present() = 0;
 };

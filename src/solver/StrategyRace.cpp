@@ -148,7 +148,9 @@ int StrategyRace::runStep(Lane& lane, const SolveAttempt& attempt, const SolveAt
         lane.tool = process;
         if (logged) loggedTool = step.tool;
     }
-    log(logged ? commandLine(step) : "[" + attempt.name + "] " + commandLine(step).mid(1), YELLOW);
+    // Only the shown strategy's commands are the solve's progress.
+    if (logged) log(commandLine(step), YELLOW);
+    else log("[" + attempt.name + "] " + commandLine(step).mid(1), LogColor::plain);
     const int pipe = process->start(toolsDirectory() + "/" + step.tool, step.arguments);
     if (pipe < 0) return reportFailure(attempt, step.tool + " failed to start");
     {

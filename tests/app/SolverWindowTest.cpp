@@ -114,9 +114,9 @@ TEST_F(SolverWindowTest, DroppingAnImageStartsASolve) {
     QFile(image).open(QIODevice::WriteOnly);
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(image)});
-    QMimeData twoFiles;
-    twoFiles.setUrls({QUrl::fromLocalFile(image), QUrl::fromLocalFile(image)});
-    EXPECT_FALSE(window.solveDropped(twoFiles));
+    QMimeData remote;
+    remote.setUrls({QUrl("https://example.org/image.fits")});
+    EXPECT_FALSE(window.solveDropped(remote));
     EXPECT_TRUE(window.solveDropped(data));
     // The pipeline's own line, not the one of the strategy raced beside it.
     ASSERT_TRUE(testsupport::waitUntil([&] { return window.logText().contains("\nimage2xy terminated (status 4)"); }))
@@ -151,7 +151,8 @@ TEST(SolverWindowProgram, AFileOnTheCommandLineIsSolvedAtStart) {
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + scratch.filePath("no-bus"));
     program.setProcessEnvironment(environment);
-    program.start(SIDERAMA_BINARY_DIR "/bin/siderama", {"--racing", "off", image});
+    QSettings(scratch.filePath("config/Siderama/Siderama.conf"), QSettings::IniFormat).setValue("solve/racing", false);
+    program.start(SIDERAMA_BINARY_DIR "/bin/siderama", {image});
     const bool solved = testsupport::waitUntil([&] { return QFile::exists(calls); }, std::chrono::seconds(30));
     program.terminate();
     program.waitForFinished(10000);

@@ -91,6 +91,8 @@ TEST(Startup, CommandLineOptions) {
     EXPECT_EQ(runProgram(scratch.path(), {"--no-such-option"}, &output), 2);
     EXPECT_TRUE(output.contains("unknown option --no-such-option"));
     EXPECT_EQ(runProgram(scratch.path(), {"--solve"}, &output), 2);
+    EXPECT_EQ(runProgram(scratch.path(), {"--json", "image.fits"}, &output), 2);
+    EXPECT_TRUE(output.contains("--json goes with --solve"));
 }
 
 TEST(Startup, HeadlessEndsCleanlyOnTerminationSignals) {

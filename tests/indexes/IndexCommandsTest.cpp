@@ -36,7 +36,7 @@ TEST_F(IndexCommandsTest, fetchesKeysByNameOrNumber) {
 
 TEST_F(IndexCommandsTest, failsWhenAFileCannotBeFetched) {
     server.serveFits("index-4119.fits", 3000);
-    server.serve("index-4118.fits", FakeIndexFile{.body = FakeIndexServer::fitsBody(3000), .cutAfter = 1000});
+    server.serve("index-4118.fits", FakeIndexFile{.status = 404, .body = "missing"});
     EXPECT_EQ(run({"--fetch-index", "4119", "4118"}), 1);
     EXPECT_EQ(dirs.entries(), QStringList({"index-4119.fits"}));
 }

@@ -45,14 +45,6 @@ TEST_F(ManagerDelegateTest, setsEachKeyFromTheFilesPresent) {
     EXPECT_EQ(view.presented, 1);
 }
 
-TEST_F(ManagerDelegateTest, clearsWhatAnInterruptedTransferLeft) {
-    dirs.write(".index-4119.fits.a1B2c3.part", "SIMPLE  = half a file");
-    dirs.write("notes.part", "kept");
-    delegate.show();
-    EXPECT_EQ(dirs.entries(), QStringList({"notes.part"}));
-    EXPECT_EQ(view.statuses["index-4119.fits"].state, CheckState::off);
-}
-
 TEST_F(ManagerDelegateTest, leavesAMixedKeyAlone) {
     for (int part = 0; part <= 5; ++part) dirs.write(QString("index-4207-%1.fits").arg(part, 2, 10, QChar('0')), fits);
     delegate.show();

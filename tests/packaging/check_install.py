@@ -132,9 +132,9 @@ def check_program(usr, arguments, work):
     check("failed to start" not in output, "the installed program finds its tools:\n" + output)
     check(result.returncode == 0, "the installed program solves the field:\n" + output)
     last = output.strip().splitlines()[-1].split() if output.strip() else []
-    if check(len(last) >= 4 and last[0] == "RA", "the calibration is printed last:\n" + output):
-        check(abs(float(last[1]) - 83.8) < 0.05, f"RA near 83.8, got {last[1]}")
-        check(abs(float(last[3]) + 5.4) < 0.05, f"Dec near -5.4, got {last[3]}")
+    if check(len(last) >= 6 and last[1:3] == ["solved", "RA"], "the summary is printed last:\n" + output):
+        check(abs(float(last[3]) - 83.8) < 0.05, f"RA near 83.8, got {last[3]}")
+        check(abs(float(last[5]) + 5.4) < 0.05, f"Dec near -5.4, got {last[5]}")
 
 
 def main():

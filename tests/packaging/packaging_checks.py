@@ -3,7 +3,7 @@ command runner."""
 
 import subprocess
 
-TOOLS = ["image2xy", "solve-field", "new-wcs", "wcsinfo"]
+TOOLS = ["image2xy", "solve-field", "new-wcs", "wcsinfo", "plot-constellations"]
 
 failures = []
 

@@ -114,6 +114,7 @@ TEST_F(ToolRunner, ParseTakesTheFourCalibrationLines) {
     EXPECT_EQ(state.decCenter, 41.269);
     EXPECT_EQ(state.orientation, -35.0);
     EXPECT_EQ(state.pixelScale, 1.234);
+    EXPECT_EQ(state.imageWidth, 900);
     const QList<LogColor> colors{YELLOW, GREEN, GREEN, GREEN, GREEN, LogColor::plain,
                                  LogColor::plain, LogColor::plain, LogColor::plain, YELLOW};
     ASSERT_EQ(view.lines.size(), colors.size());

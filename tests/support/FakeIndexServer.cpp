@@ -1,5 +1,6 @@
 #include "support/FakeIndexServer.h"
 
+#include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -10,16 +11,33 @@ namespace {
 QByteArray reasonOf(int status) {
     switch (status) {
     case 200: return "OK";
+    case 206: return "Partial Content";
     case 404: return "Not Found";
     case 500: return "Internal Server Error";
     default: return "Status";
     }
 }
 
-QByteArray head(const FakeIndexFile& file) {
-    QByteArray text = "HTTP/1.1 " + QByteArray::number(file.status) + " " + reasonOf(file.status) + "\r\n";
+QByteArray headerValue(const QByteArray& request, const QByteArray& name) {
+    for (const QByteArray& line : request.split('\n'))
+        if (line.toLower().startsWith(name.toLower() + ":")) return line.mid(name.size() + 1).trimmed();
+    return {};
+}
+
+// The head for a body from `start` (206 when start > 0).
+QByteArray head(const FakeIndexFile& file, qint64 start) {
+    const int status = start > 0 ? 206 : file.status;
+    QByteArray text = "HTTP/1.1 " + QByteArray::number(status) + " " + reasonOf(status) + "\r\n";
     text += "Content-Type: application/octet-stream\r\nConnection: close\r\n";
-    if (file.announceLength) text += "Content-Length: " + QByteArray::number(file.body.size()) + "\r\n";
+    const qint64 length = file.announcedLength >= 0 ? file.announcedLength : file.body.size() - start;
+    if (file.announceLength) text += "Content-Length: " + QByteArray::number(length) + "\r\n";
+    if (start > 0)
+        text += "Content-Range: bytes " + QByteArray::number(start) + "-" + QByteArray::number(file.body.size() - 1) +
+                "/" + QByteArray::number(file.body.size()) + "\r\n";
+    if (file.ranges) text += "Accept-Ranges: bytes\r\n";
+    if (!file.etag.isEmpty()) text += "ETag: " + file.etag + "\r\n";
+    if (!file.lastModified.isEmpty()) text += "Last-Modified: " + file.lastModified + "\r\n";
+    if (!file.location.isEmpty()) text += "Location: " + file.location + "\r\n";
     return text + "\r\n";
 }
 
@@ -74,26 +92,53 @@ void FakeIndexServer::onReadable(QTcpSocket* socket) {
     socket->setProperty("request", request);
     if (!request.contains("\r\n\r\n")) return;
     socket->setProperty("answered", true);
-    const QList<QByteArray> words = request.left(request.indexOf("\r\n")).split(' ');
-    answer(socket, words.size() >= 2 ? QString::fromUtf8(words[1]) : QString());
+    answer(socket, request);
 }
 
-void FakeIndexServer::answer(QTcpSocket* socket, const QString& path) {
-    requests_ << path;
+// "Range: bytes=N-" is honoured when ranges are on and If-Range, if sent,
+// names the file's current validator.
+qint64 FakeIndexServer::rangeStart(const QByteArray& request, const FakeIndexFile& file) const {
+    static const QRegularExpression pattern("^bytes=(\\d+)-$");
+    const auto match = pattern.match(QString::fromLatin1(headerValue(request, "Range")));
+    if (!file.ranges || file.status != 200 || !match.hasMatch()) return 0;
+    const QByteArray ifRange = headerValue(request, "If-Range");
+    if (file.ifRange && !ifRange.isEmpty() && ifRange != file.etag && ifRange != file.lastModified) return 0;
+    return qMin(match.captured(1).toLongLong(), qint64(file.body.size()));
+}
+
+void FakeIndexServer::answer(QTcpSocket* socket, const QByteArray& request) {
+    const QList<QByteArray> words = request.left(request.indexOf("\r\n")).split(' ');
+    const QString path = words.size() >= 2 ? QString::fromUtf8(words[1]) : QString();
+    if (words.first() == "HEAD") {
+        headRequests_ << path;
+    } else {
+        requests_ << path;
+        ranges_ << QString::fromLatin1(headerValue(request, "Range"));
+        if (onRequest_) onRequest_(path, int(requests_.count(path)));
+    }
     FakeIndexFile file = files_.value(path, FakeIndexFile{.status = 404, .body = "<html>Not Found</html>"});
-    socket->write(head(file));
-    QByteArray body = file.cutAfter >= 0 ? file.body.left(file.cutAfter) : file.body;
-    sendChunk(socket, body, file);
+    const qint64 start = rangeStart(request, file);
+    socket->write(head(file, start));
+    if (words.first() == "HEAD") {
+        socket->disconnectFromHost();
+        return;
+    }
+    qint64 end = file.cutAfter >= 0 ? file.cutAfter : file.body.size();
+    for (qint64 cut : file.cutAt)
+        if (cut > start && cut < end) end = cut;
+    if (end < file.body.size()) files_[path].cutAt.removeOne(end);
+    sendChunk(socket, file.body.mid(start, end - start), file);
 }
 
 // Sends the body a chunk at a time, pausing between chunks when asked to,
-// and closes the connection after the last one.
+// and closes the connection after the last one (never, for an endless body).
 void FakeIndexServer::sendChunk(QTcpSocket* socket, QByteArray rest, FakeIndexFile file) {
     if (socket->state() != QAbstractSocket::ConnectedState) return;
-    const int size = file.chunkDelayMs > 0 ? file.chunkSize : int(rest.size());
-    socket->write(rest.left(size));
+    if (rest.isEmpty() && file.endless) rest = QByteArray(file.chunkSize, 'x');
+    const int size = file.chunkDelayMs > 0 || file.endless ? qMin<int>(file.chunkSize, rest.size()) : int(rest.size());
+    bodyBytesSent_ += socket->write(rest.left(size));
     rest.remove(0, size);
-    if (rest.isEmpty()) {
+    if (rest.isEmpty() && !file.endless) {
         socket->disconnectFromHost();
         return;
     }

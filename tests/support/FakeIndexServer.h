@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <QTcpServer>
 
+#include <functional>
+
 class QTcpSocket;
 
 namespace testsupport {
@@ -15,9 +17,17 @@ struct FakeIndexFile {
     int status = 200;
     QByteArray body;
     bool announceLength = true;  // send Content-Length
+    qint64 announcedLength = -1; // a Content-Length other than the body's
     qint64 cutAfter = -1;        // close the connection after this many body bytes
     int chunkSize = 16 * 1024;
     int chunkDelayMs = 0;        // pause between chunks (a slow server)
+    bool ranges = false;         // answer "Range: bytes=N-" with 206
+    bool ifRange = true;         // ... only when If-Range names the current validator
+    QByteArray etag;             // validators sent when not empty
+    QByteArray lastModified;
+    QList<qint64> cutAt;         // file offsets: each cuts the one connection that passes it
+    QByteArray location;         // a Location header (for redirects)
+    bool endless = false;        // after the body, filler without end
 };
 
 // An index-file server on 127.0.0.1 for the tests, run by the thread's event
@@ -36,8 +46,16 @@ public:
     void serve(const QString& fileName, const FakeIndexFile& file);
     void serveFits(const QString& fileName, qint64 size);
 
-    // Paths requested, in order of arrival.
+    // Paths requested with GET, in order of arrival; HEAD requests apart.
     const QStringList& requests() const { return requests_; }
+    const QStringList& headRequests() const { return headRequests_; }
+    // The Range header of each GET ("" when none).
+    const QStringList& ranges() const { return ranges_; }
+    // Body bytes written to the sockets, over all answers.
+    qint64 bodyBytesSent() const { return bodyBytesSent_; }
+    // Called with the path and the number of GETs of it so far (this one
+    // included) before each GET is answered, so that a test can change files.
+    void setOnRequest(std::function<void(const QString&, int)> hook) { onRequest_ = std::move(hook); }
     // Most connections that were open at one time.
     int mostConnections() const { return mostConnections_; }
     int openConnections() const { return open_; }
@@ -48,12 +66,17 @@ public:
 private:
     void onConnection();
     void onReadable(QTcpSocket* socket);
-    void answer(QTcpSocket* socket, const QString& path);
+    void answer(QTcpSocket* socket, const QByteArray& request);
     void sendChunk(QTcpSocket* socket, QByteArray rest, FakeIndexFile file);
+    qint64 rangeStart(const QByteArray& request, const FakeIndexFile& file) const;
 
     QTcpServer server_;
     QHash<QString, FakeIndexFile> files_;
     QStringList requests_;
+    QStringList headRequests_;
+    QStringList ranges_;
+    qint64 bodyBytesSent_ = 0;
+    std::function<void(const QString&, int)> onRequest_;
     int open_ = 0;
     int mostConnections_ = 0;
 };

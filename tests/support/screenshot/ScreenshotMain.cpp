@@ -1,10 +1,13 @@
-// Makes the README's screenshot: the solver window after solving an image.
+// Makes the README's screenshot: the solver window with the result view
+// after solving an image.
 // Usage: siderama_screenshot IMAGE OUTPUT.png (run under Xvfb, see
 // scripts/screenshot.sh).
+#include "app/ResultView.h"
 #include "app/SolverWindow.h"
 #include "core/Constants.h"
 #include "core/SolverConfig.h"
 #include "solver/SolverDelegate.h"
+#include "ui_SolverWindow.h"
 
 #include <QApplication>
 #include <QPixmap>
@@ -26,13 +29,14 @@ int main(int argc, char** argv) {
     SolverDelegate solver;
     SolverWindow window(solver);
     solver.setView(&window);
-    window.resize(900, 560);
+    window.resize(1200, 780);
     solver.show();
     int status = 1;
-    QObject::connect(&solver, &SolverDelegate::solveFinished, [&](bool solved) {
-        // Let the last lines and the scrolling settle before the picture.
-        QTimer::singleShot(500, [&, solved] {
-            status = window.grab().save(QString::fromLocal8Bit(argv[2])) && solved ? 0 : 1;
+    // The picture is taken once the image is decoded and the last log lines
+    // and the scrolling have settled.
+    QObject::connect(window.ui().resultView, &ResultView::imageLoaded, [&] {
+        QTimer::singleShot(500, [&] {
+            status = window.grab().save(QString::fromLocal8Bit(argv[2])) && solver.state().status == SolverStatus::done ? 0 : 1;
             QApplication::quit();
         });
     });
