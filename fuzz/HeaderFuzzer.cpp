@@ -13,10 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string stream = "POST /upload HTTP/1.1\r\n";
     stream += fuzz::input(data, size);
     fuzz::SocketFeed feed(stream);
-    HttpLimits limits;
-    limits.maxLineLength = 1024;
-    limits.maxHeaderCount = 32;
-    limits.maxBodySize = 8192;
+    const HttpLimits limits{.maxLineLength = 1024, .maxHeaderCount = 32, .maxBodySize = 8192};
     try {
         const HttpRequest request = HttpParser(limits).readHttpRequest(feed.socket());
         fuzz::require(request.method == "POST" && request.url == "/upload");

@@ -11,14 +11,6 @@ using namespace http;
 
 namespace {
 
-HttpLimits tightLimits() {
-    HttpLimits limits;
-    limits.maxLineLength = 512;
-    limits.maxHeaderCount = 16;
-    limits.maxBodySize = 4096;
-    return limits;
-}
-
 void checkRequest(const HttpRequest& request, const HttpLimits& limits) {
     fuzz::require(!request.method.empty() && request.method.find(' ') == std::string::npos);
     fuzz::require(!request.url.empty() && request.url.find(' ') == std::string::npos);
@@ -35,7 +27,7 @@ void checkRequest(const HttpRequest& request, const HttpLimits& limits) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::SocketFeed feed(fuzz::input(data, size));
-    const HttpLimits limits = tightLimits();
+    const HttpLimits limits{.maxLineLength = 512, .maxHeaderCount = 16, .maxBodySize = 4096};
     const HttpParser parser(limits);
     try {
         for (;;) {

@@ -16,5 +16,4 @@ $SUDO apt-get install -y --no-install-recommends \
     avahi-daemon avahi-utils dbus iproute2 \
     desktop-file-utils appstream dpkg-dev file \
     clang libclang-rt-14-dev \
-    wrk nginx-light libcpp-httplib-dev \
-    chromium chromium-driver python3-selenium
+    wrk nginx-light libcpp-httplib-dev

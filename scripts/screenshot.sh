@@ -14,5 +14,5 @@ for n in 10 11 12 13 14 15 16 17 18 19; do
 done
 cp data/sample-orion.jpg "$home/"
 HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config" SIDERAMA_TOOLS_DIR="$PWD/$build/libexec/siderama" \
-    xvfb-run -a -s "-screen 0 1280x800x24" "$build/tests/bin/siderama_screenshot" "$home/sample-orion.jpg" "$PWD/docs/screenshot.png"
+    xvfb-run -a -s "-screen 0 1280x800x24" "$build/tools/bin/siderama_screenshot" "$home/sample-orion.jpg" "$PWD/docs/screenshot.png"
 echo "wrote docs/screenshot.png"

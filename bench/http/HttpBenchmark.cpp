@@ -11,12 +11,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "LoopbackClient.h"
+#include "support/RawHttpClient.h"
 #include "NginxPeer.h"
 #include "Wrk.h"
 #include "http/HttpServer.h"
@@ -65,16 +66,28 @@ std::size_t residentBytes() {
 }
 
 double idleConnectionBytes(http::HttpServer& server, std::size_t count) {
-    std::vector<int> clients;
+    std::vector<std::unique_ptr<testsupport::RawHttpClient>> clients;
     const std::size_t before = residentBytes();
-    for (std::size_t i = 0; i < count; ++i) clients.push_back(bench::connectLoopback(server.port()));
+    for (std::size_t i = 0; i < count; ++i) clients.push_back(std::make_unique<testsupport::RawHttpClient>(server.port()));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (server.connectionCount() < count && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const double perConnection = (static_cast<double>(residentBytes()) - static_cast<double>(before)) / count;
-    for (int fd : clients) close(fd);
     return perConnection;
+}
+
+// Sends `head` and a body of `size` bytes (from a reused buffer); the seconds
+// until the whole answer arrived, negative on failure or an answer but 200.
+double upload(int port, const std::string& head, std::size_t size) {
+    testsupport::RawHttpClient client(port, std::chrono::seconds(60));
+    const std::string chunk(1 << 20, 'u');
+    const auto start = std::chrono::steady_clock::now();
+    bool ok = client.send(head);
+    for (std::size_t sent = 0; ok && sent < size; sent += chunk.size())
+        ok = client.send(std::string_view(chunk).substr(0, std::min(chunk.size(), size - sent)));
+    ok = ok && testsupport::parseAnswer(client.readResponse()).status == 200;
+    return ok ? std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() : -1;
 }
 
 void printRows(const std::vector<Row>& rows, std::size_t connections) {
@@ -135,7 +148,7 @@ int main(int argc, char** argv) {
     // Each body lands in freshly mapped memory, so on machines where first
     // touching a page is slow (some virtual machines) that cost dominates.
     for (const char* run : {"first", "second"}) {
-        const double seconds = bench::upload(server.port(), head, uploadBytes);
+        const double seconds = upload(server.port(), head, uploadBytes);
         if (seconds > 0)
             std::printf("PUT of %zu MB (%s): %.3f s, %.2f GB/s\n", options.uploadMegabytes, run, seconds,
                         static_cast<double>(uploadBytes) / seconds / 1e9);

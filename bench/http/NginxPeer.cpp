@@ -10,7 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "LoopbackClient.h"
+#include "support/RawHttpClient.h"
 #include "http/Socket.h"
 
 extern char** environ;
@@ -59,11 +59,7 @@ void NginxPeer::writeConfig(const std::string& fileName, const std::string& cont
 bool NginxPeer::waitUntilListening() const {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (std::chrono::steady_clock::now() < deadline) {
-        const int fd = connectLoopback(port_);
-        if (fd >= 0) {
-            close(fd);
-            return true;
-        }
+        if (testsupport::RawHttpClient(port_).connected()) return true;
         if (waitpid(child_, nullptr, WNOHANG) == child_) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

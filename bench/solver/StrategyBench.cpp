@@ -94,11 +94,11 @@ Answer pipeline(const QString& fits, const QString& config, const QString& dir) 
 
 Answer siderama(const QString& fits) {
     QString output;
-    const double seconds = timed(SIDERAMA, {"--solve", fits}, &output);
-    static const QRegularExpression result(R"(RA (\S+)  Dec (\S+)  orientation \S+  pixel scale (\S+))");
-    const QRegularExpressionMatch match = result.match(output);
-    if (!match.hasMatch()) return {seconds, {}, {}, {}};
-    return {seconds, match.captured(1).toDouble(), match.captured(2).toDouble(), match.captured(3).toDouble()};
+    const double seconds = timed(SIDERAMA, {"--solve", "--json", fits}, &output);
+    // The log went to standard error; the one JSON object is the last line.
+    const QJsonObject json = QJsonDocument::fromJson(output.trimmed().split('\n').last().toUtf8()).object();
+    if (json["status"].toString() != "solved") return {seconds, {}, {}, {}};
+    return {seconds, json["ra"].toDouble(), json["dec"].toDouble(), json["pixscale"].toDouble()};
 }
 
 bool right(const Answer& answer, const Truth& truth) {

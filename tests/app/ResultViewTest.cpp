@@ -36,7 +36,7 @@ protected:
         qputenv("SIDERAMA_TOOLS_DIR", testsupport::realToolsDirectory().toLocal8Bit());
         scratch = new QTemporaryDir;
         const QString image = scratch->filePath("orion.fits");
-        const auto truth = testsupport::runSkyField(
+        const auto truth = skyfield::runSkyField(
             {"--ra", QString::number(ra), "--dec", QString::number(dec), "--width", QString::number(width),
              "--height", QString::number(height), "--scale", QString::number(scale), "--rotation",
              QString::number(rotation), "--format", "fits", "--out", image});

@@ -55,7 +55,7 @@ protected:
                 ASSERT_TRUE(junk.open(QIODevice::WriteOnly) && junk.write("not an image") > 0);
                 continue;
             }
-            ASSERT_TRUE(testsupport::runSkyField({"--ra", QString::number(frame.ra), "--dec",
+            ASSERT_TRUE(skyfield::runSkyField({"--ra", QString::number(frame.ra), "--dec",
                                                   QString::number(frame.dec), "--width", "800", "--height", "600",
                                                   "--scale", "36", "--format", frame.format, "--out",
                                                   path}));

@@ -1,146 +1,179 @@
 #!/usr/bin/env python3
-"""Builds the Debian package with `cpack -G DEB` into a temporary directory
-and checks its control fields (dpkg-deb -I) and file list (dpkg-deb -c)."""
+"""The install path end to end: builds the Debian package with `cpack -G
+DEB` into a temporary directory, checks its control fields and file list,
+unpacks it into a temporary root and checks the installed layout, then runs
+the installed program: --version, --help, and a solve of a generated star
+field with the real tools, found from the program's own location."""
 
 import argparse
 import glob
+import gzip
 import os
 import re
 import shutil
+import struct
+import subprocess
 import sys
 import tempfile
 
-from packaging_checks import TOOLS, check, failures, run
-
+TOOLS = ["image2xy", "solve-field", "new-wcs", "wcsinfo", "plot-constellations"]
 DEPENDS = ["libqt6core6", "libqt6gui6", "libqt6widgets6", "libqt6network6", "libcfitsio10",
            "libavahi-client3", "astrometry.net", "qt6-image-formats-plugins"]
 RECOMMENDS = ["astrometry-data-tycho2-10-19-littleendian", "avahi-daemon"]
+TYCHO2 = "/usr/share/astrometry/index-tycho2-{:02d}.littleendian.fits"
+failures = []
+
+
+def check(condition, message):
+    if not condition:
+        failures.append(message)
+        print("FAIL: " + message)
+    return condition
+
+
+def run(command, **kwargs):
+    print("$ " + " ".join(command), flush=True)
+    return subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kwargs)
 
 
 def field(info, name):
-    """The value of a control field in `dpkg-deb -I` output (continuation
-    lines joined)."""
+    """A control field of `dpkg-deb -I` output, continuation lines joined."""
     match = re.search(rf"^ {re.escape(name)}: (.*(?:\n  .*)*)", info, re.M)
-    return match.group(1) if match else None
+    return match.group(1) if match else ""
 
 
 def package_names(relation):
-    """Package names of a Depends-style field, alternatives included."""
-    names = set()
-    for clause in (relation or "").split(","):
-        for alternative in clause.split("|"):
-            alternative = alternative.strip()
-            if alternative:
-                names.add(re.split(r"[\s(:]", alternative, maxsplit=1)[0])
-    return names
+    """The package names of a Depends-style field, alternatives included."""
+    return {re.split(r"[\s(:]", alternative.strip(), maxsplit=1)[0]
+            for clause in relation.split(",") for alternative in clause.split("|") if alternative.strip()}
 
 
 def check_control(info, arguments):
-    check(field(info, "Package") == "siderama", "Package: siderama")
-    check(field(info, "Version") == arguments.version, f"Version: {arguments.version}")
-    check(field(info, "Section") == "science", "Section: science")
-    check(field(info, "Architecture") not in (None, "all"), "an architecture-specific package")
-    maintainer = field(info, "Maintainer") or ""
-    check(re.fullmatch(r".+ <[^@\s]+@[^@\s]+>", maintainer) is not None,
-          f"Maintainer is 'Name <address>', got {maintainer!r}")
-    description = field(info, "Description") or ""
-    check(description.startswith("plate solver"), "Description has the summary line")
-    check("\n " in description, "Description has a long text")
-
-    depends = package_names(field(info, "Depends"))
-    for name in DEPENDS:
-        check(name in depends, f"Depends names {name} (got {sorted(depends)})")
-    recommends = package_names(field(info, "Recommends"))
-    for name in RECOMMENDS:
-        check(name in recommends, f"Recommends names {name} (got {sorted(recommends)})")
-    check(not any(name.endswith("-dev") for name in depends), "no development packages in Depends")
+    for name, value in [("Package", "siderama"), ("Version", arguments.version), ("Section", "science")]:
+        check(field(info, name) == value, f"{name}: {value}")
+    check(field(info, "Architecture") not in ("", "all"), "an architecture-specific package")
+    check(re.fullmatch(r".+ <[^@\s]+@[^@\s]+>", field(info, "Maintainer")) is not None, "Maintainer is 'Name <address>'")
+    check(re.match(r"plate solver.*\n ", field(info, "Description"), re.S) is not None, "Description: summary and long text")
+    for relation, wanted in [("Depends", DEPENDS), ("Recommends", RECOMMENDS)]:
+        names = package_names(field(info, relation))
+        check(set(wanted) <= names, f"{relation} names {wanted} (got {sorted(names)})")
+    check(not any(name.endswith("-dev") for name in package_names(field(info, "Depends"))), "no -dev package in Depends")
 
 
-def check_files(listing, arguments):
-    entries = {}
-    for line in listing.splitlines():
-        # drwxr-xr-x root/root 0 2026-01-01 00:00 ./usr/bin/
-        parts = line.split(None, 5)
+def check_listing(listing, arguments):
+    """dpkg-deb -c: drwxr-xr-x root/root 0 2026-01-01 00:00 ./usr/bin/"""
+    for parts in (line.split(None, 5) for line in listing.splitlines()):
         if len(parts) < 6:
             continue
-        mode, owner, name = parts[0], parts[1], parts[5]
-        target = None
-        if " -> " in name:
-            name, target = name.split(" -> ", 1)
-        entries[name.rstrip("/")] = (mode, owner, target)
-
-    for name, (mode, owner, _) in entries.items():
+        mode, owner, name = parts[0], parts[1], parts[5].split(" -> ")[0].rstrip("/")
         check(name == "." or name.startswith("./usr"), f"{name} lies under /usr")
         check(owner == "root/root", f"{name} belongs to root")
         check(arguments.build_dir not in name, f"{name} is not a build-tree path")
+        if mode.startswith("-"):
+            programs = ("./usr/bin/siderama", "./usr/libexec/siderama/siderama-app")
+            wanted = "-rwxr-xr-x" if name in programs else "-rw-r--r--"
+            check(mode == wanted, f"{name} is {wanted}, not {mode}")
 
-    def has(name, kind="-"):
-        entry = entries.get(name)
-        return check(entry is not None and entry[0].startswith(kind), f"package holds {name}")
 
-    programs = ("./usr/bin/siderama", "./usr/libexec/siderama/siderama-app")
-    for program in programs:
-        if has(program):
-            check(entries[program][0] == "-rwxr-xr-x", f"{program} is mode 755")
+def check_layout(usr, arguments):
+    binary = os.path.join(usr, "bin/siderama")
+    check(os.access(binary, os.X_OK), "bin/siderama is an executable")
     for tool in TOOLS:
-        if has(f"./usr/libexec/siderama/{tool}", "l"):
-            target = entries[f"./usr/libexec/siderama/{tool}"][2]
-            check(target == f"/usr/bin/{tool}", f"{tool} links to /usr/bin/{tool}, not {target}")
-    has("./usr/share/applications/siderama.desktop")
-    has("./usr/share/icons/hicolor/scalable/apps/siderama.svg")
+        link = os.path.join(usr, "libexec/siderama", tool)
+        check(os.path.islink(link) and os.readlink(link) == f"/usr/bin/{tool}", f"libexec/siderama/{tool} links /usr/bin/{tool}")
+    desktop = os.path.join(usr, "share/applications/siderama.desktop")
+    if check(os.path.isfile(desktop), "desktop entry installed"):
+        result = run(["desktop-file-validate", desktop])
+        check(result.returncode == 0 and not result.stdout.strip(), "desktop-file-validate passes:\n" + result.stdout)
+        text = open(desktop, encoding="utf-8").read()
+        check(re.search(r"^Exec=siderama %[fFuU]$", text, re.M) is not None, "Exec passes the file")
+        check(re.search(r"^Icon=siderama$", text, re.M) is not None, "Icon names the theme icon")
+        for wanted in ["image/fits", "image/jpeg", "image/png", "image/tiff"]:
+            check(re.search(rf"^MimeType=.*{wanted};", text, re.M) is not None, f"MimeType declares {wanted}")
+    metainfo = os.path.join(usr, "share/metainfo/io.github.siderama.siderama.metainfo.xml")
+    if check(os.path.isfile(metainfo), "AppStream metainfo installed"):
+        check(f'version="{arguments.version}"' in open(metainfo, encoding="utf-8").read(), "metainfo names the release")
+        if shutil.which("appstreamcli"):
+            result = run(["appstreamcli", "validate", "--no-net", metainfo])
+            check(result.returncode == 0, "appstreamcli validate passes:\n" + result.stdout)
+    hicolor = os.path.join(usr, "share/icons/hicolor")
+    check("<svg" in open(os.path.join(hicolor, "scalable/apps/siderama.svg"), encoding="utf-8").read(), "SVG icon installed")
     for size in arguments.icon_sizes.split(","):
-        has(f"./usr/share/icons/hicolor/{size}x{size}/apps/siderama.png")
-    has("./usr/share/metainfo/io.github.siderama.siderama.metainfo.xml")
-    has("./usr/share/man/man1/siderama.1.gz")
-    has("./usr/share/doc/siderama/copyright")
-    for name, (mode, _, _) in entries.items():
-        if mode.startswith("-") and name not in programs:
-            check(mode == "-rw-r--r--", f"{name} is mode 644, not {mode}")
+        png = os.path.join(hicolor, f"{size}x{size}/apps/siderama.png")
+        head = open(png, "rb").read(24) if os.path.isfile(png) else b""
+        check(head[:4] == b"\x89PNG" and struct.unpack(">II", head[16:24]) == (int(size),) * 2, f"{size}x{size} PNG icon")
+    man = os.path.join(usr, "share/man/man1/siderama.1.gz")
+    page = gzip.open(man, "rt", encoding="utf-8").read()
+    rendered = subprocess.run(["man", "--warnings", "-l", man], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                              text=True, env=dict(os.environ, MANWIDTH="80", LC_ALL="C.UTF-8"))
+    check(rendered.returncode == 0 and not rendered.stderr.strip(), "man renders the page cleanly:\n" + rendered.stderr)
+    check(page.startswith(".TH SIDERAMA 1") and arguments.version in page.splitlines()[0], "manual page with the version")
+    for option in ["--solve", "--headless", "--indexes", "--fetch-index", "--remove-index", "--help", "--version",
+                   "/api/upload", "/api/status"]:
+        check(option.replace("-", "\\-") in page, f"manual page documents {option}")
+    copyright_text = open(os.path.join(usr, "share/doc/siderama/copyright"), encoding="utf-8").read()
+    check("Copyright 2026 The Siderama developers" in copyright_text and "Permission is hereby granted" in copyright_text,
+          "copyright holds the holders and the MIT text")
+    check(arguments.build_dir not in run(["readelf", "-d", binary]).stdout, "no run path into the build tree")
+
+
+def check_program(usr, arguments, work):
+    binary = os.path.join(usr, "bin/siderama")
+    home = os.path.join(work, "home")
+    environment = dict(os.environ, HOME=home, XDG_DATA_HOME=os.path.join(home, "data"),
+                       XDG_CONFIG_HOME=os.path.join(home, "config"), XDG_CACHE_HOME=os.path.join(home, "cache"),
+                       XDG_RUNTIME_DIR=work, QT_QPA_PLATFORM="offscreen")
+    environment.pop("SIDERAMA_TOOLS_DIR", None)
+    result = run([binary, "--version"], env=environment, cwd=work)
+    check(result.stdout.strip() == f"Siderama {arguments.version}", f"--version prints the version, got {result.stdout!r}")
+    result = run([binary, "--help"], env=environment, cwd=work)
+    check(result.returncode == 0 and "--solve" in result.stdout, "--help succeeds")
+    if not os.path.isfile(TYCHO2.format(10)):
+        print("Tycho-2 index files missing: the solve is skipped")
+        return
+    indexes = os.path.join(home, "data", "Siderama")
+    os.makedirs(indexes)
+    for n in range(10, 20):
+        os.symlink(TYCHO2.format(n), os.path.join(indexes, f"index-41{n:02d}.fits"))
+    image = os.path.join(home, "orion.png")
+    result = run([arguments.skyfield, "--ra", "83.8", "--dec", "-5.4", "--width", "800", "--height", "600",
+                  "--scale", "40", "--format", "png8", "--out", image])
+    if not check(result.returncode == 0, "skyfield makes the field:\n" + result.stdout):
+        return
+    result = run([binary, "--solve", image], env=environment, cwd=work, timeout=150)
+    output = result.stdout.strip()
+    check(result.returncode == 0 and "failed to start" not in output, "the installed program solves the field:\n" + output)
+    check("\nimage2xy -O -o " in output and "Done in " in output, "the log is streamed")
+    check(os.path.isfile(os.path.join(home, "orion_wcs.fits")), "the result with WCS headers lies beside the image")
+    last = output.splitlines()[-1].split() if output else []
+    if check(len(last) >= 6 and last[1:3] == ["solved", "RA"], "the summary is printed last:\n" + output):
+        check(abs(float(last[3]) - 83.8) < 0.05 and abs(float(last[5]) + 5.4) < 0.05, f"RA 83.8, Dec -5.4: {last}")
 
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--cpack", required=True)
-    parser.add_argument("--build-dir", required=True)
-    parser.add_argument("--version", required=True)
-    parser.add_argument("--icon-sizes", required=True)
+    for option in ["--cpack", "--build-dir", "--version", "--icon-sizes", "--skyfield"]:
+        parser.add_argument(option, required=True)
     arguments = parser.parse_args()
-
     with tempfile.TemporaryDirectory(prefix="siderama-deb-") as work:
-        result = run([arguments.cpack, "-G", "DEB", "--config",
-                      os.path.join(arguments.build_dir, "CPackConfig.cmake"), "-B", work],
-                     cwd=arguments.build_dir)
-        print(result.stdout)
-        packages = glob.glob(os.path.join(work, "siderama_*.deb"))
-        if not check(result.returncode == 0 and len(packages) == 1, "cpack makes one siderama_*.deb"):
+        result = run([arguments.cpack, "-G", "DEB", "--config", os.path.join(arguments.build_dir, "CPackConfig.cmake"),
+                      "-B", work], cwd=arguments.build_dir)
+        print(result.stdout[-2000:])
+        packages = glob.glob(os.path.join(work, f"siderama_{arguments.version}_*.deb"))
+        if not check(result.returncode == 0 and len(packages) == 1, "cpack makes one siderama_VERSION_ARCH.deb"):
             return 1
-        package = packages[0]
-        check(os.path.basename(package).startswith(f"siderama_{arguments.version}_"),
-              f"package file named siderama_{arguments.version}_ARCH.deb")
-
-        info = run(["dpkg-deb", "-I", package])
-        print(info.stdout)
-        if check(info.returncode == 0, "dpkg-deb -I reads the package"):
-            check_control(info.stdout, arguments)
-        listing = run(["dpkg-deb", "-c", package])
-        print(listing.stdout)
-        if check(listing.returncode == 0, "dpkg-deb -c lists the package"):
-            check_files(listing.stdout, arguments)
-
-        # apt resolves the dependencies from the local package lists; the
-        # simulation changes nothing on the machine.
-        if shutil.which("apt-get"):
-            simulation = run(["apt-get", "install", "--simulate", "--quiet", "--no-install-recommends",
-                              os.path.abspath(package)])
-            print(simulation.stdout[-1500:])
-            check(simulation.returncode == 0 and re.search(r"^Inst siderama ", simulation.stdout, re.M),
-                  "apt-get can install the package (simulated)")
-
-    if failures:
-        print(f"{len(failures)} check(s) failed")
-        return 1
-    print("Debian package OK")
-    return 0
+        check_control(run(["dpkg-deb", "-I", packages[0]]).stdout, arguments)
+        check_listing(run(["dpkg-deb", "-c", packages[0]]).stdout, arguments)
+        simulation = run(["apt-get", "install", "--simulate", "--quiet", "--no-install-recommends",
+                          os.path.abspath(packages[0])])
+        check(re.search(r"^Inst siderama ", simulation.stdout, re.M) is not None,
+              "apt-get can install the package (simulated):\n" + simulation.stdout[-1500:])
+        root = os.path.join(work, "root")
+        check(run(["dpkg-deb", "-x", packages[0], root]).returncode == 0, "dpkg-deb -x unpacks the package")
+        check_layout(os.path.join(root, "usr"), arguments)
+        check_program(os.path.join(root, "usr"), arguments, work)
+    print(f"{len(failures)} check(s) failed" if failures else "Debian package and installed program OK")
+    return 1 if failures else 0
 
 
 if __name__ == "__main__":

@@ -8,8 +8,6 @@
 
 namespace testsupport {
 
-QString tempHome() { return qEnvironmentVariable("HOME"); }
-
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     QElapsedTimer timer;
     timer.start();
@@ -32,17 +30,32 @@ QString writeScript(const QString& directory, const QString& name, const QByteAr
     return path;
 }
 
-QString realToolsDirectory() { return QStringLiteral(SIDERAMA_BINARY_DIR "/libexec/siderama"); }
+const QByteArray orionCalibration =
+    "echo 'ra_center 83.8'\necho 'dec_center -5.4'\necho 'orientation 150'\necho 'pixscale 36.01'\n";
 
-int linkTycho2Indexes(const QString& folder) {
+void writeStandInTools(const QString& directory, const QByteArray& image2xyFirst, const QByteArray& wcsinfo,
+                       const QString& calls) {
+    const QByteArray record = calls.isEmpty() ? "" : "echo \"$(basename $0) $*\" >> '" + calls.toUtf8() + "'\n";
+    writeScript(directory, "image2xy", record + image2xyFirst + "touch \"$3\"\n");
+    writeScript(directory, "solve-field", "[ \"$1\" = --help ] && { echo '  --overwrite'; exit 0; }\n" + record +
+                    "eval b=\\${$#}; b=${b%.xy}\n"
+                    "for e in .wcs .axy .corr .match .rdls .solved -indx.xyls; do touch \"$b$e\"; done\n");
+    writeScript(directory, "new-wcs", record + "touch \"$6\"\n");
+    writeScript(directory, "wcsinfo", record + wcsinfo);
+}
+
+QString realToolsDirectory() { return QStringLiteral(SIDERAMA_BINARY_DIR "/libexec/siderama"); }
+QString sideramaExecutable() { return QStringLiteral(SIDERAMA_BINARY_DIR "/bin/siderama"); }
+
+bool linkTycho2Indexes(const QString& folder) {
     QDir().mkpath(folder);
     int linked = 0;
     for (int n = 10; n <= 19; ++n) {
         const QString source = QString("/usr/share/astrometry/index-tycho2-%1.littleendian.fits").arg(n);
         const QString target = QString("%1/index-41%2.fits").arg(folder).arg(n);
-        if (QFile::exists(target) || QFile::link(source, target)) ++linked;
+        if (QFile::exists(source) && (QFile::exists(target) || QFile::link(source, target))) ++linked;
     }
-    return linked;
+    return linked == 10;
 }
 
 }  // namespace testsupport

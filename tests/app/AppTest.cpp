@@ -1,0 +1,241 @@
+// The program as started from a shell (first start in a fresh home, the command line, termination signals) and
+// the solver window on the offscreen platform.
+#include "app/SolverWindow.h"
+#include "core/Defaults.h"
+#include "core/SolverConfig.h"
+#include "solver/SolverDelegate.h"
+#include "support/PrivateHome.h"
+#include "support/RawHttpClient.h"
+#include "support/TestSupport.h"
+#include "ui_SolverWindow.h"
+#include <gtest/gtest.h>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMimeData>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTimer>
+#include <QUrl>
+#include <csignal>
+#include <cstring>
+
+using namespace siderama;
+using testsupport::PrivateHome;
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray expectedConfig(const QString& folder) { return "cpulimit 300\nadd_path " + folder.toUtf8() + "\nautoindex\n"; }
+
+TEST(Startup, TheConfigurationIsWrittenOnceForAnyFolderName) {
+    QTemporaryDir scratch;
+    for (const QString& name : {QString("plain"), QString("with  two spaces"), QString("Jürgen 星野")}) {
+        const QString folder = scratch.filePath(name + "/deep/Siderama");
+        const QString config = folder + "/siderama.cfg";
+        ASSERT_TRUE(writeSolverConfigIfMissing(folder, config)) << qPrintable(name);
+        EXPECT_EQ(readAll(config), expectedConfig(folder)) << qPrintable(name);
+        QFile edited(config);  // a user's edits survive every later start
+        ASSERT_TRUE(edited.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        edited.write("cpulimit 60\n");
+        edited.close();
+        EXPECT_TRUE(writeSolverConfigIfMissing(folder, config));
+        EXPECT_EQ(readAll(config), "cpulimit 60\n");
+    }
+    EXPECT_TRUE(QDir(scratch.path()).entryList({"*.cfg*"}, QDir::Files | QDir::Hidden).isEmpty()) << "no temporary file left";
+    const QString blocker = scratch.filePath("file");
+    QFile(blocker).open(QIODevice::WriteOnly);
+    EXPECT_FALSE(writeSolverConfigIfMissing(blocker + "/Siderama", blocker + "/Siderama/siderama.cfg")) << "reported, not fatal";
+}
+
+TEST(Startup, TheProgramStartsInANonAsciiHome) {
+    const PrivateHome home("Ångström home");
+    const auto ended = home.run({"--solve", home.filePath("missing.png")});
+    EXPECT_EQ(ended.exitCode, 1) << qPrintable(ended.output);
+    EXPECT_EQ(readAll(home.indexFolder() + "/siderama.cfg"), expectedConfig(home.indexFolder()));
+    EXPECT_TRUE(ended.output.contains("Failed to convert " + home.filePath("missing.png") + " to FITS")) << qPrintable(ended.output);
+    EXPECT_FALSE(ended.output.contains("\033[")) << "no colours when the output is not a terminal";
+}
+
+// Arguments, exit status, a text the output holds.
+TEST(Startup, CommandLineTable) {
+    const PrivateHome home;
+    const std::vector<std::tuple<QStringList, int, QString>> cases{
+        {{"--version"}, 0, "Siderama " SIDERAMA_VERSION}, {{"-v"}, 0, "Siderama " SIDERAMA_VERSION},
+        {{"--help"}, 0, "--solve IMAGE"}, {{"-h"}, 0, "--fetch-index KEY..."},
+        {{"--no-such-option"}, 2, "no-such-option"}, {{"--solve"}, 2, "Usage: siderama"},
+        {{"a.fits", "b.fits"}, 2, "Usage: siderama"},
+        {{"--json", "image.fits"}, 2, "--json goes with --solve"},
+        {{"--fetch-index", "4300"}, 2, "4300"}, {{"--remove-index"}, 2, "--remove-index"},
+    };
+    for (const auto& [arguments, exitCode, text] : cases) {
+        const auto ended = home.run(arguments);
+        EXPECT_EQ(ended.exitCode, exitCode) << qPrintable(arguments.join(' '));
+        EXPECT_TRUE(ended.output.contains(text)) << qPrintable(arguments.join(' ')) << "\n" << qPrintable(ended.output);
+    }
+}
+
+// Every mode ends its running tool on SIGTERM, SIGINT and SIGHUP and exits normally; the tools run in a process
+// group of their own. The headless server is given an upload to solve.
+TEST(Startup, TerminationSignalsEndTheRunningToolInEveryMode) {
+    for (const QString mode : {"", "--solve", "--headless"})
+        for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+            PrivateHome home;
+            const QString pidFile = home.filePath("pid"), image = home.filePath("a.fits"), what = mode + " " + strsignal(signal);
+            testsupport::writeScript(home.filePath("tools"), "image2xy", "echo $$ > " + pidFile.toUtf8() + "\nexec sleep 60\n");
+            home.setTools(home.filePath("tools"));
+            QFile(image).open(QIODevice::WriteOnly);
+            const auto program = home.start(mode.isEmpty() ? QStringList{image} : mode == "--headless" ? QStringList{mode} : QStringList{mode, image});
+            QByteArray log;
+            const QRegularExpression started("HTTP server started on port (\\d+)\n");
+            if (mode == "--headless") {
+                ASSERT_TRUE(testsupport::waitUntil([&] { return started.match(log += program->readAll()).hasMatch(); }));
+                testsupport::request(started.match(log).captured(1).toInt(), "PUT", "/api/upload", {}, "SIMPLE  =      T");
+            }
+            ASSERT_TRUE(testsupport::waitUntil([&] { return !readAll(pidFile).isEmpty(); }, std::chrono::seconds(30))) << qPrintable(what);
+            const pid_t tool = readAll(pidFile).trimmed().toInt();
+            ::kill(program->processId(), signal);
+            ASSERT_TRUE(program->waitForFinished(15000)) << qPrintable(what);
+            EXPECT_EQ(program->exitStatus(), QProcess::NormalExit) << qPrintable(what);
+            EXPECT_TRUE(testsupport::waitUntil([&] { return ::kill(tool, 0) != 0; })) << qPrintable(what) << " left the tool running";
+            ::kill(tool, SIGKILL);
+        }
+}
+
+class SolverWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QSettings("Siderama", "Siderama").clear();
+        solver.setView(&window);
+        qputenv("SIDERAMA_TOOLS_DIR", tools.path().toLocal8Bit());
+    }
+    void TearDown() override {
+        solver.abort();
+        qunsetenv("SIDERAMA_TOOLS_DIR");
+    }
+    void settle() {
+        const QString marker = QString("settled %1").arg(++settled);
+        solver.append(marker);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return window.logText().endsWith(marker + "\n"); }));
+    }
+    QString emptyImage(const QString& name) {
+        QFile(tools.filePath(name)).open(QIODevice::WriteOnly);
+        return tools.filePath(name);
+    }
+    int settled = 0;
+    QTemporaryDir tools;
+    SolverDelegate solver;
+    SolverWindow window{solver};
+    Ui::SolverWindow& ui = window.ui();
+};
+
+TEST_F(SolverWindowTest, ControlsFollowTheState) {
+    EXPECT_TRUE(ui.solveButton->isEnabled());
+    EXPECT_FALSE(ui.abortButton->isEnabled());
+    solver.busy();
+    settle();
+    EXPECT_FALSE(ui.solveButton->isEnabled() || ui.solveMenu->isEnabled());
+    EXPECT_TRUE(ui.abortButton->isEnabled() && ui.abortMenu->isEnabled());
+    solver.done("\nDone in 1.0 seconds");
+    settle();
+    EXPECT_TRUE(ui.solveButton->isEnabled() && ui.solveMenu->isEnabled());
+    EXPECT_FALSE(ui.abortButton->isEnabled());
+    EXPECT_TRUE(window.statusBar()->currentMessage().contains("Done in 1.0 seconds"));
+}
+
+TEST_F(SolverWindowTest, CheckBoxesSizeAndPlaceAreKeptForTheNextStart) {
+    solver.show();
+    settle();
+    EXPECT_FALSE(ui.removeFilesButton->isChecked() || ui.writeWCSHeadersButton->isChecked());
+    ui.writeWCSHeadersButton->click();
+    ui.removeFilesButton->click();
+    EXPECT_TRUE(Defaults::boolValue(Defaults::removeCreatedFiles) && Defaults::boolValue(Defaults::writeWCSHeaders));
+    EXPECT_TRUE(solver.removeFilesEnabled()) << "the pipeline reads the stored state, not the widget";
+    window.setGeometry(120, 90, 700, 450);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return window.size() == QSize(700, 450); }));
+    window.close();
+    SolverDelegate again;
+    SolverWindow second(again);
+    again.setView(&second);
+    again.show();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return second.isVisible(); }));
+    EXPECT_TRUE(second.ui().removeFilesButton->isChecked() && second.ui().writeWCSHeadersButton->isChecked());
+    EXPECT_EQ(second.geometry(), window.geometry());
+}
+
+TEST_F(SolverWindowTest, ColouredLinesArriveInOrder) {
+    solver.append("plain one");
+    solver.failed("\nbroken");
+    solver.append("calibrated", GREEN);
+    solver.busy("working");
+    settle();
+    EXPECT_EQ(window.logText(), "plain one\n\nbroken\ncalibrated\nworking\nsettled 1\n");
+    const QList<std::pair<QString, QColor>> expected{
+        {"plain one", QColor()}, {"broken", SolverWindow::color(RED)}, {"calibrated", SolverWindow::color(GREEN)}, {"working", SolverWindow::color(YELLOW)}};
+    int found = 0;
+    for (QTextBlock block = ui.logText->document()->begin(); block.isValid() && found < expected.size(); block = block.next()) {
+        if (block.text().isEmpty()) continue;
+        EXPECT_EQ(block.text(), expected[found].first);
+        const QBrush foreground = block.begin().fragment().charFormat().foreground();
+        if (expected[found].second.isValid()) EXPECT_EQ(foreground.color(), expected[found].second);
+        else EXPECT_EQ(foreground.style(), Qt::NoBrush) << "tool output keeps the default colour";
+        ++found;
+    }
+    EXPECT_EQ(found, expected.size());
+}
+
+TEST_F(SolverWindowTest, DroppingALocalImageStartsASolve) {
+    testsupport::writeScript(tools.path(), "image2xy", "echo 'image2xy ran'\nexit 4\n");
+    QMimeData one, two;
+    one.setUrls({QUrl::fromLocalFile(emptyImage("dropped.fits"))});
+    two.setUrls({QUrl("https://example.org/image.fits")});  // not a local file
+    EXPECT_FALSE(window.solveDropped(two));
+    EXPECT_TRUE(window.solveDropped(one));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return window.logText().contains("image2xy terminated (status 4)"); }))
+        << qPrintable(window.logText());
+    EXPECT_TRUE(window.logText().contains("image2xy ran"));
+    EXPECT_TRUE(window.logText().contains("dropped.fits"));
+}
+
+TEST_F(SolverWindowTest, AVerboseToolNeverFreezesTheWindow) {
+    testsupport::writeScript(tools.path(), "image2xy", "seq 1 100000\n");
+    testsupport::writeScript(tools.path(), "solve-field", "exit 7\n");
+    // A timer that should tick every 10 ms measures the longest time the
+    // event loop was blocked while the log fills (a generous bound: the
+    // figure belongs in a benchmark, a freeze does not).
+    QElapsedTimer sinceTick;
+    qint64 longestGap = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { longestGap = std::max(longestGap, sinceTick.restart()); });
+    sinceTick.start();
+    ticker.start(10);
+    ASSERT_TRUE(solver.solvePath(emptyImage("busy.fits")));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return window.logText().contains("solve-field terminated"); }, std::chrono::seconds(120)));
+    EXPECT_LT(longestGap, 3000) << "the log must be filled in slices";
+    EXPECT_EQ(ui.logText->document()->blockCount(), 100000 + 7);
+}
+
+TEST(SolverWindowProgram, AFileOnTheCommandLineIsSolvedAtStart) {
+    testsupport::PrivateHome home;
+    const QString calls = home.filePath("calls");
+    testsupport::writeScript(home.filePath("tools"), "image2xy", "echo \"$*\" > " + calls.toUtf8() + "\nexit 1\n");
+    home.setTools(home.filePath("tools"));
+    const QString image = home.filePath("opened.fits");
+    QFile(image).open(QIODevice::WriteOnly);
+    const auto program = home.start({image});
+    const bool solved = testsupport::waitUntil([&] { return QFile::exists(calls); }, std::chrono::seconds(30));
+    program->terminate();
+    program->waitForFinished(10000);
+    ASSERT_TRUE(solved) << "the file given on the command line was not solved";
+    QFile file(calls);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll().trimmed(), ("-O -o " + home.filePath("opened.xy") + " " + image).toUtf8());
+}
+
+}  // namespace

@@ -1,0 +1,285 @@
+// The server on a loopback port, driven byte by byte and by curl: connections, refusals, time-outs, abuse, start
+// and stop.
+#include "http/HttpServer.h"
+#include "http/SocketError.h"
+#include "support/RawHttpClient.h"
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <sys/resource.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace http;
+using testsupport::parseAnswer;
+using testsupport::RawHttpClient;
+
+namespace {
+
+HttpServerConfig quickConfig() {
+    return {.bindAddress = "127.0.0.1",.limits = {.maxLineLength = 1024, .maxHeaderCount = 20, .maxBodySize = 64 << 20,
+                       .headTimeout = std::chrono::milliseconds(1000)},
+            .idleTimeout = std::chrono::milliseconds(400), .maxConnections = 64,
+            .acceptRetryDelay = std::chrono::milliseconds(10), .drainTime = std::chrono::milliseconds(100)};
+}
+
+std::string get(const std::string& path, const std::string& extra = "") {
+    return "GET " + path + " HTTP/1.1\r\nHost: x\r\n" + extra + "\r\n";
+}
+const std::string keepAlive = "Connection: keep-alive\r\n";
+
+// Size and FNV-1a hash, to compare uploads without echoing them.
+std::string checksum(const std::string& bytes) {
+    std::uint64_t hash = 1469598103934665603ull;
+    for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
+    return std::to_string(bytes.size()) + ":" + std::to_string(hash);
+}
+
+class ServerTest : public ::testing::Test {
+protected:
+    void SetUp() override { startServer(quickConfig()); }
+    void startServer(HttpServerConfig config) {
+        server = std::make_unique<HttpServer>(std::move(config));
+        server->GET["/hello"] = [](const HttpRequest&) { return HttpResponse::ok(HttpResponseBody::text("hello")); };
+        const HttpHandler echo = [](const HttpRequest& request) { return HttpResponse::ok(HttpResponseBody::text(request.body)); };
+        server->POST["/echo"] = echo;
+        server->PUT["/echo"] = echo;
+        server->GET["/query"] = [](const HttpRequest& request) {
+            std::string text;
+            for (const auto& [name, value] : request.queryParams) text += name + "=" + value + ";";
+            return HttpResponse::ok(HttpResponseBody::text(text));
+        };
+        server->GET["/slow"] = [](const HttpRequest&) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            return HttpResponse::ok(HttpResponseBody::text(std::string(8 << 20, 's')));
+        };
+        server->PUT["/upload"] = [](const HttpRequest& request) { return HttpResponse::ok(HttpResponseBody::text(checksum(request.body))); };
+        server->POST["/upload"] = [](const HttpRequest& request) {
+            std::string listing;
+            for (const auto& part : request.parseMultiPartFormData()) listing += part.name().value_or("?") + "=" + checksum(part.body) + "\n";
+            return HttpResponse::ok(HttpResponseBody::text(listing));
+        };
+        server->start();
+        port = server->port();
+    }
+    bool waitForConnections(std::size_t count) {
+        for (int i = 0; i < 2000 && server->connectionCount() != count; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return server->connectionCount() == count;
+    }
+    std::string exchange(const std::string& request) { return testsupport::exchangeRaw(port, request); }
+    std::string hello() { return parseAnswer(exchange(get("/hello"))).body; }
+    std::string curl(const std::string& arguments) {
+        std::string output;
+        FILE* pipe = popen(("curl -sS --max-time 20 " + arguments).c_str(), "r");
+        for (char buffer[4096]; std::size_t got = fread(buffer, 1, sizeof buffer, pipe);) output.append(buffer, got);
+        pclose(pipe);
+        return output;
+    }
+    std::string url(const std::string& path) { return " http://127.0.0.1:" + std::to_string(port) + path; }
+    std::unique_ptr<HttpServer> server;
+    int port = 0;
+};
+
+TEST_F(ServerTest, KeepAliveIsHonouredAndPipelinedRequestsAnsweredInOrder) {
+    RawHttpClient client(port);
+    client.send(get("/query?n=1", keepAlive) + "POST /echo HTTP/1.1\r\nConnection: keep-alive\r\nContent-Length: 4\r\n\r\nbody" +
+                get("/query?n=3"));
+    EXPECT_EQ(parseAnswer(client.readResponse()).body, "n=1;");
+    EXPECT_EQ(parseAnswer(client.readResponse()).headers.at("connection"), "keep-alive");
+    const auto last = parseAnswer(client.readResponse());
+    EXPECT_EQ(last.body + " " + last.headers.at("connection"), "n=3; close");
+    EXPECT_TRUE(client.closedByServer());
+    RawHttpClient expecting(port);
+    expecting.send("POST /echo HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 2\r\n\r\n");
+    EXPECT_EQ(expecting.readResponse(), "HTTP/1.1 100 Continue\r\n\r\n");
+    expecting.send("ok");
+    EXPECT_EQ(parseAnswer(expecting.readResponse()).body, "ok");
+}
+
+TEST_F(ServerTest, CurlUploadsAndReusesConnections) {
+    std::string data(3 << 20, '\0');
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 7919) >> 3);
+    const std::string file = std::filesystem::temp_directory_path() / "curl-upload";
+    std::ofstream(file, std::ios::binary) << data;
+    EXPECT_EQ(curl("-F field=value -F image=@" + file + url("/upload")), "field=" + checksum("value") + "\nimage=" + checksum(data) + "\n");
+    EXPECT_EQ(curl("-T " + file + url("/upload")), checksum(data));
+    EXPECT_EQ(curl("-T - <" + file + url("/upload")), checksum(data)) << "a stream goes chunked";
+    EXPECT_EQ(curl("-H 'Connection: keep-alive' -w ' %{num_connects}\\n'" + url("/hello") + url("/hello")), "hello 1\nhello 0\n");
+    EXPECT_EQ(curl("-w ' %{num_connects}\\n'" + url("/hello") + url("/hello")), "hello 1\nhello 1\n");
+}
+
+// A refused request is answered with its status and the connection closed; a bad request line gets no answer;
+// a handler's exception is a 500.
+TEST_F(ServerTest, RefusedRequestsAreAnsweredAndClosed) {
+    server->GET["/throw"] = [](const HttpRequest&) -> HttpResponse { throw std::runtime_error("handler bug"); };
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {get("/" + std::string(2000, 'a')), "431 Request Header Fields Too Large"},
+        {"POST /echo HTTP/1.1\r\nContent-Length: 200000000\r\n\r\nsome", "413 Payload Too Large"},
+        {"PUT /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\nnope\r\n", "400 Bad Request"}, {"GET /\r\n\r\n", ""},
+        {get("/throw"), "500 Internal Server Error"}};
+    testing::internal::CaptureStdout();
+    for (const auto& [request, status] : cases) {
+        const std::string answer = exchange(request + get("/hello"));
+        EXPECT_EQ(answer.empty() ? "" : answer.substr(9, answer.find("\r\n") - 9), status) << request.substr(0, 40);
+        EXPECT_EQ(answer.find("hello"), std::string::npos);
+    }
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("handler bug"), std::string::npos);
+    RawHttpClient client(port);  // answered while the client still sends
+    client.send("PUT /echo HTTP/1.1\r\nContent-Length: 500000000\r\n\r\n");
+    std::thread sender([&] { client.send(std::string(4 << 20, 'x')); });
+    EXPECT_EQ(parseAnswer(client.readResponse()).status, 413);
+    client.shutdownWrite();
+    sender.join();
+}
+
+TEST_F(ServerTest, BodyTooLargeForMemoryIsRefused) {
+    std::ifstream overcommit("/proc/sys/vm/overcommit_memory");
+    int mode = 0;
+    overcommit >> mode;
+    if (mode == 1) GTEST_SKIP() << "the kernel grants any allocation";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizer ends the process instead of throwing std::bad_alloc";
+#endif
+    auto config = quickConfig();
+    config.limits.maxBodySize = std::uint64_t{1} << 50;
+    startServer(config);
+    RawHttpClient client(port);
+    client.send("PUT /echo HTTP/1.1\r\nContent-Length: " + std::to_string(std::uint64_t{1} << 49) + "\r\n\r\n" + std::string(1 << 20, 'x'));
+    EXPECT_EQ(parseAnswer(client.readResponse()).status, 413);
+    EXPECT_EQ(hello(), "hello");
+}
+
+TEST_F(ServerTest, ClientsLeavingMidRequestOrBeforeTheAnswerLeaveTheServerServing) {
+    for (const std::string partial : {"GET /hel", "POST /echo HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc",
+                                      "PUT /echo HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n10\r\nab"})
+        RawHttpClient(port).send(partial);
+    testing::internal::CaptureStdout();
+    {
+        RawHttpClient leaving(port);
+        leaving.send(get("/slow"));
+        ASSERT_TRUE(waitForConnections(1));
+    }
+    EXPECT_TRUE(waitForConnections(0));
+    const std::string output = testing::internal::GetCapturedStdout();
+    EXPECT_NE(output.find("Failed to send response: writeFailed(\""), std::string::npos) << output;
+    EXPECT_EQ(hello(), "hello");
+}
+
+TEST_F(ServerTest, IdleAndTricklingClientsAreClosedButSlowBodiesServed) {
+    RawHttpClient silent(port), afterOne(port), halfHeader(port);
+    afterOne.send(get("/hello", keepAlive));
+    EXPECT_EQ(parseAnswer(afterOne.readResponse()).body, "hello");
+    halfHeader.send("GET /hello HTTP/1.1\r\n");
+    EXPECT_TRUE(silent.closedByServer() && afterOne.closedByServer() && halfHeader.closedByServer());
+    // A byte well inside the idle time-out each time, but the head never ends: the head deadline closes it.
+    RawHttpClient slowloris(port);
+    bool open = slowloris.send("GET /hello HTTP/1.1\r\n");
+    for (int i = 0; i < 300 && open; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(100))) open = slowloris.send("X");
+    EXPECT_FALSE(open);
+    EXPECT_TRUE(waitForConnections(0));
+    // A body sent over 1.5 s is not bound by the 1 s head deadline.
+    RawHttpClient slowBody(port);
+    slowBody.send("POST /echo HTTP/1.1\r\nContent-Length: 15\r\n\r\n");
+    for (int i = 0; i < 15; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(100))) ASSERT_TRUE(slowBody.send("b"));
+    EXPECT_EQ(parseAnswer(slowBody.readResponse()).body, std::string(15, 'b'));
+}
+
+TEST_F(ServerTest, FloodsAreCappedAndManyClientsServedAtOnce) {
+    auto config = quickConfig();
+    config.maxConnections = 8;
+    config.idleTimeout = std::chrono::milliseconds(300);
+    startServer(config);
+    std::vector<std::unique_ptr<RawHttpClient>> flood;
+    for (int i = 0; i < 8; ++i) flood.push_back(std::make_unique<RawHttpClient>(port));
+    ASSERT_TRUE(waitForConnections(8));
+    const auto refused = parseAnswer(exchange(get("/hello")));  // at once, not queued
+    EXPECT_EQ(std::to_string(refused.status) + " " + refused.reason, "503 Service Unavailable");
+    for (auto& client : flood) EXPECT_TRUE(client->closedByServer());
+    std::vector<std::thread> clients;
+    std::atomic<int> served{0};
+    for (int i = 0; i < 8; ++i)
+        clients.emplace_back([&] {
+            RawHttpClient client(port);
+            for (int k = 0; k < 20; ++k) {
+                client.send(get("/query?k=" + std::to_string(k), keepAlive));
+                served += parseAnswer(client.readResponse()).body == "k=" + std::to_string(k) + ";";
+            }
+        });
+    for (auto& client : clients) client.join();
+    EXPECT_EQ(served, 8 * 20);
+}
+
+TEST_F(ServerTest, StopClosesEverythingAndStartWorksAgainOnAGivenPort) {
+    RawHttpClient idle(port), busy(port);
+    busy.send(get("/slow"));
+    idle.send(get("/hello", keepAlive));
+    idle.readResponse();
+    server->stop();
+    EXPECT_FALSE(server->isRunning());
+    EXPECT_EQ(server->port() + server->connectionCount(), 0u);
+    EXPECT_TRUE(idle.closedByServer());
+    EXPECT_FALSE(RawHttpClient(port).connected());
+    server->start(static_cast<uint16_t>(port));
+    EXPECT_EQ(hello(), "hello");
+    HttpServer second(quickConfig());
+    EXPECT_THROW(second.start(static_cast<uint16_t>(port)), SocketError);
+    EXPECT_FALSE(second.isRunning());
+    RawHttpClient partial(port);
+    partial.send("POST /echo HTTP/1.1\r\nContent-Length: 100\r\n\r\nab");
+    ASSERT_TRUE(waitForConnections(1));
+    server.reset();  // destroyed while running
+    EXPECT_TRUE(partial.closedByServer());
+}
+
+TEST_F(ServerTest, ConcurrentStartAndStopStayConsistent) {
+    std::atomic<bool> done{false};
+    std::thread client([&] {
+        while (!done) if (const int now = server->port()) RawHttpClient(now).send(get("/hello"));
+    });
+    std::vector<std::thread> controllers;
+    for (int t = 0; t < 3; ++t)
+        controllers.emplace_back([&, t] {
+            for (int i = 0; i < 40; ++i) (i + t) % 2 ? server->stop() : server->start();
+        });
+    for (auto& controller : controllers) controller.join();
+    done = true;
+    client.join();
+    server->start();
+    port = server->port();
+    EXPECT_EQ(hello(), "hello");
+}
+
+TEST_F(ServerTest, RunningOutOfDescriptorsDoesNotStopTheServer) {
+    rlimit original{};
+    getrlimit(RLIMIT_NOFILE, &original);
+    rlimit tight = original;
+    tight.rlim_cur = std::size_t(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {})) + 8;
+    setrlimit(RLIMIT_NOFILE, &tight);
+    std::vector<std::unique_ptr<RawHttpClient>> clients;
+    for (int i = 0; i < 3; ++i) clients.push_back(std::make_unique<RawHttpClient>(port));
+    std::vector<int> fillers;
+    for (int fd; (fd = open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) fillers.push_back(fd);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));  // accept fails meanwhile
+    for (int fd : fillers) close(fd);
+    setrlimit(RLIMIT_NOFILE, &original);
+    for (auto& client : clients) {
+        client->send(get("/hello"));
+        EXPECT_EQ(parseAnswer(client->readAll()).body, "hello");
+    }
+}
+
+TEST(Server, ConnectionThreadsRunAtTheAddedNiceness) {
+    const auto niceness = [] { return getpriority(PRIO_PROCESS, static_cast<id_t>(gettid())); };
+    const int before = niceness();
+    HttpServerConfig config = quickConfig();
+    config.connectionNiceness = 5;
+    HttpServer server(config);
+    server.GET["/nice"] = [&](const HttpRequest&) { return HttpResponse::ok(HttpResponseBody::text(std::to_string(niceness()))); };
+    server.start();
+    for (int round = 0; round < 2; ++round)  // every connection, not only the first
+        EXPECT_EQ(parseAnswer(testsupport::exchangeRaw(server.port(), get("/nice"))).body, std::to_string(std::min(before + 5, 19)));
+    EXPECT_EQ(niceness(), before);
+}
+
+}  // namespace

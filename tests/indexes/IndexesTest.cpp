@@ -1,0 +1,347 @@
+// The index catalogue, the download queue against a loopback index-file server, the index manager with a
+// recording view and with its window (offscreen), and the terminal commands.
+#include "app/IndexManagerWindow.h"
+#include "cli/IndexCommands.h"
+#include "cli/IndexConsoleView.h"
+#include "indexes/IndexDownloadQueue.h"
+#include "indexes/IndexManagerDelegate.h"
+#include "indexes/DownloadTestSupport.h"
+#include "indexes/IndexManagerView.h"
+#include "indexes/IndexTestSupport.h"
+#include "indexes/RecordingView.h"
+#include "indexes/IndexServer.h"
+#include "support/FakeIndexServer.h"
+#include "support/TestSupport.h"
+#include <gtest/gtest.h>
+#include <QCheckBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+using namespace siderama;
+using testsupport::FakeIndexFile;
+using testsupport::FakeIndexServer;
+using testsupport::waitUntil;
+
+namespace {
+
+using Progress = RecordingView::Progress;
+
+QString part(const char* key, int n) { return QString("index-%1-%2.fits").arg(key).arg(n, 2, 10, QChar('0')); }
+
+class DownloadQueueTest : public ::testing::Test {
+protected:
+    DownloadQueueTest() {
+        server.exportLocations();
+        delegate.refresh();
+    }
+    void tick(const QStringList& keys) {
+        for (const QString& key : keys) view.states[key] = CheckState::on;
+    }
+    bool applyAndWait() {
+        delegate.go();
+        return waitUntil([this] { return !delegate.transferring(); });
+    }
+    IndexTestDirectories dirs;
+    FakeIndexServer server;
+    RecordingView view;
+    IndexManagerDelegate delegate{view, dirs.folder(), DistributionIndexes(dirs.distribution()), fastPolicy()};
+};
+
+TEST_F(DownloadQueueTest, FetchesOneFileAfterAnotherSeries4100FirstWithProgress) {
+    server.serveFits("index-4119.fits", 1000);
+    server.serveFits("index-4117.fits", 3000);
+    server.serveFits("index-4219.fits", 2000);
+    tick({"index-4219.fits", "index-4117.fits", "index-4119.fits"});
+    ASSERT_TRUE(applyAndWait());
+    EXPECT_EQ(server.requests(), QStringList({"/4100/index-4119.fits", "/4100/index-4117.fits", "/4200/index-4219.fits"}));
+    EXPECT_EQ(server.mostConnections(), 1) << "transfers overlap";
+    EXPECT_EQ(view.statusTexts, QStringList({"Downloading index-4119.fits", "Downloading index-4119.fits (1000 bytes)",
+                                             "Downloading index-4117.fits", "Downloading index-4117.fits (3000 bytes)",
+                                             "Downloading index-4219.fits", "Downloading index-4219.fits (2000 bytes)",
+                                             "Done"}));
+    EXPECT_EQ(view.queueProgress, QList<Progress>({{0, 3}, {1, 3}, {2, 3}, {3, 3}}));
+    EXPECT_TRUE(view.fileProgress.contains(Progress(0, 3000))) << "a new file starts at 0";
+    EXPECT_EQ(view.fileProgress.last(), Progress(2000, 2000));
+    EXPECT_EQ(view.transferring, QList<bool>({false, true, false}));
+    EXPECT_EQ(dirs.entries(), QStringList({"index-4117.fits", "index-4119.fits", "index-4219.fits"}));
+    EXPECT_EQ(dirs.read("index-4219.fits"), FakeIndexServer::fitsBody(2000));
+}
+
+// The second of four files fails: the queue stops there, nothing is left
+// under the failed name, and the next apply fetches the rest.
+class FailingFile : public DownloadQueueTest, public ::testing::WithParamInterface<std::pair<FakeIndexFile, QString>> {};
+
+TEST_P(FailingFile, StopsTheQueueAndLeavesNoFile) {
+    const QStringList keys = {"index-4119.fits", "index-4118.fits", "index-4117.fits", "index-4116.fits"};
+    for (const QString& key : keys) server.serveFits(key, 3000);
+    server.serve("index-4118.fits", GetParam().first);
+    tick(keys);
+    ASSERT_TRUE(applyAndWait());
+    EXPECT_EQ(view.lastStatus(), "Downloading index-4118.fits" + GetParam().second + " - failed");
+    QStringList fetched = server.requests();
+    fetched.removeDuplicates();  // transient failures are retried
+    EXPECT_EQ(fetched, QStringList({"/4100/index-4119.fits", "/4100/index-4118.fits"}));
+    EXPECT_EQ(delegate.queue(), QStringList({"index-4117.fits", "index-4116.fits"}));
+    EXPECT_EQ(view.transferring.last(), false);
+    EXPECT_EQ(dirs.entries(), QStringList({"index-4119.fits"}));
+    server.serveFits("index-4118.fits", 3000);
+    const qsizetype before = server.requests().size();
+    ASSERT_TRUE(applyAndWait());
+    EXPECT_EQ(view.lastStatus(), "Done");
+    EXPECT_EQ(server.requests().mid(before),
+              QStringList({"/4100/index-4118.fits", "/4100/index-4117.fits", "/4100/index-4116.fits"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, FailingFile,
+    ::testing::Values(std::pair(FakeIndexFile{.status = 404, .body = "<html>missing</html>"}, QString()),
+                      std::pair(FakeIndexFile{.status = 500, .body = FakeIndexServer::fitsBody(3000)}, QString()),
+                      std::pair(FakeIndexFile{.body = "<html>a portal login page</html>"}, QString(" (32 bytes)")),
+                      std::pair(FakeIndexFile{.body = FakeIndexServer::fitsBody(40000), .cutAfter = 20000},
+                                QString(" (40000 bytes)")),
+                      std::pair(FakeIndexFile{.body = FakeIndexServer::fitsBody(40000), .cutAfter = 20000,
+                                              .chunkSize = 4096, .chunkDelayMs = 5}, QString(" (40000 bytes)"))));
+
+TEST_F(DownloadQueueTest, AbortStopsTheTransferAndLeavesNoFile) {
+    server.serve("index-4119.fits", {.body = FakeIndexServer::fitsBody(400 * 1024), .chunkSize = 4096, .chunkDelayMs = 20});
+    server.serveFits("index-4118.fits", 1000);
+    tick({"index-4119.fits", "index-4118.fits"});
+    delegate.go();
+    // Progress is reported as the bytes arrive, long before the end.
+    ASSERT_TRUE(waitUntil([this] { return !view.fileProgress.isEmpty() && view.fileProgress.last().first > 0; }));
+    for (const QString& entry : dirs.entries()) EXPECT_TRUE(entry.startsWith(".")) << "a partial file under the final name";
+    delegate.abort();
+    EXPECT_EQ(view.lastStatus(), "Aborted");
+    EXPECT_TRUE(delegate.queue().isEmpty());
+    EXPECT_EQ(view.queueProgress.last(), Progress(0, 2));
+    EXPECT_EQ(view.transferring.last(), false);
+    EXPECT_FALSE(delegate.transferring());
+    QElapsedTimer clock;
+    clock.start();
+    waitUntil([&] { return clock.elapsed() > 200; });
+    EXPECT_EQ(view.lastStatus(), "Aborted") << "a cancelled transfer reports nothing more";
+    EXPECT_EQ(server.requests().size(), 1);
+    EXPECT_TRUE(dirs.entries().isEmpty()) << qPrintable(dirs.entries().join(", "));
+    delegate.go();
+    EXPECT_EQ(view.statusTexts.last(), "Downloading index-4119.fits") << "the aborted file is queued again";
+    delegate.abort();
+}
+
+TEST(DownloadQueue, ReplacesFilesAndLinksWithoutWritingThroughThem) {
+    IndexTestDirectories dirs;
+    FakeIndexServer server;
+    server.exportLocations();
+    IndexDownloadQueue queue{dirs.folder(), fastPolicy()};
+    bool done = false;
+    QStringList notStarted;
+    QObject::connect(&queue, &IndexDownloadQueue::allDone, [&] { done = true; });
+    QObject::connect(&queue, &IndexDownloadQueue::fileNotStarted, [&](const QString& name) { notStarted << name; });
+    queue.downloadNext();
+    EXPECT_TRUE(done) << "an empty queue is done at once";
+    done = false;
+    dirs.write("index-4119.fits", "old content");
+    dirs.writeDistribution("index-tycho2-18.littleendian.fits", "distribution file");
+    ASSERT_TRUE(QFile::link(dirs.distribution() + "/index-tycho2-18.littleendian.fits", dirs.folder() + "/index-4118.fits"));
+    server.serveFits("index-4119.fits", 2880);
+    server.serveFits("index-4118.fits", 2880);
+    for (const char* name : {"index-9999.fits", "index-4119.fits", "index-4118.fits"}) queue.enqueue(name);
+    queue.downloadNext();
+    EXPECT_EQ(notStarted, QStringList({"index-9999.fits"})) << "a name of neither series";
+    EXPECT_EQ(queue.pending(), QStringList({"index-4119.fits", "index-4118.fits"}));
+    queue.downloadNext();
+    ASSERT_TRUE(waitUntil([&] { return done; }));
+    EXPECT_EQ(dirs.read("index-4119.fits"), FakeIndexServer::fitsBody(2880));
+    EXPECT_EQ(dirs.read("index-4118.fits"), FakeIndexServer::fitsBody(2880));
+    EXPECT_FALSE(QFileInfo(dirs.folder() + "/index-4118.fits").isSymLink());
+    QFile source(dirs.distribution() + "/index-tycho2-18.littleendian.fits");
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    EXPECT_EQ(source.readAll(), "distribution file");
+}
+
+const QByteArray fits = FakeIndexServer::fitsBody(2880);
+
+
+class ManagerDelegateTest : public ::testing::Test {
+protected:
+    ManagerDelegateTest() { server.exportLocations(); }
+    IndexTestDirectories dirs;
+    FakeIndexServer server;
+    RecordingView view;
+    IndexManagerDelegate delegate{view, dirs.folder(), DistributionIndexes(dirs.distribution())};
+};
+
+TEST_F(ManagerDelegateTest, KeyStatesComeFromTheFilesPresent) {
+    dirs.write("index-4119.fits", fits);
+    for (int n = 0; n <= 5; ++n) dirs.write(part("4207", n), fits);
+    delegate.show();
+    EXPECT_EQ(view.statuses.size(), 33);
+    EXPECT_EQ(view.statuses["index-4119.fits"].state, CheckState::on);
+    const KeyStatus split = view.statuses["index-4207-*.fits"];
+    EXPECT_EQ(std::tuple(split.state, split.present, split.total), std::tuple(CheckState::mixed, 6, 12));
+    EXPECT_EQ(view.statuses["index-4118.fits"].state, CheckState::off);
+    EXPECT_EQ(view.presented, 1);
+    delegate.go();  // a mixed key is left alone
+    EXPECT_TRUE(server.requests().isEmpty());
+    EXPECT_EQ(view.queueProgress.last(), Progress(0, 33));
+}
+
+TEST_F(ManagerDelegateTest, AClickTurnsMixedIntoOnAndFetchesTheMissingParts) {
+    EXPECT_EQ(IndexManagerDelegate::afterClick(CheckState::mixed), CheckState::on);
+    for (int n = 0; n <= 11; ++n) server.serveFits(part("4207", n), 2880);
+    for (int n = 0; n <= 5; ++n) dirs.write(part("4207", n), fits);
+    delegate.show();
+    view.states["index-4207-*.fits"] = IndexManagerDelegate::afterClick(view.states["index-4207-*.fits"]);
+    delegate.go();
+    ASSERT_TRUE(testsupport::waitUntil([this] { return !delegate.transferring(); }));
+    QStringList expected;
+    for (int n = 6; n <= 11; ++n) expected << "/4200/" + part("4207", n);
+    EXPECT_EQ(server.requests(), expected);
+    EXPECT_EQ(dirs.entries().size(), 12);
+}
+
+TEST_F(ManagerDelegateTest, UntickedFilesGoToTheTrash) {
+    dirs.write("index-4119.fits", fits);
+    dirs.write("index-4116.fits", fits);
+    delegate.show();
+    view.states["index-4119.fits"] = CheckState::off;
+    delegate.go();
+    EXPECT_EQ(dirs.entries(), QStringList({"index-4116.fits"}));
+    EXPECT_TRUE(trashedFiles().join(" ").contains("index-4119"));
+    EXPECT_EQ(view.lastStatus(), "Removed index-4119.fits");
+    EXPECT_EQ(view.transferring, QList<bool>({false})) << "nothing started";
+}
+
+TEST_F(ManagerDelegateTest, ShowsItselfAtStartOnlyWhenNoIndexIsInstalled) {
+    RecordingView fresh;
+    IndexManagerDelegate manager(fresh, dirs.folder() + "/new/Siderama", DistributionIndexes(dirs.distribution()));
+    manager.showIfNoIndexFound();
+    EXPECT_EQ(fresh.presented, 1);
+    EXPECT_TRUE(QFileInfo(dirs.folder() + "/new/Siderama").isDir());
+    ASSERT_TRUE(QFile::link(dirs.distribution() + "/gone.fits", dirs.folder() + "/index-4119.fits"));
+    delegate.showIfNoIndexFound();
+    EXPECT_EQ(view.presented, 1) << "a link to a vanished file is no index";
+    dirs.write("index-4200-47.fits", fits);
+    RecordingView again;
+    IndexManagerDelegate installed(again, dirs.folder(), DistributionIndexes(dirs.distribution()));
+    installed.showIfNoIndexFound();
+    EXPECT_EQ(again.presented, 0);
+}
+
+TEST(ManagerDelegateDeathTest, EndsTheProcessWhenTheFolderCannotBeCreated) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    RecordingView view;
+    EXPECT_EXIT(IndexManagerDelegate(view, "/proc/siderama-test/Siderama", DistributionIndexes("/nonexistent")).show(),
+                ::testing::ExitedWithCode(1), "Can't create /proc/siderama-test/Siderama");
+}
+
+TEST_F(ManagerDelegateTest, LinksAndUnlinksFilesTheDistributionInstalled) {
+    dirs.writeDistribution("index-tycho2-12.littleendian.fits", fits);
+    dirs.writeDistribution("index-4208.fits", fits);
+    delegate.show();
+    EXPECT_EQ(view.statuses["index-4112.fits"].linkable, 1);
+    view.states["index-4112.fits"] = CheckState::on;
+    view.states["index-4208.fits"] = CheckState::on;
+    delegate.go();
+    EXPECT_TRUE(server.requests().isEmpty());
+    const QFileInfo link(dirs.folder() + "/index-4112.fits");
+    EXPECT_EQ(link.symLinkTarget(), dirs.distribution() + "/index-tycho2-12.littleendian.fits");
+    EXPECT_TRUE(QFileInfo(dirs.folder() + "/index-4208.fits").isSymLink());
+    EXPECT_EQ(view.statusTexts, QStringList({"Linked index-4112.fits", "Linked index-4208.fits"}));
+    delegate.show();
+    EXPECT_EQ(view.statuses["index-4112.fits"].state, CheckState::on);
+    view.states["index-4112.fits"] = CheckState::off;
+    delegate.go();
+    EXPECT_FALSE(QFileInfo::exists(dirs.folder() + "/index-4112.fits"));
+    EXPECT_TRUE(QFileInfo::exists(dirs.distribution() + "/index-tycho2-12.littleendian.fits"));
+    delegate.readme();
+    EXPECT_EQ(view.opened, QList<QUrl>({IndexServer::readmeLocation()}));
+}
+
+class ManagerWindowTest : public ::testing::Test {
+protected:
+    ManagerWindowTest() { server.exportLocations(); }
+    template <typename T> T* child(const char* name) {
+        T* widget = window.findChild<T*>(name);
+        EXPECT_NE(widget, nullptr) << name;
+        return widget;
+    }
+    bool applyEnabled() { return child<QPushButton>("goButton")->isEnabled(); }
+    bool abortEnabled() { return child<QPushButton>("abortButton")->isEnabled(); }
+    QString statusText() { return child<QLabel>("statusText")->text(); }
+    IndexTestDirectories dirs;
+    FakeIndexServer server;
+    IndexManagerWindow window;
+    IndexManagerDelegate delegate{window, dirs.folder(), DistributionIndexes(dirs.distribution())};
+};
+
+TEST_F(ManagerWindowTest, ApplyDownloadsTheTickedFiles) {
+    EXPECT_EQ(child<QGroupBox>("series4100")->findChildren<QCheckBox*>().size(), 13);
+    EXPECT_EQ(child<QGroupBox>("series4200")->findChildren<QCheckBox*>().size(), 20);
+    server.serveFits("index-4119.fits", 5000);
+    server.serveFits("index-4205-03.fits", 7000);
+    dirs.write("index-4205-00.fits", FakeIndexServer::fitsBody(2880));
+    for (int n = 4; n <= 11; ++n) dirs.write(QString("index-4205-%1.fits").arg(n, 2, 10, QChar('0')), FakeIndexServer::fitsBody(2880));
+    server.serveFits("index-4205-01.fits", 100);
+    server.serveFits("index-4205-02.fits", 100);
+    delegate.show();
+    QCheckBox* split = window.checkBox("index-4205-*.fits");
+    EXPECT_EQ(split->checkState(), Qt::PartiallyChecked);
+    EXPECT_TRUE(split->toolTip().startsWith("9 of 12")) << qPrintable(split->toolTip());
+    split->click();
+    EXPECT_EQ(split->checkState(), Qt::Checked) << "a click never leaves the box mixed";
+    window.checkBox("index-4119.fits")->click();
+    child<QPushButton>("goButton")->click();
+    EXPECT_FALSE(applyEnabled());
+    EXPECT_TRUE(abortEnabled());
+    ASSERT_TRUE(testsupport::waitUntil([this] { return statusText() == "Done"; }));
+    EXPECT_EQ(dirs.entries().size(), 13);
+    EXPECT_TRUE(applyEnabled());
+    EXPECT_FALSE(abortEnabled());
+    EXPECT_EQ(child<QProgressBar>("queueIndicator")->value(), 4);
+    EXPECT_EQ(child<QProgressBar>("fileIndicator")->value(), 7000);
+}
+
+TEST_F(ManagerWindowTest, AbortButtonStopsTheTransfer) {
+    server.serve("index-4119.fits", {.body = FakeIndexServer::fitsBody(400 * 1024), .chunkSize = 4096, .chunkDelayMs = 20});
+    delegate.show();
+    window.checkBox("index-4119.fits")->click();
+    child<QPushButton>("goButton")->click();
+    ASSERT_TRUE(testsupport::waitUntil([this] { return child<QProgressBar>("fileIndicator")->value() > 0; }));
+    child<QPushButton>("abortButton")->click();
+    EXPECT_EQ(statusText(), "Aborted");
+    EXPECT_TRUE(applyEnabled());
+    EXPECT_EQ(child<QProgressBar>("queueIndicator")->value(), 0);
+    EXPECT_TRUE(dirs.entries().isEmpty());
+}
+
+TEST(IndexCommands, ArgumentTable) {
+    IndexTestDirectories dirs;
+    FakeIndexServer server;
+    server.exportLocations();
+    qputenv("SIDERAMA_DISTRIBUTION_INDEX_DIR", dirs.distribution().toUtf8());
+    server.serveFits("index-4119.fits", 3000);
+    for (int n = 0; n <= 11; ++n) server.serveFits(part("4206", n), 100);
+    server.serve("index-4118.fits", {.status = 404, .body = "missing"});
+    dirs.writeDistribution("index-tycho2-15.littleendian.fits", FakeIndexServer::fitsBody(2880));
+    dirs.write("index-4117.fits", FakeIndexServer::fitsBody(2880));
+    const std::vector<std::pair<QStringList, int>> cases{
+        {{"--fetch-index", "4119", "index-4206-*.fits"}, 0}, {{"--fetch-index", "4118"}, 1}, {{"--fetch-index", "4115"}, 0},
+        {{"--remove-index", "index-4117.fits"}, 0}, {{"--indexes"}, 0}, {{"--fetch-index", "4300"}, 2},
+        {{"--fetch-index", "index-4207-00.fits"}, 2}, {{"--remove-index"}, 2}, {{"--fetch-index", "--headless"}, 2}};
+    for (const auto& [arguments, status] : cases)
+        EXPECT_EQ(runIndexCommand(QStringList{"siderama"} + arguments, dirs.folder()), status) << qPrintable(arguments.join(' '));
+    EXPECT_EQ(dirs.entries().size(), 14) << "4119, twelve parts of 4206 and a link for 4115";
+    EXPECT_TRUE(QFileInfo(dirs.folder() + "/index-4115.fits").isSymLink());
+    EXPECT_EQ(server.requests().size(), 14);
+    EXPECT_EQ(IndexConsoleView::describe("index-4207-*.fits", {CheckState::mixed, 6, 12, 0}), "[-] index-4207-*.fits     6/12 files");
+    EXPECT_EQ(IndexConsoleView::describe("index-4110.fits", {CheckState::off, 0, 1, 1}),
+              "[ ] index-4110.fits       0/1 files, 1 installed by the distribution");
+}
+
+}  // namespace
