@@ -85,7 +85,7 @@ protected:
         writeSolverConfigIfMissing(FOLDER(), CONFIG());
         qputenv("SIDERAMA_TOOLS_DIR", testsupport::realToolsDirectory().toLocal8Bit());
         image = dir.filePath("field.fits");
-        truth = testsupport::runSkyField({"--ra", "83.8", "--dec", "-5.4", "--scale", "36", "--rotation", "30",
+        truth = skyfield::runSkyField({"--ra", "83.8", "--dec", "-5.4", "--scale", "36", "--rotation", "30",
                                           "--width", "1200", "--height", "900", "--out", image});
         ASSERT_TRUE(truth);
     }
@@ -95,11 +95,11 @@ protected:
         QFile::copy(dir.filePath("field.wcs"), dir.filePath("check.wcs"));
         const auto solution = WcsSummary::read(dir.filePath("check.wcs"));
         ASSERT_TRUE(solution);
-        EXPECT_LT(testsupport::angularSeparation(solution->ra, solution->dec, truth->ra, truth->dec), 0.05);
+        EXPECT_LT(skyfield::angularSeparation(solution->ra, solution->dec, truth->ra, truth->dec), 0.05);
     }
 
     QString image;
-    std::optional<testsupport::SkyFieldTruth> truth;
+    std::optional<skyfield::SkyFieldTruth> truth;
 };
 
 TEST_F(RealPortfolio, HintsSolveFirstAndAWrongHintStillSolvesBlind) {
