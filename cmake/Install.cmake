@@ -2,7 +2,7 @@
 #
 #   bin/siderama                     (the launcher: terminal solves of FITS images)
 #   libexec/siderama/siderama-app    (the full application the launcher becomes)
-#   libexec/siderama/{image2xy,solve-field,new-wcs,wcsinfo,plot-constellations}  -> /usr/bin/<tool>
+#   libexec/siderama/{image2xy,solve-field,new-wcs,wcsinfo,plot-constellations,an-fitstopnm} -> /usr/bin/<tool>
 #   share/applications/siderama.desktop
 #   share/metainfo/io.github.siderama.siderama.metainfo.xml
 #   share/icons/hicolor/scalable/apps/siderama.svg
@@ -31,7 +31,7 @@ install(TARGETS siderama-app RUNTIME DESTINATION ${SIDERAMA_INSTALL_TOOLSDIR})
 # Links to the distribution's plate-solving tools (SIDERAMA_TOOLS is the list
 # the build tree's libexec/siderama is made from).
 if(NOT SIDERAMA_TOOLS)
-    set(SIDERAMA_TOOLS image2xy solve-field new-wcs wcsinfo plot-constellations)
+    set(SIDERAMA_TOOLS image2xy solve-field new-wcs wcsinfo plot-constellations an-fitstopnm)
 endif()
 install(DIRECTORY DESTINATION ${SIDERAMA_INSTALL_TOOLSDIR})
 foreach(tool IN LISTS SIDERAMA_TOOLS)

@@ -56,7 +56,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (indexManager) indexManager->showIfNoIndexFound();
     solverDelegate.show();
     remote = std::make_unique<RemoteSolvingService>(solverDelegate);
-    remote->startServer();
+    remote->startServer(httpPort);
 }
 
 void AppDelegate::openProductPage() { QDesktopServices::openUrl(QUrl(productPage)); }

@@ -26,6 +26,9 @@ public:
     explicit AppDelegate(Mode mode, QObject* parent = nullptr);
     ~AppDelegate() override;
 
+    // The HTTP server's port from the command line; 0 leaves it to the user
+    // default `http-port`, else to the system. Call before launching.
+    void setHttpPort(int port) { httpPort = port; }
     void applicationDidFinishLaunching();
 
     SolverDelegate& solver() { return solverDelegate; }
@@ -38,6 +41,7 @@ public:
 private:
     void rememberFieldWidth(bool solved);
     Mode mode;
+    int httpPort = 0;
     SolverDelegate solverDelegate;
     std::unique_ptr<SolverView> console;
     std::unique_ptr<SolverWindow> window;

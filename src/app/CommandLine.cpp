@@ -22,10 +22,11 @@ QString dashed(const QString& name) { return (name.size() == 1 ? "-" : "--") + n
 CommandLine CommandLine::parse(const QStringList& arguments) {
     const QCommandLineOption help(QStringList{"h", "help"}), version(QStringList{"v", "version"});
     const QCommandLineOption headless("headless"), solve("solve"), json("json"), forField("for-field", {}, "WIDTH");
+    const QCommandLineOption port("port", {}, "N");
     const QList<QCommandLineOption> indexOptions{QCommandLineOption("indexes"), QCommandLineOption("fetch-index"),
                                                  QCommandLineOption("remove-index")};
     QCommandLineParser parser;
-    parser.addOptions({help, version, headless, solve, json, forField});
+    parser.addOptions({help, version, headless, solve, json, forField, port});
     parser.addOptions(indexOptions);
     for (const QString& name : SolveOptions::names) parser.addOption(QCommandLineOption(name, {}, "value"));
     if (!parser.parse(arguments)) {
@@ -44,10 +45,16 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     // --for-field WIDTH goes with --fetch-index only.
     const bool fieldWithFetch = parser.isSet(forField) && parser.isSet(indexOptions[1]);
     if (parser.isSet(forField) && !fieldWithFetch) return failure("--for-field goes with --fetch-index");
-    const int companions = (parser.isSet(json) ? 1 : 0) + (fieldWithFetch ? 1 : 0) + int(solveFlags.size());
+    const int companions = (parser.isSet(json) ? 1 : 0) + (fieldWithFetch ? 1 : 0) + (parser.isSet(port) ? 1 : 0) +
+                           int(solveFlags.size());
     if (parser.optionNames().size() > 1 + companions) return failure("too many arguments");
     const QStringList words = parser.positionalArguments();
     CommandLine line;
+    if (parser.isSet(port)) {
+        bool ok = false;
+        line.port = parser.value(port).toInt(&ok);
+        if (!ok || line.port < 1 || line.port > 65535) return failure("--port needs a number from 1 to 65535");
+    }
     if (parser.isSet(help)) line.action = Action::help;
     else if (parser.isSet(version)) line.action = Action::version;
     for (const QCommandLineOption& option : indexOptions) {
@@ -79,7 +86,7 @@ SolveOptions CommandLine::solveOptions() const {
 
 QString CommandLine::usage() {
     return "Usage: siderama [IMAGE]\n"
-           "       siderama --headless\n"
+           "       siderama --headless [--port N]\n"
            "       siderama --solve [--json] [SOLVE OPTIONS] IMAGE|FOLDER...\n"
            "       siderama --indexes | --fetch-index KEY... | --remove-index KEY...\n"
            "       siderama --fetch-index --for-field WIDTH\n"
@@ -89,6 +96,8 @@ QString CommandLine::usage() {
            "  IMAGE                 open the solver window and solve IMAGE\n"
            "  --headless            no window: log to standard output, serve the\n"
            "                        remote solving API until interrupted\n"
+           "  --port N              serve HTTP on port N (default: the user default\n"
+           "                        http-port, else a port the system chooses)\n"
            "  --solve IMAGE...      solve the images (and those in folders) in turn in the\n"
            "                        terminal, one summary line per file; exit status 0\n"
            "                        when every file was solved\n"

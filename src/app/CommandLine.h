@@ -21,6 +21,7 @@ struct CommandLine {
     QString error;           // error: what was wrong
     // Solve options given as flags (--scale-low 2 ...), over the stored ones.
     QList<std::pair<QString, QString>> solveFlags;
+    int port = 0;            // --port N: the HTTP server's port (0: none given)
 
     static CommandLine parse(const QStringList& arguments);
     // The stored solve options with the flags over them.

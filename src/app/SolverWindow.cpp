@@ -96,7 +96,15 @@ void SolverWindow::appendLog(const QString& line, LogColor color) {
 
 void SolverWindow::logUpdated() {
     insertPendingLines();
-    statusBar()->showMessage(statusText(solver.state()));
+    showStatus();
+}
+
+void SolverWindow::setQueueLength(int length) { apiQueueLength = length; }
+
+// The solver's status, then the API queue while it holds jobs.
+void SolverWindow::showStatus() {
+    const QString queue = apiQueueLength > 0 ? QString("  ·  API queue: %1").arg(apiQueueLength) : QString();
+    statusBar()->showMessage(statusText(solver.state()) + queue);
 }
 
 // Inserts the collected lines with one insertion per run of one colour.

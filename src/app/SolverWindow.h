@@ -33,6 +33,7 @@ public:
     void setControls(bool solveEnabled, bool abortEnabled) override;
     void setCheckBoxes(bool removeFiles, bool writeWCSHeaders) override;
     void present() override;
+    void setQueueLength(int length) override;
     void showResult(const std::shared_ptr<const SolveResult>& result) override;
 
     // Queues the dropped local files and folders; false when there are none.
@@ -60,12 +61,14 @@ private:
     void chooseImage();
     void saveCheckBoxes();
     void insertPendingLines();
+    void showStatus();
     void addViewMenu();
 
     std::unique_ptr<Ui::SolverWindow> form;
     SolverDelegate& solver;
     SolveQueue* solveQueue;
     std::vector<std::pair<QString, LogColor>> pendingLines;
+    int apiQueueLength = 0;
 };
 
 }  // namespace siderama

@@ -26,8 +26,9 @@ QStringList argumentList(int argc, char** argv) {
     return arguments;
 }
 
-int runApplication(AppDelegate::Mode mode, const QString& file) {
+int runApplication(AppDelegate::Mode mode, const QString& file, int port) {
     AppDelegate app(mode);
+    app.setHttpPort(port);
     app.applicationDidFinishLaunching();
     // A file named on the command line is the window's first queued file.
     if (!file.isEmpty()) QTimer::singleShot(0, &app, [&] { app.solverWindow()->queue().add({file}); });
@@ -55,7 +56,7 @@ int main(int argc, char** argv) {
         QGuiApplication::setDesktopFileName("siderama");
         QApplication::setWindowIcon(QIcon::fromTheme("siderama"));
         quitOnTerminationSignals();
-        return runApplication(AppDelegate::Mode::window, command.file);
+        return runApplication(AppDelegate::Mode::window, command.file, command.port);
     }
     default: break;
     }
@@ -64,7 +65,7 @@ int main(int argc, char** argv) {
     if (command.action != CommandLine::Action::indexCommand) quitOnTerminationSignals();
     switch (command.action) {
     case CommandLine::Action::solve: return runSolveCommand(command.files, command.json, command.solveOptions());
-    case CommandLine::Action::headless: return runApplication(AppDelegate::Mode::headless, {});
+    case CommandLine::Action::headless: return runApplication(AppDelegate::Mode::headless, {}, command.port);
     case CommandLine::Action::indexCommand: return runIndexCommand(command.indexArguments);
     default: return 2;
     }

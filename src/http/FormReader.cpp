@@ -11,34 +11,85 @@ namespace {
 
 using MultiPart = HttpRequest::MultiPart;
 
-// The trimmed ";"-separated pieces of the content type when its first piece
-// is exactly `type`, else nothing.
-std::optional<std::vector<std::string>> contentTypeParts(const FormReader::Headers& headers, std::string_view type) {
+// A header value's media type (lower case) and its parameters (names lower
+// case, values unquoted): `type/sub; name=value; name="quoted; value"`.
+struct MediaType {
+    std::string type;
+    std::vector<std::pair<std::string, std::string>> parameters;
+
+    static MediaType parse(std::string_view value) {
+        MediaType media;
+        std::size_t i = value.find(';');
+        media.type = toLower(trim(value.substr(0, i)));
+        while (i < value.size()) {
+            const std::size_t nameStart = i + 1;
+            const std::size_t equals = value.find('=', nameStart);
+            if (equals == std::string_view::npos) break;
+            std::string name = toLower(trim(value.substr(nameStart, equals - nameStart)));
+            auto [text, end] = parameterValue(value, equals + 1);
+            media.parameters.emplace_back(std::move(name), std::move(text));
+            i = value.find(';', end);
+        }
+        return media;
+    }
+
+    // The last parameter of the name, as HTTP takes repeated values.
+    std::optional<std::string> parameter(std::string_view name) const {
+        std::optional<std::string> found;
+        for (const auto& [key, text] : parameters)
+            if (key == name) found = text;
+        return found;
+    }
+
+private:
+    // A quoted string (backslash escapes) or a token up to the next ";".
+    static std::pair<std::string, std::size_t> parameterValue(std::string_view value, std::size_t at) {
+        while (at < value.size() && (value[at] == ' ' || value[at] == '\t')) ++at;
+        if (at >= value.size() || value[at] != '"') {
+            const std::size_t end = std::min(value.find(';', at), value.size());
+            return {trim(value.substr(at, end - at)), end};
+        }
+        std::string text;
+        for (++at; at < value.size() && value[at] != '"'; ++at) {
+            if (value[at] == '\\' && at + 1 < value.size()) ++at;
+            text += value[at];
+        }
+        return {text, at};
+    }
+};
+
+std::optional<MediaType> contentType(const FormReader::Headers& headers, std::string_view type) {
     const auto found = headers.find("content-type");
     if (found == headers.end()) return std::nullopt;
-    std::vector<std::string> pieces = split(found->second, ';');
-    for (auto& piece : pieces) piece = trim(piece);
-    if (pieces.empty() || pieces.front() != type) return std::nullopt;
-    return pieces;
+    MediaType media = MediaType::parse(found->second);
+    if (media.type != type) return std::nullopt;
+    return media;
 }
 
 std::string decodeFormText(std::string_view text) { return removePercentEncoding(replace(text, '+', ' ')); }
 
-// Walks a multipart body. Part content ends at a delimiter that starts a line;
-// the line break in front of it belongs to no part.
+bool isBlank(std::string_view text) {
+    return text.find_first_not_of(" \t\r") == std::string_view::npos;
+}
+
+// Walks a multipart body. A delimiter is "--boundary" at the start of a line,
+// followed by nothing but blanks (or "--" for the last one); the line break
+// in front of it belongs to no part. Text before the first delimiter (a
+// preamble) and after the last (an epilogue) is ignored.
 class MultipartCursor {
 public:
     MultipartCursor(std::string_view body, std::string delimiter)
         : body_(body), marker_("\n" + delimiter), delimiter_(std::move(delimiter)) {}
 
-    std::optional<MultiPart> next(bool isFirst) {
-        if (isFirst) {
-            if (readLine() != delimiter_) return std::nullopt;
-        } else if (readLine() == "--") {
-            return std::nullopt;  // close delimiter
-        }
+    // The next part; nothing at the end. `malformed` is set for a part whose
+    // headers hold a NUL byte.
+    std::optional<MultiPart> next(bool isFirst, bool& malformed) {
+        if (isFirst ? !skipPreamble() : closed_) return std::nullopt;
         MultiPart part;
-        readHeaders(part.headers);
+        if (!readHeaders(part.headers)) {
+            malformed = true;
+            return std::nullopt;
+        }
         auto content = readContent();
         if (!content) return std::nullopt;
         part.body = std::move(*content);
@@ -46,46 +97,85 @@ public:
     }
 
 private:
-    // A line up to the next line feed; bytes below 14 are dropped and the
-    // others taken as ISO 8859-1.
-    std::string readLine() {
-        std::string line;
-        while (pos_ < body_.size()) {
-            const auto byte = static_cast<unsigned char>(body_[pos_++]);
-            if (byte == '\n') break;
-            if (byte < 14) continue;
-            if (byte < 0x80) {
-                line += static_cast<char>(byte);
-            } else {
-                line += static_cast<char>(0xC0 | (byte >> 6));
-                line += static_cast<char>(0x80 | (byte & 0x3F));
-            }
-        }
-        return line;
+    // Finds the first delimiter; its line end tells whether the body's lines
+    // end with CR LF or with LF alone.
+    bool skipPreamble() {
+        const bool found = (body_.starts_with(delimiter_) && isDelimiterEnd(delimiter_.size())) ||
+                           findDelimiter(0).has_value();
+        crlf_ = found && pos_ >= 2 && body_.substr(pos_ - 2, 2) == "\r\n";
+        return found;
     }
 
-    void readHeaders(std::map<std::string, std::string>& headers) {
+    // Whether the text after a delimiter at `at` ends it: blanks to the end
+    // of the line (moving past it), or "--" (the close delimiter).
+    bool isDelimiterEnd(std::size_t at) {
+        if (body_.substr(at, 2) == "--") {
+            closed_ = true;
+            pos_ = body_.size();
+            return true;
+        }
+        const std::size_t lineEnd = std::min(body_.find('\n', at), body_.size());
+        if (!isBlank(body_.substr(at, lineEnd - at))) return false;
+        pos_ = std::min(lineEnd + 1, body_.size());
+        return true;
+    }
+
+    // The position of the next delimiter's line feed at or after `from`.
+    std::optional<std::size_t> findDelimiter(std::size_t from) {
+        while (from < body_.size()) {
+            const void* hit = memmem(body_.data() + from, body_.size() - from, marker_.data(), marker_.size());
+            if (!hit) return std::nullopt;
+            const auto at = static_cast<std::size_t>(static_cast<const char*>(hit) - body_.data());
+            if (isDelimiterEnd(at + marker_.size())) return at;
+            from = at + 1;
+        }
+        return std::nullopt;
+    }
+
+    // A line up to the next line feed, without it and its carriage return.
+    // Header text is UTF-8 when valid, otherwise taken as ISO 8859-1.
+    std::string readLine() {
+        const std::size_t end = std::min(body_.find('\n', pos_), body_.size());
+        std::string_view line = body_.substr(pos_, end - pos_);
+        pos_ = std::min(end + 1, body_.size());
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        if (isValidUtf8(line)) return std::string(line);
+        std::string converted;
+        for (const char c : line) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (byte < 0x80) {
+                converted += c;
+            } else {
+                converted += static_cast<char>(0xC0 | (byte >> 6));
+                converted += static_cast<char>(0x80 | (byte & 0x3F));
+            }
+        }
+        return converted;
+    }
+
+    // False when a header line holds a NUL byte.
+    bool readHeaders(std::map<std::string, std::string>& headers) {
         while (pos_ < body_.size()) {
             const std::string line = readLine();
-            if (line.empty()) return;
+            if (line.empty()) return true;
+            if (line.find('\0') != std::string::npos) return false;
             // Name up to the first colon; the value keeps any further colons
             // (a file name such as C:\x.fits or 12:00.fits).
             const std::size_t colon = line.find(':');
             if (colon == 0 || colon == std::string::npos) continue;
             headers[toLower(line.substr(0, colon))] = trim(std::string_view(line).substr(colon + 1));
         }
+        return true;
     }
 
     std::optional<std::string> readContent() {
-        // Start at the line feed that ended the header block, so that an empty
-        // part is found too.
-        const std::size_t from = pos_ > 0 ? pos_ - 1 : 0;
-        const void* hit = memmem(body_.data() + from, body_.size() - from, marker_.data(), marker_.size());
-        if (!hit) return std::nullopt;
-        const auto at = static_cast<std::size_t>(static_cast<const char*>(hit) - body_.data());
-        std::string_view content = at > pos_ ? body_.substr(pos_, at - pos_) : std::string_view();
-        if (!content.empty() && content.back() == '\r') content.remove_suffix(1);
-        pos_ = at + marker_.size();
+        const std::size_t start = pos_;
+        // Search from the line feed that ended the header block, so that an
+        // empty part is found too.
+        const auto at = findDelimiter(start > 0 ? start - 1 : 0);
+        if (!at) return std::nullopt;
+        std::string_view content = *at > start ? body_.substr(start, *at - start) : std::string_view();
+        if (crlf_ && !content.empty() && content.back() == '\r') content.remove_suffix(1);
         return std::string(content);
     }
 
@@ -93,41 +183,37 @@ private:
     std::string marker_;
     std::string delimiter_;
     std::size_t pos_ = 0;
+    bool closed_ = false;
+    bool crlf_ = false;
 };
-
-std::optional<std::string> boundaryOf(const std::vector<std::string>& contentType) {
-    std::optional<std::string> boundary;
-    for (const auto& piece : contentType) {
-        const auto nameValue = split(piece, '=');
-        if (nameValue.size() == 2 && nameValue[0] == "boundary") boundary = nameValue[1];
-    }
-    return boundary;
-}
 
 }  // namespace
 
 HttpRequest::Pairs FormReader::urlencoded(const Headers& headers, std::string_view body) {
     HttpRequest::Pairs pairs;
-    if (!contentTypeParts(headers, "application/x-www-form-urlencoded")) return pairs;
+    if (!contentType(headers, "application/x-www-form-urlencoded")) return pairs;
     const std::string_view text = isValidUtf8(body) ? body : std::string_view();
     for (const auto& piece : split(text, '&')) {
-        const auto nameValue = split(piece, '=');
-        if (nameValue.size() == 2)
-            pairs.emplace_back(decodeFormText(nameValue[0]), decodeFormText(nameValue[1]));
-        else
+        // The name ends at the first "=": values (raw JSON, keys) may hold more.
+        const std::size_t equals = piece.find('=');
+        if (equals == 0 || equals == std::string::npos)
             pairs.emplace_back();
+        else
+            pairs.emplace_back(decodeFormText(piece.substr(0, equals)), decodeFormText(piece.substr(equals + 1)));
     }
     return pairs;
 }
 
 std::vector<HttpRequest::MultiPart> FormReader::multipart(const Headers& headers, std::string_view body) {
     std::vector<MultiPart> parts;
-    const auto contentType = contentTypeParts(headers, "multipart/form-data");
-    if (!contentType) return parts;
-    const auto boundary = boundaryOf(*contentType);
-    if (!boundary) return parts;
+    const auto media = contentType(headers, "multipart/form-data");
+    if (!media) return parts;
+    const auto boundary = media->parameter("boundary");
+    if (!boundary || boundary->empty()) return parts;
     MultipartCursor cursor(body, "--" + *boundary);
-    while (auto part = cursor.next(parts.empty())) parts.push_back(std::move(*part));
+    bool malformed = false;
+    while (auto part = cursor.next(parts.empty(), malformed)) parts.push_back(std::move(*part));
+    if (malformed) parts.clear();
     return parts;
 }
 

@@ -27,12 +27,14 @@ std::vector<std::string_view> parameterPieces(std::string_view value) {
     return pieces;
 }
 
-// A parameter value without its double quotes and backslash escapes.
+// A parameter value without its double quotes and the backslashes that
+// escape a quote or a backslash. Other backslashes stay: clients send
+// Windows paths such as "C:\Users\m31.fits" unescaped.
 std::string unquote(std::string_view value) {
     if (value.size() < 2 || value.front() != '"' || value.back() != '"') return std::string(value);
     std::string text;
     for (std::size_t i = 1; i + 1 < value.size(); ++i) {
-        if (value[i] == '\\' && i + 2 < value.size()) ++i;
+        if (value[i] == '\\' && i + 2 < value.size() && (value[i + 1] == '"' || value[i + 1] == '\\')) ++i;
         text += value[i];
     }
     return text;
@@ -44,6 +46,14 @@ HttpRequest::Pairs HttpRequest::parseUrlencodedForm() const { return FormReader:
 
 std::vector<HttpRequest::MultiPart> HttpRequest::parseMultiPartFormData() const {
     return FormReader::multipart(headers, body);
+}
+
+std::optional<std::string> HttpRequest::MultiPart::fileName() const {
+    if (auto plain = dispositionParameter("filename")) return plain;
+    const auto extended = dispositionParameter("filename*");
+    if (!extended) return std::nullopt;
+    const std::size_t quotes = extended->find("''");
+    return removePercentEncoding(quotes == std::string::npos ? *extended : extended->substr(quotes + 2));
 }
 
 std::optional<std::string> HttpRequest::MultiPart::dispositionParameter(std::string_view parameter) const {

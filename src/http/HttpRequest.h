@@ -20,9 +20,10 @@ struct HttpRequest {
         std::string body;
 
         // The form field's name and the uploaded file's name: the "name" and
-        // "filename" parameters of the content-disposition header, unquoted.
+        // "filename" parameters of the content-disposition header, unquoted;
+        // without "filename", the decoded "filename*" (charset''percent-text).
         std::optional<std::string> name() const { return dispositionParameter("name"); }
-        std::optional<std::string> fileName() const { return dispositionParameter("filename"); }
+        std::optional<std::string> fileName() const;
         std::optional<std::string> dispositionParameter(std::string_view parameter) const;
     };
 

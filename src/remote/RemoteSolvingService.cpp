@@ -1,10 +1,13 @@
 #include "remote/RemoteSolvingService.h"
 
+#include "core/Defaults.h"
 #include "http/HttpServer.h"
 #include "http/StringHelpers.h"
+#include "remote/JsonAnswer.h"
 #include "remote/RemoteLog.h"
 #include "remote/ServiceAnnouncement.h"
 #include "remote/UploadFiles.h"
+#include "remote/api/AstrometryApi.h"
 #include "solver/SolverDelegate.h"
 
 #include <QDir>
@@ -19,10 +22,6 @@ namespace {
 using http::HttpRequest;
 using http::HttpResponse;
 using http::HttpResponseBody;
-
-HttpResponse json(nlohmann::json value) { return HttpResponse::ok(HttpResponseBody::json(std::move(value))); }
-
-HttpResponse error(const char* message) { return json({{"status", "error"}, {"errormessage", message}}); }
 
 // Pieces of `text` between occurrences of `separator`, empty pieces left out.
 std::vector<std::string> splitAt(const std::string& text, const std::string& separator) {
@@ -48,6 +47,12 @@ std::optional<std::string> dispositionFileName(const HttpRequest& request) {
         if (quoted.size() >= 2) name = quoted[1];
     }
     return name;
+}
+
+// The user default `http-port`; 0 (any port) when absent or not a port number.
+int storedPort() {
+    const uint stored = Defaults::stringValue("http-port").value_or("0").toUInt();
+    return stored < 65536 ? int(stored) : 0;
 }
 
 void addIfPresent(nlohmann::json& object, const char* key, const std::optional<double>& value) {
@@ -77,21 +82,38 @@ const std::string& RemoteSolvingService::formFragment() {
 
 int RemoteSolvingService::port() const { return server ? server->port() : 0; }
 
-void RemoteSolvingService::startServer() {
+void RemoteSolvingService::startServer(int port) {
     if (server) return;
     server = std::make_unique<http::HttpServer>(config);
     server->GET["/"] = [this](const HttpRequest& request) { return uploadForm(request); };
     server->POST["/api/upload"] = [this](const HttpRequest& request) { return uploadMultipart(request); };
     server->PUT["/api/upload"] = [this](const HttpRequest& request) { return uploadRaw(request); };
     server->GET["/api/status"] = [this](const HttpRequest& request) { return status(request); };
+    startApi();
     try {
-        server->start(0);
+        server->start(std::uint16_t(port ? port : storedPort()));
     } catch (const std::exception&) {
         solver.append("Can't start HTTP server", RED);
         return;
     }
     solver.append("HTTP server started on port " + QString::number(server->port()), GREEN);
     announce();
+}
+
+void RemoteSolvingService::startApi() {
+    JobQueue::Events events;
+    events.log = [this](const QString& line, LogColor color) { solver.append(line, color); };
+    events.lengthChanged = [this](int length) { solver.setQueueLength(length); };
+    // API solves yield to the window's own solves as the connection threads
+    // do; with equal priority, status polls are answered at once during them.
+    ApiSettings settings = ApiSettings::load();
+    settings.solveNiceness = config.connectionNiceness;
+    try {
+        api = std::make_unique<AstrometryApi>(JobFolders(FOLDER()), settings, std::move(events));
+        api->install(*server);
+    } catch (const std::exception& failure) {
+        solver.append(QString("Solving API unavailable: ") + failure.what(), RED);
+    }
 }
 
 void RemoteSolvingService::announce() {
@@ -133,36 +155,38 @@ std::pair<QString, QString> RemoteSolvingService::store(const QString& directory
 }
 
 HttpResponse RemoteSolvingService::uploadMultipart(const HttpRequest& request) {
+    if (api)
+        if (std::optional<HttpResponse> answer = api->upload(request)) return *answer;
     const std::vector<HttpRequest::MultiPart> parts = request.parseMultiPartFormData();
-    if (parts.size() != 1) return error("Invalid request");
+    if (parts.size() != 1) return JsonAnswer::error("Invalid request");
     const std::optional<QString> directory = uploadDirectory();
-    if (!directory) return error("Upload failed");
+    if (!directory) return JsonAnswer::error("Upload failed");
     SolveReservation reservation = claimSolver();
-    if (!reservation) return error("Solver busy");
+    if (!reservation) return JsonAnswer::error("Solver busy");
     const std::string& data = parts.front().body;
     const auto [path, line] = store(*directory, UploadFiles::defaultName(data), data);
     solver.append(line, YELLOW);
     solver.solve(std::move(reservation), path);
-    return json({{"status", "success"}});
+    return JsonAnswer::of({{"status", "success"}});
 }
 
 HttpResponse RemoteSolvingService::uploadRaw(const HttpRequest& request) {
     const std::optional<QString> directory = uploadDirectory();
-    if (!directory) return error("Upload failed");
+    if (!directory) return JsonAnswer::error("Upload failed");
     SolveReservation reservation = claimSolver();
-    if (!reservation) return error("Solver busy");
+    if (!reservation) return JsonAnswer::error("Solver busy");
     const std::optional<std::string> requested = dispositionFileName(request);
     const std::optional<QString> plain = requested ? UploadFiles::plainName(*requested) : std::nullopt;
     const auto [path, line] = store(*directory, plain.value_or(UploadFiles::defaultName(request.body)), request.body);
     solver.busy(line);
     solver.solve(std::move(reservation), path);
-    return json({{"status", "success"}});
+    return JsonAnswer::of({{"status", "success"}});
 }
 
 HttpResponse RemoteSolvingService::status(const HttpRequest&) {
     const SolverState state = solver.state();
     nlohmann::json answer{{"status", statusWord(state.status).toStdString()}};
-    if (state.status == SolverStatus::ready) return json(answer);
+    if (state.status == SolverStatus::ready) return JsonAnswer::of(answer);
     if (state.status == SolverStatus::done) {
         nlohmann::json calibration = nlohmann::json::object();
         addIfPresent(calibration, "ra", state.raCenter);
@@ -170,10 +194,10 @@ HttpResponse RemoteSolvingService::status(const HttpRequest&) {
         addIfPresent(calibration, "orientation", state.orientation);
         addIfPresent(calibration, "pixscale", state.pixelScale);
         answer["calibration"] = calibration;
-        return json(answer);
+        return JsonAnswer::of(answer);
     }
     answer["message"] = state.message.toStdString();
-    return json(answer);
+    return JsonAnswer::of(answer);
 }
 
 }  // namespace siderama

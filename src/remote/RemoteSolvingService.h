@@ -17,6 +17,7 @@ class HttpResponse;
 
 namespace siderama {
 
+class AstrometryApi;
 class ServiceAnnouncement;
 class SolverDelegate;
 
@@ -25,7 +26,8 @@ class SolverDelegate;
 //   POST /api/upload  multipart form with one part, the image
 //   PUT  /api/upload  the image as the body, file name in Content-Disposition
 //   GET  /api/status  the solver state as JSON
-// and its DNS-SD announcement as "Siderama" of type "_siderama._tcp".
+// beside the astrometry.net-compatible API (AstrometryApi, which also takes
+// POST /api/upload requests carrying `request-json`), and its DNS-SD announcement as "Siderama" of type "_siderama._tcp".
 // Every answer has HTTP status 200; errors are told in the JSON.
 class RemoteSolvingService {
 public:
@@ -41,9 +43,10 @@ public:
     RemoteSolvingService(const RemoteSolvingService&) = delete;
     RemoteSolvingService& operator=(const RemoteSolvingService&) = delete;
 
-    // Listens on a port the system chooses and announces the service; the
-    // outcome goes to the solver log. Call once, on the main thread.
-    void startServer();
+    // Listens on `port`, else on the user default `http-port`, else on a port
+    // the system chooses, and announces the service; the outcome goes to the
+    // solver log. Call once, on the main thread.
+    void startServer(int port = 0);
     // The listening port; 0 before a successful start.
     int port() const;
 
@@ -56,6 +59,7 @@ private:
     http::HttpResponse uploadRaw(const http::HttpRequest& request);
     http::HttpResponse status(const http::HttpRequest& request);
     void announce();
+    void startApi();
 
     // The private upload directory; none (and a log line) when unusable.
     std::optional<QString> uploadDirectory();
@@ -67,6 +71,7 @@ private:
 
     SolverDelegate& solver;
     http::HttpServerConfig config;
+    std::unique_ptr<AstrometryApi> api;  // before the server, which calls it until it stops
     std::unique_ptr<http::HttpServer> server;
     std::unique_ptr<ServiceAnnouncement> announcement;
 };

@@ -23,6 +23,12 @@ void SolverDelegate::append(const QString& text, LogColor color) {
     });
 }
 
+void SolverDelegate::setQueueLength(int length) {
+    log.post([this, length] {
+        if (view) view->setQueueLength(length);
+    });
+}
+
 void SolverDelegate::postControls(bool solveEnabled) {
     log.post([this, solveEnabled] {
         if (view) view->setControls(solveEnabled, !solveEnabled);

@@ -46,6 +46,8 @@ public:
     std::shared_ptr<const SolveResult> lastResult() const;
     void setCalibration(const CalibrationLine& line) override { store.setCalibration(line); }
     void resetCalibration() override { store.resetCalibration(); }
+    // Shows the number of API jobs waiting or solving.
+    void setQueueLength(int length);
 
     // Runs a tool of the tools directory through the solver's runner on the
     // calling thread; a failure is reported as the solver's state and thrown

@@ -22,6 +22,8 @@ public:
     virtual void logUpdated() {}
     virtual void setControls(bool solveEnabled, bool abortEnabled) = 0;
     virtual void setCheckBoxes(bool removeFiles, bool writeWCSHeaders) = 0;
+    // The number of API jobs waiting or solving.
+    virtual void setQueueLength(int) {}
     // Shows what a finished solve found (also after a failure), just before
     // solveFinished is emitted.
     virtual void showResult(const std::shared_ptr<const SolveResult>&) {}

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "http/HttpRequest.h"
+
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace siderama {
+
+// The arguments of one API request as clients send them: the JSON object in
+// the `request-json` field of a form (urlencoded or multipart), and the
+// uploaded file of a multipart form. Values are read leniently: numbers may
+// come as strings, null means absent, booleans may be true, 1, "true", "yes".
+class ApiArguments {
+public:
+    struct File {
+        std::string name;  // as the client sent it, possibly a full path
+        std::string data;
+    };
+
+    // The request's arguments; none when it carries no `request-json`.
+    // A field that is not a JSON object gives an empty object and an error.
+    static std::optional<ApiArguments> from(const http::HttpRequest& request);
+    explicit ApiArguments(nlohmann::json object = nlohmann::json::object());
+
+    std::optional<double> number(const char* key) const;
+    std::optional<bool> flag(const char* key) const;
+    std::optional<std::string> text(const char* key) const;
+    // A list of numbers; none when any entry is not a number.
+    std::optional<std::vector<double>> numbers(const char* key) const;
+
+    const nlohmann::json& object() const { return json; }
+    const std::optional<File>& file() const { return upload; }
+    // Why `request-json` could not be read; empty when it could.
+    const std::string& error() const { return problem; }
+
+private:
+    const nlohmann::json* find(const char* key) const;
+
+    nlohmann::json json;
+    std::optional<File> upload;
+    std::string problem;
+};
+
+}  // namespace siderama

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+namespace siderama {
+
+// The solving API's user defaults, read once when the service starts.
+struct ApiSettings {
+    int concurrentSolves = 1;         // "api-concurrent-solves"
+    double timeLimitSeconds = 100;    // "api-time-limit": wall clock per job
+    double retentionDays = 7;         // "api-retention-days": results kept
+    double defaultRadius = 15;        // "api-default-radius": degrees, for a centre without radius
+    QString apiKey;                   // "api-key": empty accepts any key
+    int solveNiceness = 0;            // added to the solving threads and their tools
+
+    static ApiSettings load();
+};
+
+}  // namespace siderama

@@ -1,0 +1,65 @@
+#pragma once
+
+#include "remote/api/ApiSettings.h"
+#include "remote/api/JobFolders.h"
+#include "remote/api/JobQueue.h"
+#include "remote/api/JobStore.h"
+#include "remote/api/SkyObjects.h"
+
+#include "http/HttpRequest.h"
+#include "http/HttpResponse.h"
+
+#include <memory>
+#include <optional>
+
+namespace http {
+class HttpServer;
+}
+
+namespace siderama {
+
+class ApiArguments;
+
+// The JSON API of the astrometry.net web service, as KStars, N.I.N.A.,
+// astroquery and astrometry.net's client.py speak it: login, uploads of
+// images and star lists, submission and job polling, calibrations, objects
+// in the field, result files and the annotated image, plus a cancel route.
+// Every answer is HTTP 200 with errors told in the JSON, except an unknown
+// id: 404 with a JSON error.
+class AstrometryApi {
+public:
+    // Opens the job store in `folders`; throws std::runtime_error when it cannot.
+    AstrometryApi(JobFolders folders, ApiSettings settings, JobQueue::Events events);
+
+    // Registers the routes (every method; the router ignores repeated and
+    // trailing slashes). POST /api/upload stays with its owner, who hands
+    // requests carrying `request-json` to upload().
+    void install(http::HttpServer& server);
+    // An API upload when the request carries `request-json`; else none.
+    std::optional<http::HttpResponse> upload(const http::HttpRequest& request);
+
+private:
+    http::HttpResponse login(const http::HttpRequest& request);
+    http::HttpResponse urlUpload(const http::HttpRequest& request);
+    http::HttpResponse accept(const ApiArguments& arguments);
+    http::HttpResponse submissionStatus(const http::HttpRequest& request);
+    http::HttpResponse jobStatus(const http::HttpRequest& request);
+    http::HttpResponse jobDetail(const http::HttpRequest& request);
+    http::HttpResponse myJobs(const http::HttpRequest& request);
+    http::HttpResponse resultFile(const http::HttpRequest& request, const QString& suffix);
+    http::HttpResponse jobLog(const http::HttpRequest& request);
+    http::HttpResponse annotatedDisplay(const http::HttpRequest& request);
+
+    std::optional<std::string> sessionProblem(const ApiArguments& arguments) const;
+    std::optional<Job> findJob(const http::HttpRequest& request) const;
+    nlohmann::json jobInfo(const Job& job);
+
+    JobFolders folders;
+    ApiSettings settings;
+    JobQueue::Events events;
+    JobStore store;
+    SkyObjects objects;
+    std::unique_ptr<JobQueue> queue;  // last: its threads use the store
+};
+
+}  // namespace siderama

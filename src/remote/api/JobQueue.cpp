@@ -1,0 +1,161 @@
+#include "remote/api/JobQueue.h"
+
+#include "remote/api/ApiArguments.h"
+#include "remote/api/JobSolver.h"
+#include "remote/api/JobStore.h"
+#include "remote/api/JobTools.h"
+#include "remote/api/SolveHints.h"
+
+#include <QDir>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace siderama {
+
+namespace {
+
+const QString stoppedMessage = "Siderama stopped during the solve";
+constexpr auto expiryPeriod = std::chrono::hours(1);
+
+}  // namespace
+
+JobQueue::JobQueue(JobStore& store, JobFolders folders, ApiSettings settings, Events events)
+    : store(store), folders(std::move(folders)), settings(settings), events(std::move(events)) {
+    for (const int submission : store.recover()) waiting.push_back(submission);
+    expire();
+    for (int i = 0; i < std::max(1, settings.concurrentSolves); ++i) workers.emplace_back([this] { work(); });
+    watchdog = std::thread([this] { watch(); });
+    if (!waiting.empty()) publishLength();
+}
+
+JobQueue::~JobQueue() {
+    {
+        std::lock_guard guard(lock);
+        stopping = true;
+        for (auto& [job, run] : running) run.tools->stop(stoppedMessage);
+    }
+    changed.notify_all();
+    for (std::thread& worker : workers) worker.join();
+    watchdog.join();
+}
+
+void JobQueue::submit(int submission) {
+    {
+        std::lock_guard guard(lock);
+        waiting.push_back(submission);
+    }
+    changed.notify_all();
+    publishLength();
+}
+
+bool JobQueue::cancel(int job) {
+    std::lock_guard guard(lock);
+    const auto found = running.find(job);
+    if (found == running.end()) return false;
+    found->second.tools->stop("Cancelled");
+    return true;
+}
+
+int JobQueue::length() const {
+    std::lock_guard guard(lock);
+    return int(waiting.size() + running.size());
+}
+
+void JobQueue::publishLength() {
+    if (events.lengthChanged) events.lengthChanged(length());
+}
+
+void JobQueue::work() {
+    // Niceness belongs to the thread on Linux, and the tools inherit it.
+    const auto thread = static_cast<id_t>(gettid());
+    if (settings.solveNiceness != 0)
+        setpriority(PRIO_PROCESS, thread, getpriority(PRIO_PROCESS, thread) + settings.solveNiceness);
+    std::unique_lock guard(lock);
+    for (;;) {
+        changed.wait(guard, [this] { return stopping || !waiting.empty(); });
+        if (stopping) return;
+        const int submission = waiting.front();
+        waiting.pop_front();
+        guard.unlock();
+        solve(submission);
+        guard.lock();
+    }
+}
+
+void JobQueue::solve(int submissionId) {
+    const std::optional<int> job = store.startJob(submissionId);
+    const std::optional<Submission> submission = store.submission(submissionId);
+    if (!job || !submission) {
+        events.log("API submission " + QString::number(submissionId) + ": no job id left", RED);
+        return;
+    }
+    events.log("API job " + QString::number(*job) + " started (submission " + QString::number(submissionId) + ")",
+               YELLOW);
+    QDir().mkpath(folders.job(*job));
+    JobTools tools(folders.log(*job));
+    {
+        std::lock_guard guard(lock);
+        const auto limit = std::chrono::duration<double>(settings.timeLimitSeconds);
+        running[*job] = {&tools, Clock::now() + std::chrono::duration_cast<Clock::duration>(limit)};
+        if (stopping) tools.stop(stoppedMessage);
+    }
+    changed.notify_all();  // the watchdog takes the new deadline
+    const ApiArguments arguments(nlohmann::json::parse(submission->arguments, nullptr, false));
+    try {
+        JobSolver solver(folders.input(submissionId), folders.job(*job),
+                         solveHintOptions(arguments, settings.defaultRadius));
+        finish(*job, solver.solve(arguments, tools), {});
+    } catch (const JobFailure& failure) {
+        tools.note(failure.message());
+        finish(*job, std::nullopt, failure.message());
+    }
+    {
+        std::lock_guard guard(lock);
+        running.erase(*job);
+    }
+    publishLength();
+}
+
+void JobQueue::finish(int job, const std::optional<Calibration>& calibration, const QString& error) {
+    store.finishJob(job, calibration, error);
+    const QString name = "API job " + QString::number(job);
+    if (calibration)
+        events.log(name + " solved: RA " + QString::number(calibration->ra, 'f', 4) + " Dec " +
+                       QString::number(calibration->dec, 'f', 4),
+                   GREEN);
+    else
+        events.log(name + " failed: " + error, RED);
+}
+
+void JobQueue::watch() {
+    std::unique_lock guard(lock);
+    Clock::time_point nextExpiry = Clock::now() + expiryPeriod;
+    while (!stopping) {
+        Clock::time_point wake = nextExpiry;
+        for (auto& [job, run] : running) {
+            if (run.deadline <= Clock::now()) {
+                run.tools->stop("Time limit of " + QString::number(settings.timeLimitSeconds) + " s reached");
+                run.deadline = Clock::time_point::max();
+            }
+            wake = std::min(wake, run.deadline);
+        }
+        changed.wait_until(guard, wake);
+        if (Clock::now() >= nextExpiry) {
+            guard.unlock();
+            expire();
+            guard.lock();
+            nextExpiry = Clock::now() + expiryPeriod;
+        }
+    }
+}
+
+void JobQueue::expire() {
+    const auto days = std::chrono::duration<double, std::ratio<86400>>(settings.retentionDays);
+    const qint64 seconds = qint64(std::chrono::duration_cast<std::chrono::seconds>(days).count());
+    const auto [submissions, jobs] = store.expire(QDateTime::currentDateTimeUtc().addSecs(-seconds));
+    for (const int id : submissions) QDir(folders.submission(id)).removeRecursively();
+    for (const int id : jobs) QDir(folders.job(id)).removeRecursively();
+}
+
+}  // namespace siderama

@@ -1,0 +1,100 @@
+// Requests as real clients of the astrometry.net API write them: each row is
+// one body, decoded into the request's arguments and uploaded file.
+#include "remote/api/ApiArguments.h"
+
+#include <gtest/gtest.h>
+
+using siderama::ApiArguments;
+
+namespace {
+
+const std::string fileBytes("SIMPLE\r\n--\0\xff\r\n", 13);
+
+struct Wire {
+    const char* client;
+    std::string contentType;
+    std::string body;
+    std::string session;      // "" when the arguments must not be readable
+    std::string fileName;     // "" when no file comes with the request
+};
+
+std::string part(const std::string& eol, const std::string& headers, const std::string& content) {
+    return headers + eol + eol + content + eol;
+}
+
+const std::string json = R"({"session": "s1", "publicly_visible": "y"})";
+
+const Wire wires[] = {
+    {"client.py: quoted boundary with '=', CRLF", "multipart/form-data; boundary=\"===============0123==\"",
+     "--===============0123==\r\n" +
+         part("\r\n", "Content-Type: text/plain\r\nMIME-Version: 1.0\r\ncontent-disposition: form-data; name=\"request-json\"", json) +
+         "--===============0123==\r\n" +
+         part("\r\n", "Content-Type: application/octet-stream\r\ncontent-disposition: form-data; name=\"file\"; filename=\"m31.fits\"", fileBytes) +
+         "--===============0123==--\r\n",
+     "s1", "m31.fits"},
+    {"Qt: boundary with + and /, LF only, full client path", "multipart/form-data; boundary=\"a+b/c\"",
+     "--a+b/c\n" + part("\n", "Content-Disposition: form-data; name=request-json", json) + "--a+b/c\n" +
+         part("\n", "Content-Disposition: form-data; name=file; filename=\"C:\\Users\\me\\m31.fits\"\nContent-Type: application/text/plain", fileBytes) +
+         "--a+b/c--",
+     "s1", "C:\\Users\\me\\m31.fits"},
+    {"capitals, preamble, padding, filename*", "Multipart/Form-Data; Boundary=XyZ",
+     "This is a preamble\r\n--XyZ  \r\n" + part("\r\n", "CONTENT-DISPOSITION: form-data; name=\"request-json\"", json) +
+         "--XyZ\r\n" + part("\r\n", "Content-Disposition: form-data; name=\"file\"; filename*=UTF-8''M%2031.fits", fileBytes) +
+         "--XyZ--\r\n",
+     "s1", "M 31.fits"},
+    {"NUL in a part name", "multipart/form-data; boundary=XyZ",
+     "--XyZ\r\n" + part("\r\n", "Content-Disposition: form-data; name=\"request-json" + std::string(1, '\0') + "x\"", json) + "--XyZ--\r\n",
+     "", ""},
+    {"astroquery login: percent-encoded", "application/x-www-form-urlencoded",
+     "request-json=%7B%22session%22%3A+%22s1%22%2C+%22apikey%22%3A+%22k%3D%3D%22%7D", "s1", ""},
+    {"raw JSON with + for space", "application/x-www-form-urlencoded; charset=UTF-8",
+     R"(request-json={"session":+"s1",+"apikey":+"k=="})", "s1", ""},
+};
+
+class WireFormat : public ::testing::TestWithParam<Wire> {};
+
+TEST_P(WireFormat, ArgumentsAndFileComeOutExact) {
+    const Wire& wire = GetParam();
+    http::HttpRequest request;
+    request.headers["content-type"] = wire.contentType;
+    request.body = wire.body;
+    const std::optional<ApiArguments> arguments = ApiArguments::from(request);
+    if (wire.session.empty()) {
+        EXPECT_FALSE(arguments);
+        return;
+    }
+    ASSERT_TRUE(arguments);
+    EXPECT_EQ(arguments->text("session"), wire.session);
+    if (wire.contentType.starts_with("application/")) EXPECT_EQ(arguments->text("apikey"), "k==");
+    ASSERT_EQ(arguments->file().has_value(), !wire.fileName.empty());
+    if (!arguments->file()) return;
+    EXPECT_EQ(arguments->file()->name, wire.fileName);
+    EXPECT_EQ(arguments->file()->data, fileBytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(Clients, WireFormat, ::testing::ValuesIn(wires));
+
+// Values as clients type them: numbers as text, null as absent, booleans
+// in four spellings, x/y lists with numbers as text.
+TEST(WireValues, LenientReading) {
+    const ApiArguments arguments(nlohmann::json::parse(
+        R"({"a": "1.5", "b": null, "c": " 2 ", "t1": true, "t2": 1, "t3": "true", "t4": "yes", "f": "no",
+            "bad": "1.5x", "x": [1, "2.5"], "y": [3, null]})"));
+    EXPECT_EQ(arguments.number("a"), 1.5);
+    EXPECT_EQ(arguments.number("b"), std::nullopt);
+    EXPECT_EQ(arguments.number("c"), 2.0);
+    EXPECT_EQ(arguments.number("bad"), std::nullopt);
+    for (const char* key : {"t1", "t2", "t3", "t4"}) EXPECT_EQ(arguments.flag(key), true) << key;
+    EXPECT_EQ(arguments.flag("f"), false);
+    EXPECT_EQ(arguments.numbers("x"), (std::vector<double>{1, 2.5}));
+    EXPECT_EQ(arguments.numbers("y"), std::nullopt);
+}
+
+TEST(WireValues, NotAnObjectIsAnError) {
+    http::HttpRequest request;
+    request.headers["content-type"] = "application/x-www-form-urlencoded";
+    request.body = "request-json=%5B1%5D";
+    EXPECT_FALSE(ApiArguments::from(request)->error().empty());
+}
+
+}  // namespace

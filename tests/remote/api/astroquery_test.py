@@ -1,0 +1,86 @@
+#!/usr/bin/python3
+"""astroquery's AstrometryNet client, unchanged, against `siderama --headless`
+on loopback: a generated star field solved by image upload and by star list,
+then both again after a restart of the server.
+
+    astroquery_test.py SIDERAMA SKYFIELD IMAGE2XY
+"""
+
+import os
+import subprocess
+import sys
+import tempfile
+import threading
+
+import numpy
+from astropy.io import fits
+from astropy.wcs import WCS
+from astroquery.astrometry_net import AstrometryNet
+
+TYCHO2 = "/usr/share/astrometry/index-tycho2-{:02d}.littleendian.fits"
+FIELD = {"ra": 150.0, "dec": 30.0, "width": 800, "height": 600, "scale": 30}
+HINTS = {"scale_units": "arcsecperpix", "scale_lower": 20, "scale_upper": 40}
+
+
+def start_server(program, environment):
+    server = subprocess.Popen([program, "--headless"], env=environment, stdout=subprocess.PIPE, text=True)
+    for line in server.stdout:
+        if line.startswith("HTTP server started on port "):
+            threading.Thread(target=server.stdout.read, daemon=True).start()  # keeps the pipe drained
+            return server, int(line.split()[-1])
+    raise RuntimeError("the server did not start")
+
+
+def centre(header):
+    ra, dec = WCS(header).all_pix2world([[(FIELD["width"] + 1) / 2, (FIELD["height"] + 1) / 2]], 1)[0]
+    return ra, dec
+
+
+def check(name, header):
+    ra, dec = centre(header)
+    off = numpy.hypot((ra - FIELD["ra"]) * numpy.cos(numpy.radians(dec)), dec - FIELD["dec"])
+    print(f"{name}: RA {ra:.4f} Dec {dec:.4f}, {off * 3600:.1f} arcsec from the truth", flush=True)
+    if off > 0.02:
+        raise AssertionError(f"{name}: wrong centre")
+
+
+def solve_both(port, image, stars):
+    client = AstrometryNet
+    client.api_key = "siderama-test"
+    client.URL = f"http://127.0.0.1:{port}"
+    client.API_URL = f"http://127.0.0.1:{port}/api"
+    client._session_id = None
+    check("image upload", client.solve_from_image(image, force_image_upload=True, solve_timeout=120, **HINTS))
+    x, y = stars
+    check("star list", client.solve_from_source_list(x, y, FIELD["width"], FIELD["height"], solve_timeout=120,
+                                                     **HINTS))
+
+
+def main(program, skyfield, image2xy):
+    with tempfile.TemporaryDirectory() as home:
+        folder = os.path.join(home, "data", "Siderama")
+        os.makedirs(folder)
+        for n in range(10, 20):
+            os.symlink(TYCHO2.format(n), os.path.join(folder, f"index-41{n}.fits"))
+        image = os.path.join(home, "field.fits")
+        subprocess.run([skyfield, "--out", image, "--rotation", "25"] +
+                       [f"--{key}={value}" for key, value in FIELD.items()], check=True, stdout=subprocess.DEVNULL)
+        subprocess.run([image2xy, "-O", "-o", image + ".xy", image], check=True, stdout=subprocess.DEVNULL)
+        table = fits.getdata(image + ".xy", 1)
+        brightest = numpy.argsort(-table["FLUX"])[:100]  # the order astroquery sends
+        stars = (table["X"][brightest], table["Y"][brightest])
+        environment = dict(os.environ, HOME=home, XDG_DATA_HOME=os.path.join(home, "data"),
+                           XDG_CONFIG_HOME=os.path.join(home, "config"), TMPDIR=home)
+        environment.pop("SIDERAMA_TOOLS_DIR", None)
+        for run in ("first start", "after a restart"):
+            print(run, flush=True)
+            server, port = start_server(program, environment)
+            try:
+                solve_both(port, image, stars)
+            finally:
+                server.terminate()
+                server.wait(timeout=30)
+
+
+if __name__ == "__main__":
+    main(*sys.argv[1:4])
