@@ -3,6 +3,7 @@
 
     siderama-client.py --port 40123 m31.fits
     siderama-client.py --host observatory.local --port 40123 --put m31.jpg
+    siderama-client.py --host observatory.local --port 8443 --cafile ca.crt m31.fits
 
 Prints the calibration ({"ra": ..., "dec": ..., "orientation": ...,
 "pixscale": ...}) as JSON and exits with 0 once the image is solved; prints
@@ -13,14 +14,21 @@ import argparse
 import http.client
 import json
 import os
+import ssl
 import sys
 import time
 import uuid
 
 
 def request(server, method, path, body=None, headers=None):
-    """One request on its own connection; answers the decoded JSON."""
-    connection = http.client.HTTPConnection(*server, timeout=60)
+    """One request on its own connection; answers the decoded JSON.
+
+    `server` is (host, port, TLS context or None for plain HTTP)."""
+    host, port, context = server
+    if context:
+        connection = http.client.HTTPSConnection(host, port, timeout=60, context=context)
+    else:
+        connection = http.client.HTTPConnection(host, port, timeout=60)
     try:
         connection.request(method, path, body=body, headers=headers or {})
         return json.loads(connection.getresponse().read().decode("utf-8"))
@@ -62,15 +70,24 @@ def main():
     parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--port", type=int, required=True, help="the port Siderama logged at start-up")
     parser.add_argument("--put", action="store_true", help="upload by PUT instead of the form POST")
+    parser.add_argument("--tls", action="store_true", help="HTTPS, trusting the system's authorities")
+    parser.add_argument("--cafile", help="HTTPS, trusting this authority (Siderama's /ca.crt)")
     parser.add_argument("--timeout", type=float, default=600, help="seconds to wait for the solve")
     arguments = parser.parse_args()
 
     with open(arguments.image, "rb") as file:
         data = file.read()
     name = os.path.basename(arguments.image)
-    server = (arguments.host, arguments.port)
+    context = None
+    if arguments.tls or arguments.cafile:
+        context = ssl.create_default_context(cafile=arguments.cafile)
+    server = (arguments.host, arguments.port, context)
     upload = upload_raw if arguments.put else upload_form
-    answer = upload(server, name, data)
+    try:
+        answer = upload(server, name, data)
+    except ssl.SSLError as error:
+        print(f"TLS failed: {error}", file=sys.stderr)
+        return 1
     if answer.get("status") != "success":
         print(answer.get("errormessage", answer), file=sys.stderr)
         return 1

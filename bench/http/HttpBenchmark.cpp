@@ -2,12 +2,15 @@
 // with named peers in the same run: cpp-httplib with the same one-route JSON
 // handler, and nginx serving a static file with the same bytes. Also the
 // receive rate of one large PUT body and the memory an idle connection costs.
+// Over TLS: /api/status with keep-alive, and handshakes (a new connection per
+// request), next to nginx serving the same bytes with the same certificate.
 //
 //   http_benchmark [--connections N] [--seconds S] [--upload-mb M] [--idle N]
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -20,7 +23,10 @@
 #include "support/RawHttpClient.h"
 #include "NginxPeer.h"
 #include "Wrk.h"
+#include "certificates/CertificateStore.h"
+#include "certificates/ServerNames.h"
 #include "http/HttpServer.h"
+#include "http/TlsContext.h"
 #ifdef SIDERAMA_BENCH_HTTPLIB
 #include "HttplibPeer.h"
 #endif
@@ -53,9 +59,10 @@ struct Row {
 };
 
 // wrk with two threads, as many as the machine has cores to share with the server.
-std::optional<bench::WrkResult> load(int port, const std::string& path, const Options& options) {
-    const std::string url = "http://127.0.0.1:" + std::to_string(port) + path;
-    return bench::runWrk(url, 2, static_cast<int>(options.connections), options.seconds);
+std::optional<bench::WrkResult> load(int port, const std::string& path, const Options& options,
+                                     const std::string& scheme = "http", bool keepAlive = true) {
+    const std::string url = scheme + "://127.0.0.1:" + std::to_string(port) + path;
+    return bench::runWrk(url, 2, static_cast<int>(options.connections), options.seconds, keepAlive);
 }
 
 std::size_t residentBytes() {
@@ -90,8 +97,8 @@ double upload(int port, const std::string& head, std::size_t size) {
     return ok ? std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() : -1;
 }
 
-void printRows(const std::vector<Row>& rows, std::size_t connections) {
-    std::printf("\n%zu keep-alive connections, GET of the same JSON bytes\n", connections);
+void printRows(const std::vector<Row>& rows, const std::string& title) {
+    std::printf("\n%s\n", title.c_str());
     std::printf("%-22s %14s %10s %18s\n", "server", "requests/s", "p99 ms", "siderama / server");
     const double ours = rows.front().result ? rows.front().result->requestsPerSecond : 0;
     for (const auto& [name, result] : rows) {
@@ -105,6 +112,28 @@ void printRows(const std::vector<Row>& rows, std::size_t connections) {
     }
 }
 
+// The certificate both servers present, issued by a throw-away authority.
+bench::NginxPeer::Tls certificate() {
+    const auto directory = std::filesystem::temp_directory_path() / ("siderama-bench-tls-" + std::to_string(getpid()));
+    const siderama::CertificateStore store(directory);
+    store.prepare(siderama::ServerNames{{"localhost"}, {"127.0.0.1"}});
+    return {store.certificateFile().string(), store.keyFile().string()};
+}
+
+void measureTls(http::HttpServer& server, const std::string& body, const Options& options) {
+    const bench::NginxPeer::Tls tls = certificate();
+    const int port = server.listen(0, http::TlsContext(tls.certificateFile, tls.keyFile).handshake());
+    std::optional<bench::NginxPeer> nginx;
+    if (bench::NginxPeer::available()) nginx.emplace("status.json", body, tls);
+    for (const bool keepAlive : {true, false}) {
+        std::vector<Row> rows{{"siderama https", load(port, "/api/status", options, "https", keepAlive)}};
+        if (nginx) rows.push_back({"nginx https (file)", load(nginx->port(), "/status.json", options, "https", keepAlive)});
+        printRows(rows, keepAlive ? "HTTPS, " + std::to_string(options.connections) + " keep-alive connections"
+                                  : "HTTPS handshakes: a new connection per request (requests/s = handshakes/s)");
+    }
+    std::filesystem::remove_all(std::filesystem::path(tls.certificateFile).parent_path());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -113,11 +142,15 @@ int main(int argc, char** argv) {
 
     http::HttpServerConfig config;
     config.bindAddress = "127.0.0.1";
-    config.maxConnections = options.connections + options.idleConnections + 16;
+    // Room for the connections that closed but whose threads are still
+    // finishing when wrk reconnects (the handshake rows close after each request).
+    config.maxConnections = 2 * options.connections + options.idleConnections + 16;
     http::HttpServer server(config);
-    server.GET["/json"] = [](const http::HttpRequest&) {
+    const http::HttpHandler json = [](const http::HttpRequest&) {
         return http::HttpResponse::ok(http::HttpResponseBody::json({{"status", "success"}}));
     };
+    server.GET["/json"] = json;
+    server.GET["/api/status"] = json;
     server.PUT["/upload"] = [](const http::HttpRequest& request) {
         return http::HttpResponse::ok(http::HttpResponseBody::text(std::to_string(request.body.size())));
     };
@@ -141,7 +174,8 @@ int main(int argc, char** argv) {
     } else {
         std::printf("nginx: not installed (%s)\n", bench::NginxPeer::executable);
     }
-    printRows(rows, options.connections);
+    printRows(rows, std::to_string(options.connections) + " keep-alive connections, GET of the same JSON bytes");
+    measureTls(server, body, options);
 
     const std::size_t uploadBytes = options.uploadMegabytes << 20;
     const std::string head = "PUT /upload HTTP/1.1\r\nContent-Length: " + std::to_string(uploadBytes) + "\r\n\r\n";

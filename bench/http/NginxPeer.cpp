@@ -21,12 +21,12 @@ int freeLoopbackPort() { return http::Socket::tcpSocketForListen(0, 1, "127.0.0.
 
 bool NginxPeer::available() { return access(executable, X_OK) == 0; }
 
-NginxPeer::NginxPeer(const std::string& fileName, const std::string& content) {
+NginxPeer::NginxPeer(const std::string& fileName, const std::string& content, std::optional<Tls> tls) {
     prefix_ = std::filesystem::temp_directory_path() / ("siderama-bench-nginx-" + std::to_string(getpid()));
     std::filesystem::create_directories(prefix_ / "www");
     std::filesystem::permissions(prefix_, std::filesystem::perms::all);  // workers run as nobody
     port_ = freeLoopbackPort();
-    writeConfig(fileName, content);
+    writeConfig(fileName, content, tls);
     const std::string config = (prefix_ / "nginx.conf").string();
     const std::string prefix = prefix_.string() + "/";
     const char* argv[] = {executable, "-p", prefix.c_str(), "-c", config.c_str(), nullptr};
@@ -43,17 +43,22 @@ NginxPeer::~NginxPeer() {
     std::filesystem::remove_all(prefix_, ignored);
 }
 
-void NginxPeer::writeConfig(const std::string& fileName, const std::string& content) const {
+void NginxPeer::writeConfig(const std::string& fileName, const std::string& content,
+                            const std::optional<Tls>& tls) const {
     std::ofstream(prefix_ / "www" / fileName, std::ios::binary) << content;
     const std::string dir = prefix_.string();
-    std::ofstream(prefix_ / "nginx.conf")
-        << "daemon off;\nworker_processes auto;\npid " << dir << "/nginx.pid;\nerror_log " << dir << "/error.log;\n"
-        << "events { worker_connections 4096; }\n"
-        << "http {\n  access_log off;\n  keepalive_requests 100000000;\n  default_type application/json;\n"
-        << "  client_body_temp_path " << dir << "/body;\n  proxy_temp_path " << dir << "/proxy;\n"
-        << "  fastcgi_temp_path " << dir << "/fastcgi;\n  uwsgi_temp_path " << dir << "/uwsgi;\n"
-        << "  scgi_temp_path " << dir << "/scgi;\n"
-        << "  server { listen 127.0.0.1:" << port_ << "; root " << dir << "/www; }\n}\n";
+    std::ofstream config(prefix_ / "nginx.conf");
+    config << "daemon off;\nworker_processes auto;\npid " << dir << "/nginx.pid;\nerror_log " << dir << "/error.log;\n"
+           << "events { worker_connections 4096; }\n"
+           << "http {\n  access_log off;\n  keepalive_requests 100000000;\n  default_type application/json;\n"
+           << "  client_body_temp_path " << dir << "/body;\n  proxy_temp_path " << dir << "/proxy;\n"
+           << "  fastcgi_temp_path " << dir << "/fastcgi;\n  uwsgi_temp_path " << dir << "/uwsgi;\n"
+           << "  scgi_temp_path " << dir << "/scgi;\n"
+           << "  server { listen 127.0.0.1:" << port_ << (tls ? " ssl" : "") << "; root " << dir << "/www;\n";
+    if (tls)
+        config << "    ssl_certificate " << tls->certificateFile << ";\n    ssl_certificate_key " << tls->keyFile
+               << ";\n    ssl_protocols TLSv1.2 TLSv1.3;\n";
+    config << "  }\n}\n";
 }
 
 bool NginxPeer::waitUntilListening() const {

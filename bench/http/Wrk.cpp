@@ -29,9 +29,11 @@ std::optional<WrkResult> parseWrkReport(const std::string& report) {
     return result;
 }
 
-std::optional<WrkResult> runWrk(const std::string& url, int threads, int connections, double seconds) {
+std::optional<WrkResult> runWrk(const std::string& url, int threads, int connections, double seconds,
+                                bool keepAlive) {
     // The library keeps a connection open only when the request asks for it.
-    const std::string command = "wrk --latency -H 'Connection: keep-alive' -t" + std::to_string(threads) +
+    const std::string connection = keepAlive ? "keep-alive" : "close";
+    const std::string command = "wrk --latency -H 'Connection: " + connection + "' -t" + std::to_string(threads) +
                                 " -c" + std::to_string(connections) +
                                 " -d" + std::to_string(static_cast<int>(seconds + 0.5)) + "s '" + url + "' 2>&1";
     FILE* pipe = popen(command.c_str(), "r");

@@ -56,7 +56,12 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (indexManager) indexManager->showIfNoIndexFound();
     solverDelegate.show();
     remote = std::make_unique<RemoteSolvingService>(solverDelegate);
-    remote->startServer(httpPort);
+    remote->startServer(serverPort, secureServerPort);
+}
+
+void AppDelegate::setServerPorts(std::optional<std::uint16_t> port, std::optional<std::uint16_t> tlsPort) {
+    serverPort = port;
+    secureServerPort = tlsPort;
 }
 
 void AppDelegate::openProductPage() { QDesktopServices::openUrl(QUrl(productPage)); }

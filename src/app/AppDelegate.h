@@ -3,7 +3,9 @@
 #include "solver/SolverDelegate.h"
 
 #include <QObject>
+#include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace siderama {
 
@@ -26,9 +28,8 @@ public:
     explicit AppDelegate(Mode mode, QObject* parent = nullptr);
     ~AppDelegate() override;
 
-    // The HTTP server's port from the command line; 0 leaves it to the user
-    // default `http-port`, else to the system. Call before launching.
-    void setHttpPort(int port) { httpPort = port; }
+    // Ports from the command line; none: the user defaults'.
+    void setServerPorts(std::optional<std::uint16_t> port, std::optional<std::uint16_t> tlsPort);
     void applicationDidFinishLaunching();
 
     SolverDelegate& solver() { return solverDelegate; }
@@ -41,13 +42,14 @@ public:
 private:
     void rememberFieldWidth(bool solved);
     Mode mode;
-    int httpPort = 0;
     SolverDelegate solverDelegate;
     std::unique_ptr<SolverView> console;
     std::unique_ptr<SolverWindow> window;
     std::unique_ptr<IndexManagerView> indexView;
     std::unique_ptr<IndexManagerDelegate> indexManager;
     std::unique_ptr<RemoteSolvingService> remote;
+    std::optional<std::uint16_t> serverPort;
+    std::optional<std::uint16_t> secureServerPort;
 };
 
 }  // namespace siderama

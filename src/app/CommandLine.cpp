@@ -1,5 +1,7 @@
 #include "app/CommandLine.h"
 
+#include "remote/ServerSettings.h"
+
 #include <QCommandLineParser>
 
 namespace siderama {
@@ -15,18 +17,26 @@ CommandLine failure(const QString& error) {
 
 QString dashed(const QString& name) { return (name.size() == 1 ? "-" : "--") + name; }
 
+// The port number of `option` into `port` when it was given; false when its
+// value is no port number.
+bool readPort(const QCommandLineParser& parser, const QCommandLineOption& option, std::optional<std::uint16_t>& port) {
+    if (!parser.isSet(option)) return true;
+    port = ServerSettings::parsePort(parser.value(option));
+    return port.has_value();
+}
+
 }  // namespace
 
-// Every option is a flag; the image and the index keys are the positional
-// arguments. One action at a time.
+// Every option but --for-field and the ports is a flag; the image and the
+// index keys are the positional arguments. One action at a time.
 CommandLine CommandLine::parse(const QStringList& arguments) {
     const QCommandLineOption help(QStringList{"h", "help"}), version(QStringList{"v", "version"});
     const QCommandLineOption headless("headless"), solve("solve"), json("json"), forField("for-field", {}, "WIDTH");
-    const QCommandLineOption port("port", {}, "N");
+    const QCommandLineOption port("port", {}, "N"), tlsPort("tls-port", {}, "N");
     const QList<QCommandLineOption> indexOptions{QCommandLineOption("indexes"), QCommandLineOption("fetch-index"),
                                                  QCommandLineOption("remove-index")};
     QCommandLineParser parser;
-    parser.addOptions({help, version, headless, solve, json, forField, port});
+    parser.addOptions({help, version, headless, solve, json, forField, port, tlsPort});
     parser.addOptions(indexOptions);
     for (const QString& name : SolveOptions::names) parser.addOption(QCommandLineOption(name, {}, "value"));
     if (!parser.parse(arguments)) {
@@ -46,15 +56,12 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     const bool fieldWithFetch = parser.isSet(forField) && parser.isSet(indexOptions[1]);
     if (parser.isSet(forField) && !fieldWithFetch) return failure("--for-field goes with --fetch-index");
     const int companions = (parser.isSet(json) ? 1 : 0) + (fieldWithFetch ? 1 : 0) + (parser.isSet(port) ? 1 : 0) +
-                           int(solveFlags.size());
+                           (parser.isSet(tlsPort) ? 1 : 0) + int(solveFlags.size());
     if (parser.optionNames().size() > 1 + companions) return failure("too many arguments");
     const QStringList words = parser.positionalArguments();
     CommandLine line;
-    if (parser.isSet(port)) {
-        bool ok = false;
-        line.port = parser.value(port).toInt(&ok);
-        if (!ok || line.port < 1 || line.port > 65535) return failure("--port needs a number from 1 to 65535");
-    }
+    if (!readPort(parser, port, line.port)) return failure("--port needs a port number from 0 to 65535");
+    if (!readPort(parser, tlsPort, line.tlsPort)) return failure("--tls-port needs a port number from 0 to 65535");
     if (parser.isSet(help)) line.action = Action::help;
     else if (parser.isSet(version)) line.action = Action::version;
     for (const QCommandLineOption& option : indexOptions) {
@@ -85,8 +92,8 @@ SolveOptions CommandLine::solveOptions() const {
 }
 
 QString CommandLine::usage() {
-    return "Usage: siderama [IMAGE]\n"
-           "       siderama --headless [--port N]\n"
+    return "Usage: siderama [--port N] [--tls-port N] [IMAGE]\n"
+           "       siderama --headless [--port N] [--tls-port N]\n"
            "       siderama --solve [--json] [SOLVE OPTIONS] IMAGE|FOLDER...\n"
            "       siderama --indexes | --fetch-index KEY... | --remove-index KEY...\n"
            "       siderama --fetch-index --for-field WIDTH\n"
@@ -96,8 +103,10 @@ QString CommandLine::usage() {
            "  IMAGE                 open the solver window and solve IMAGE\n"
            "  --headless            no window: log to standard output, serve the\n"
            "                        remote solving API until interrupted\n"
-           "  --port N              serve HTTP on port N (default: the user default\n"
-           "                        http-port, else a port the system chooses)\n"
+           "  --port N              serve HTTP on port N (0: any free port; default:\n"
+           "                        the user default http-port, else any)\n"
+           "  --tls-port N          serve HTTPS on port N as well (0: any free port;\n"
+           "                        default: the user default https-port, else none)\n"
            "  --solve IMAGE...      solve the images (and those in folders) in turn in the\n"
            "                        terminal, one summary line per file; exit status 0\n"
            "                        when every file was solved\n"

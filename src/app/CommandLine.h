@@ -6,6 +6,8 @@
 #include <QList>
 #include <QStringList>
 #include <utility>
+#include <cstdint>
+#include <optional>
 
 namespace siderama {
 
@@ -21,7 +23,8 @@ struct CommandLine {
     QString error;           // error: what was wrong
     // Solve options given as flags (--scale-low 2 ...), over the stored ones.
     QList<std::pair<QString, QString>> solveFlags;
-    int port = 0;            // --port N: the HTTP server's port (0: none given)
+    std::optional<std::uint16_t> port;     // --port: the HTTP server's port
+    std::optional<std::uint16_t> tlsPort;  // --tls-port: the HTTPS server's port
 
     static CommandLine parse(const QStringList& arguments);
     // The stored solve options with the flags over them.

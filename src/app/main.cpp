@@ -26,11 +26,12 @@ QStringList argumentList(int argc, char** argv) {
     return arguments;
 }
 
-int runApplication(AppDelegate::Mode mode, const QString& file, int port) {
+int runApplication(AppDelegate::Mode mode, const CommandLine& command) {
     AppDelegate app(mode);
-    app.setHttpPort(port);
+    app.setServerPorts(command.port, command.tlsPort);
     app.applicationDidFinishLaunching();
     // A file named on the command line is the window's first queued file.
+    const QString& file = command.file;
     if (!file.isEmpty()) QTimer::singleShot(0, &app, [&] { app.solverWindow()->queue().add({file}); });
     return QCoreApplication::exec();
 }
@@ -56,7 +57,7 @@ int main(int argc, char** argv) {
         QGuiApplication::setDesktopFileName("siderama");
         QApplication::setWindowIcon(QIcon::fromTheme("siderama"));
         quitOnTerminationSignals();
-        return runApplication(AppDelegate::Mode::window, command.file, command.port);
+        return runApplication(AppDelegate::Mode::window, command);
     }
     default: break;
     }
@@ -65,7 +66,7 @@ int main(int argc, char** argv) {
     if (command.action != CommandLine::Action::indexCommand) quitOnTerminationSignals();
     switch (command.action) {
     case CommandLine::Action::solve: return runSolveCommand(command.files, command.json, command.solveOptions());
-    case CommandLine::Action::headless: return runApplication(AppDelegate::Mode::headless, {}, command.port);
+    case CommandLine::Action::headless: return runApplication(AppDelegate::Mode::headless, command);
     case CommandLine::Action::indexCommand: return runIndexCommand(command.indexArguments);
     default: return 2;
     }

@@ -16,7 +16,10 @@ struct HttpServerConfig {
     HttpLimits limits{.headTimeout = std::chrono::milliseconds(30000)};
     // Longest wait for the next bytes from (or room to write to) a client.
     std::chrono::milliseconds idleTimeout{30000};
-    // Clients beyond this many are answered 503 and closed.
+    // Longest time an encrypted connection's handshake may take.
+    std::chrono::milliseconds handshakeTimeout{10000};
+    // Clients beyond this many (on all listeners together) are answered 503
+    // and closed; encrypted ones are closed at once.
     std::size_t maxConnections = 256;
     // Pause after a failed accept (e.g. out of descriptors) before retrying.
     std::chrono::milliseconds acceptRetryDelay{50};

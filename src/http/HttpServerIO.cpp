@@ -49,10 +49,28 @@ void HttpServerIO::start(uint16_t port) {
     std::lock_guard lock(lifecycleMutex_);
     stopLocked();
     runningConfig_ = config_;
-    listener_ = Socket::tcpSocketForListen(port, runningConfig_.listenBacklog, runningConfig_.bindAddress);
-    port_ = listener_.port();
     running_ = true;
-    acceptThread_ = std::thread(&HttpServerIO::acceptLoop, this);
+    try {
+        port_ = listenLocked(port, {});
+    } catch (const SocketError&) {
+        running_ = false;
+        throw;
+    }
+}
+
+int HttpServerIO::listen(uint16_t port, SecureHandshake secure) {
+    std::lock_guard lock(lifecycleMutex_);
+    if (!running_) throw SocketError(SocketError::Kind::listenFailed, "Server not running");
+    return listenLocked(port, std::move(secure));
+}
+
+int HttpServerIO::listenLocked(uint16_t port, SecureHandshake secure) {
+    auto listener = std::make_unique<Listener>();
+    listener->socket = Socket::tcpSocketForListen(port, runningConfig_.listenBacklog, runningConfig_.bindAddress);
+    listener->secure = std::move(secure);
+    listener->thread = std::thread(&HttpServerIO::acceptLoop, this, std::cref(*listener));
+    listeners_.push_back(std::move(listener));
+    return listeners_.back()->socket.port();
 }
 
 void HttpServerIO::stop() {
@@ -62,9 +80,11 @@ void HttpServerIO::stop() {
 
 void HttpServerIO::stopLocked() {
     running_ = false;
-    listener_.shutdwn();  // wakes the blocked accept
-    if (acceptThread_.joinable()) acceptThread_.join();
-    listener_.release();
+    for (const auto& listener : listeners_) {
+        listener->socket.shutdwn();  // wakes the blocked accept
+        listener->thread.join();
+    }
+    listeners_.clear();
     port_ = 0;
     {
         std::unique_lock lock(clientSocketsLock_);
@@ -74,10 +94,10 @@ void HttpServerIO::stopLocked() {
     reapFinished();
 }
 
-void HttpServerIO::acceptLoop() {
+void HttpServerIO::acceptLoop(const Listener& listener) {
     while (running_) {
         try {
-            admit(listener_.acceptClientSocket());
+            admit(listener.socket.acceptClientSocket(), listener.secure);
         } catch (const SocketError&) {
             // Out of descriptors, memory or an aborted handshake: try again
             // shortly. Only stop() ends this loop.
@@ -87,10 +107,13 @@ void HttpServerIO::acceptLoop() {
     }
 }
 
-void HttpServerIO::admit(Socket client) {
+// An encrypted client over the cap is closed without a handshake: refusing
+// must cost less than serving.
+void HttpServerIO::admit(Socket client, const SecureHandshake& secure) {
     std::unique_lock lock(clientSocketsLock_);
     if (connections_.size() >= runningConfig_.maxConnections) {
         lock.unlock();
+        if (secure) return;
         try {
             respond(client, HttpResponse::raw(503, "Service Unavailable"), false);
         } catch (const SocketError&) {
@@ -104,14 +127,18 @@ void HttpServerIO::admit(Socket client) {
     try {
         // The new thread waits for this lock in finish(), so its std::thread
         // is stored before it can be moved to finished_.
-        connection.thread = std::thread(&HttpServerIO::serve, this, id, std::move(client));
+        connection.thread = std::thread(&HttpServerIO::serve, this, id, std::move(client), secure ? &secure : nullptr);
     } catch (const std::system_error&) {
         connections_.erase(id);  // the socket was closed with the thread's arguments
     }
 }
 
-void HttpServerIO::serve(std::uint64_t id, Socket client) {
+void HttpServerIO::serve(std::uint64_t id, Socket client, const SecureHandshake* secure) {
     if (runningConfig_.connectionNiceness != 0) addNiceness(runningConfig_.connectionNiceness);
+    if (secure && !handshake(client, *secure)) {
+        finish(id, client);
+        return;
+    }
     std::optional<std::string> address;
     try {
         address = client.peername();
@@ -136,7 +163,20 @@ void HttpServerIO::serve(std::uint64_t id, Socket client) {
         const bool keepAlive = HttpParser::supportsKeepAlive(request.headers);
         if (!answer(client, request, keepAlive) || !keepAlive) break;
     }
+    client.closeSession();
     finish(id, client);
+}
+
+// A handshake that does not finish within its time-out fails like any other.
+bool HttpServerIO::handshake(Socket& client, const SecureHandshake& secure) const {
+    client.setDeadline(std::chrono::steady_clock::now() + runningConfig_.handshakeTimeout);
+    try {
+        client.secure(secure(client));
+    } catch (const std::exception&) {
+        return false;
+    }
+    client.setDeadline(std::nullopt);
+    return true;
 }
 
 bool HttpServerIO::answer(Socket& client, HttpRequest& request, bool keepAlive) const {

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -12,6 +13,7 @@
 
 #include "http/HttpRouter.h"
 #include "http/HttpServerConfig.h"
+#include "http/SecureStream.h"
 #include "http/Socket.h"
 
 namespace http {
@@ -20,7 +22,8 @@ class HttpParserError;
 
 // Connection engine: listens, accepts, serves every client on its own thread
 // and writes the handlers' responses, keeping a connection open while the
-// client sends "Connection: keep-alive".
+// client sends "Connection: keep-alive". Further listeners (for instance one
+// whose clients speak TLS) share the routes, limits and connection cap.
 class HttpServerIO {
 public:
     explicit HttpServerIO(HttpServerConfig config = {});
@@ -34,7 +37,7 @@ public:
     void setConfig(HttpServerConfig config);
     HttpServerConfig config() const;
 
-    // The listening port, 0 when not listening.
+    // The port start() listens on, 0 when not listening.
     int port() const { return port_.load(); }
     bool isRunning() const { return running_.load(); }
     std::size_t connectionCount() const;
@@ -42,6 +45,10 @@ public:
     // Stops, then listens on `port` (0: chosen by the system). Returns once
     // the listener is open. Throws SocketError.
     virtual void start(uint16_t port = 0);
+    // While running, listens on `port` as well (0: chosen by the system);
+    // each client there first goes through `secure` (none: plain HTTP).
+    // Returns the port. Throws SocketError; stop() closes it with the rest.
+    int listen(uint16_t port, SecureHandshake secure);
     // Closes the listener and every connection and waits for their threads.
     // Must not be called from a route handler.
     virtual void stop();
@@ -57,11 +64,18 @@ private:
         int fd = -1;
         std::thread thread;
     };
+    struct Listener {
+        Socket socket;
+        SecureHandshake secure;
+        std::thread thread;
+    };
 
     void stopLocked();
-    void acceptLoop();
-    void admit(Socket client);
-    void serve(std::uint64_t id, Socket client);
+    int listenLocked(uint16_t port, SecureHandshake secure);
+    void acceptLoop(const Listener& listener);
+    void admit(Socket client, const SecureHandshake& secure);
+    void serve(std::uint64_t id, Socket client, const SecureHandshake* secure);
+    bool handshake(Socket& client, const SecureHandshake& secure) const;
     bool answer(Socket& client, HttpRequest& request, bool keepAlive) const;
     void refuse(Socket& client, const HttpParserError& error) const;
     void finish(std::uint64_t id, Socket& client);
@@ -70,8 +84,7 @@ private:
     mutable std::mutex lifecycleMutex_;  // serialises start() and stop()
     HttpServerConfig config_;
     HttpServerConfig runningConfig_;    // copy used while running
-    Socket listener_;
-    std::thread acceptThread_;
+    std::vector<std::unique_ptr<Listener>> listeners_;
     std::atomic<bool> running_{false};
     std::atomic<int> port_{0};
 

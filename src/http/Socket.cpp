@@ -88,6 +88,7 @@ Socket& Socket::operator=(Socket&& other) noexcept {
     timeout_ = std::exchange(other.timeout_, std::chrono::milliseconds(0));
     receiveTimeout_ = std::exchange(other.receiveTimeout_, std::chrono::milliseconds(0));
     deadline_ = std::exchange(other.deadline_, std::nullopt);
+    secure_ = std::move(other.secure_);
     return *this;
 }
 
@@ -135,6 +136,10 @@ void Socket::fitReceiveTimeoutToDeadline() {
 }
 
 std::size_t Socket::receive(char* destination, std::size_t capacity) {
+    return secure_ ? secure_->receive(*this, destination, capacity) : receiveRaw(destination, capacity);
+}
+
+std::size_t Socket::receiveRaw(char* destination, std::size_t capacity) {
     fitReceiveTimeoutToDeadline();
     ssize_t received;
     do {
@@ -206,7 +211,33 @@ void Socket::readExactly(std::string& out, std::size_t count) {
     }
 }
 
+std::size_t Socket::sendRaw(const char* source, std::size_t count) {
+    ssize_t sent;
+    do {
+        sent = send(fd_, source, count, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    if (sent <= 0) throw SocketError::fromErrno(Kind::writeFailed);
+    return static_cast<std::size_t>(sent);
+}
+
+// An encrypted answer that fits goes out as one record.
+void Socket::writeSecure(std::string_view head, std::string_view body) {
+    if (head.size() + body.size() > bufferSize) {
+        secure_->send(*this, head);
+        secure_->send(*this, body);
+        return;
+    }
+    std::string joined;
+    joined.reserve(head.size() + body.size());
+    joined.append(head).append(body);
+    secure_->send(*this, joined);
+}
+
 void Socket::write(std::string_view head, std::string_view body) {
+    if (secure_) {
+        writeSecure(head, body);
+        return;
+    }
     iovec parts[2] = {{const_cast<char*>(head.data()), head.size()}, {const_cast<char*>(body.data()), body.size()}};
     iovec* next = parts;
     int count = 2;
@@ -252,7 +283,12 @@ void Socket::shutdwn() const {
     if (fd_ >= 0) shutdown(fd_, SHUT_RDWR);
 }
 
+void Socket::closeSession() {
+    if (auto stream = std::move(secure_)) stream->close(*this);
+}
+
 void Socket::release() {
+    secure_.reset();
     if (fd_ < 0) return;
     shutdown(fd_, SHUT_RDWR);
     close(fd_);
@@ -261,6 +297,7 @@ void Socket::release() {
 
 void Socket::drain(std::chrono::milliseconds within) {
     if (fd_ < 0) return;
+    closeSession();
     shutdown(fd_, SHUT_WR);
     const auto deadline = std::chrono::steady_clock::now() + within;
     setTimeout(within);

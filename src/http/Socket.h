@@ -3,15 +3,19 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "http/SecureStream.h"
 
 namespace http {
 
 // An IPv4 TCP socket that owns its descriptor (closed by release() or the
 // destructor). Reads go through a small buffer so that a request costs a few
-// receive calls instead of one per byte. Writes never raise SIGPIPE.
+// receive calls instead of one per byte. Writes never raise SIGPIPE. After
+// secure() every read and write goes through the encrypted stream.
 class Socket {
 public:
     static constexpr uint16_t defaultPort = 8080;
@@ -56,17 +60,29 @@ public:
     void writeUTF8(std::string_view text) { write(text); }
     void writeUInt8(std::string_view bytes) { write(bytes); }
 
+    // From now on reads and writes carry plain bytes through `stream`.
+    void secure(std::unique_ptr<SecureStream> stream) { secure_ = std::move(stream); }
+    // Ends an encrypted session (the peer is told); plain sockets: nothing.
+    void closeSession();
+
+    // The descriptor's own bytes, for a SecureStream: receives at least one
+    // byte (time-out and deadline apply; throws SocketError(recvFailed), also
+    // on the peer's close) or sends some bytes (throws writeFailed).
+    std::size_t receiveRaw(char* destination, std::size_t capacity);
+    std::size_t sendRaw(const char* source, std::size_t count);
+
     // The peer's numeric address. Throws SocketError.
     std::string peername() const;
 
     // Shuts both directions down; the descriptor stays open, blocked calls on
     // it return with an error.
     void shutdwn() const;
-    // Shuts down and closes the descriptor.
+    // Shuts down and closes the descriptor (an encrypted session is dropped
+    // without telling the peer: see closeSession()).
     void release();
     // Ends the sending side and drops what the peer still sends for at most
     // `within`, so that closing afterwards does not reset the connection
-    // before the peer has read the last answer.
+    // before the peer has read the last answer. Ends the session first.
     void drain(std::chrono::milliseconds within);
 
     // Number of receive calls made so far (diagnostics).
@@ -76,6 +92,7 @@ private:
     std::size_t buffered() const { return end_ - begin_; }
     void fill();
     std::size_t receive(char* destination, std::size_t capacity);
+    void writeSecure(std::string_view head, std::string_view body);
     void fitReceiveTimeoutToDeadline();
     void applyReceiveTimeout(std::chrono::milliseconds timeout);
 
@@ -87,6 +104,7 @@ private:
     std::chrono::milliseconds timeout_{0};         // as set by setTimeout
     std::chrono::milliseconds receiveTimeout_{0};  // currently on the descriptor
     std::optional<std::chrono::steady_clock::time_point> deadline_;
+    std::unique_ptr<SecureStream> secure_;
 };
 
 }  // namespace http

@@ -37,6 +37,7 @@ const char* SocketError::name(Kind kind) {
     case Kind::acceptFailed: return "acceptFailed";
     case Kind::recvFailed: return "recvFailed";
     case Kind::convertingPeerNameFailed: return "convertingPeerNameFailed";
+    case Kind::handshakeFailed: return "handshakeFailed";
     }
     return "unknown";
 }

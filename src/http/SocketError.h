@@ -21,6 +21,7 @@ public:
         acceptFailed,
         recvFailed,
         convertingPeerNameFailed,
+        handshakeFailed,
     };
 
     SocketError(Kind kind, std::string message, int errorNumber = 0);

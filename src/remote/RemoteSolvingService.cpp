@@ -1,10 +1,11 @@
 #include "remote/RemoteSolvingService.h"
 
-#include "core/Defaults.h"
 #include "http/HttpServer.h"
 #include "http/StringHelpers.h"
 #include "remote/JsonAnswer.h"
 #include "remote/RemoteLog.h"
+#include "remote/ServerIdentity.h"
+#include "remote/ServerSettings.h"
 #include "remote/ServiceAnnouncement.h"
 #include "remote/UploadFiles.h"
 #include "remote/api/AstrometryApi.h"
@@ -49,12 +50,6 @@ std::optional<std::string> dispositionFileName(const HttpRequest& request) {
     return name;
 }
 
-// The user default `http-port`; 0 (any port) when absent or not a port number.
-int storedPort() {
-    const uint stored = Defaults::stringValue("http-port").value_or("0").toUInt();
-    return stored < 65536 ? int(stored) : 0;
-}
-
 void addIfPresent(nlohmann::json& object, const char* key, const std::optional<double>& value) {
     if (value) object[key] = *value;
 }
@@ -82,22 +77,44 @@ const std::string& RemoteSolvingService::formFragment() {
 
 int RemoteSolvingService::port() const { return server ? server->port() : 0; }
 
-void RemoteSolvingService::startServer(int port) {
+void RemoteSolvingService::startServer(std::optional<std::uint16_t> port, std::optional<std::uint16_t> tlsPort) {
     if (server) return;
+    QStringList problems;
+    const ServerSettings settings = ServerSettings::read(port, tlsPort, problems);
+    for (const QString& problem : problems) solver.append(problem, RED);
     server = std::make_unique<http::HttpServer>(config);
     server->GET["/"] = [this](const HttpRequest& request) { return uploadForm(request); };
     server->POST["/api/upload"] = [this](const HttpRequest& request) { return uploadMultipart(request); };
     server->PUT["/api/upload"] = [this](const HttpRequest& request) { return uploadRaw(request); };
     server->GET["/api/status"] = [this](const HttpRequest& request) { return status(request); };
+    server->GET["/ca.crt"] = [this](const HttpRequest& request) { return authority(request); };
     startApi();
     try {
-        server->start(std::uint16_t(port ? port : storedPort()));
-    } catch (const std::exception&) {
+        server->start(settings.httpPort);
+    } catch (const std::exception& failure) {
         solver.append("Can't start HTTP server", RED);
+        if (settings.httpPort != 0) solver.append("Port " + QString::number(settings.httpPort) + ": " + failure.what(), RED);
         return;
     }
     solver.append("HTTP server started on port " + QString::number(server->port()), GREEN);
+    if (settings.httpsPort) startSecure(settings);
     announce();
+}
+
+void RemoteSolvingService::startSecure(const ServerSettings& settings) {
+    QStringList created;
+    try {
+        const ServerIdentity identity(settings, created);
+        securePort_ = server->listen(*settings.httpsPort, identity.handshake());
+        std::lock_guard lock(authorityMutex);
+        authorityPem = identity.authority();
+    } catch (const std::exception& failure) {
+        for (const QString& line : created) solver.append(line, YELLOW);
+        solver.append(QString("Can't start HTTPS server: ") + failure.what(), RED);
+        return;
+    }
+    for (const QString& line : created) solver.append(line, YELLOW);
+    solver.append("HTTPS server started on port " + QString::number(securePort_), GREEN);
 }
 
 void RemoteSolvingService::startApi() {
@@ -123,9 +140,20 @@ void RemoteSolvingService::announce() {
         solver.append("Bonjour service did not publish", RED);
         solver.append(QString::fromStdString(ServiceAnnouncement::text(error)), RED);
     };
-    announcement = std::make_unique<ServiceAnnouncement>(serviceType, serviceName,
-                                                         std::uint16_t(server->port()), std::move(delegate));
+    std::vector<std::string> text{"txtvers=1", "path=/api/", std::string("version=") + SIDERAMA_VERSION};
+    if (securePort_ != 0) text.push_back("tls-port=" + std::to_string(securePort_));
+    announcement = std::make_unique<ServiceAnnouncement>(serviceType, serviceName, std::uint16_t(server->port()),
+                                                         std::move(text), std::move(delegate));
     announcement->publish();
+}
+
+HttpResponse RemoteSolvingService::authority(const HttpRequest&) {
+    std::lock_guard lock(authorityMutex);
+    if (authorityPem.empty()) return HttpResponse::notFound();
+    return HttpResponse::raw(200, "OK",
+                             HttpResponse::Headers{{"Content-Type", "application/x-x509-ca-cert"},
+                                                   {"Content-Disposition", "attachment; filename=\"siderama-ca.crt\""}},
+                             authorityPem);
 }
 
 HttpResponse RemoteSolvingService::uploadForm(const HttpRequest&) {

@@ -4,7 +4,9 @@
 #include "solver/SolveReservation.h"
 
 #include <QString>
+#include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 #include <string>
@@ -20,14 +22,18 @@ namespace siderama {
 class AstrometryApi;
 class ServiceAnnouncement;
 class SolverDelegate;
+struct ServerSettings;
 
 // The remote solving API on the embedded HTTP server:
 //   GET  /            upload form
 //   POST /api/upload  multipart form with one part, the image
 //   PUT  /api/upload  the image as the body, file name in Content-Disposition
 //   GET  /api/status  the solver state as JSON
+//   GET  /ca.crt      the certificate authority HTTPS clients must trust
 // beside the astrometry.net-compatible API (AstrometryApi, which also takes
-// POST /api/upload requests carrying `request-json`), and its DNS-SD announcement as "Siderama" of type "_siderama._tcp".
+// POST /api/upload requests carrying `request-json`), on a plain listener and,
+// when configured, a TLS one; and its DNS-SD announcement as "Siderama" of
+// type "_siderama._tcp".
 // Every answer has HTTP status 200; errors are told in the JSON.
 class RemoteSolvingService {
 public:
@@ -43,12 +49,14 @@ public:
     RemoteSolvingService(const RemoteSolvingService&) = delete;
     RemoteSolvingService& operator=(const RemoteSolvingService&) = delete;
 
-    // Listens on `port`, else on the user default `http-port`, else on a port
-    // the system chooses, and announces the service; the outcome goes to the
-    // solver log. Call once, on the main thread.
-    void startServer(int port = 0);
-    // The listening port; 0 before a successful start.
+    // Listens on the ports of the command line (`port`, `tlsPort`) or of the
+    // user defaults (ServerSettings) and announces the service; the outcome
+    // goes to the solver log. Call once, on the main thread.
+    void startServer(std::optional<std::uint16_t> port = std::nullopt,
+                     std::optional<std::uint16_t> tlsPort = std::nullopt);
+    // The listening ports; 0 before a successful start (or without TLS).
     int port() const;
+    int securePort() const { return securePort_; }
 
     // The upload page's form.
     static const std::string& formFragment();
@@ -58,6 +66,9 @@ private:
     http::HttpResponse uploadMultipart(const http::HttpRequest& request);
     http::HttpResponse uploadRaw(const http::HttpRequest& request);
     http::HttpResponse status(const http::HttpRequest& request);
+    http::HttpResponse authority(const http::HttpRequest& request);
+    // Prepares the certificate and opens the TLS listener.
+    void startSecure(const ServerSettings& settings);
     void announce();
     void startApi();
 
@@ -74,6 +85,9 @@ private:
     std::unique_ptr<AstrometryApi> api;  // before the server, which calls it until it stops
     std::unique_ptr<http::HttpServer> server;
     std::unique_ptr<ServiceAnnouncement> announcement;
+    std::mutex authorityMutex;  // guards authorityPem, set after the plain listener opened
+    std::string authorityPem;   // empty: no generated authority in use
+    int securePort_ = 0;
 };
 
 }  // namespace siderama

@@ -5,6 +5,7 @@
 #include <avahi-common/alternative.h>
 #include <avahi-common/error.h>
 #include <avahi-common/malloc.h>
+#include <avahi-common/strlst.h>
 #include <avahi-common/thread-watch.h>
 #include <avahi-common/timeval.h>
 
@@ -18,8 +19,8 @@ constexpr int retryDelayMilliseconds = 5000;
 }  // namespace
 
 ServiceAnnouncement::ServiceAnnouncement(std::string type, std::string name, std::uint16_t port,
-                                         Delegate delegate)
-    : type(std::move(type)), name(std::move(name)), port(port), delegate(std::move(delegate)) {}
+                                         std::vector<std::string> text, Delegate delegate)
+    : type(std::move(type)), name(std::move(name)), port(port), txt(std::move(text)), delegate(std::move(delegate)) {}
 
 ServiceAnnouncement::~ServiceAnnouncement() {
     if (!poll) return;
@@ -112,8 +113,13 @@ void ServiceAnnouncement::registerService(AvahiClient* running) {
         }
     }
     if (!avahi_entry_group_is_empty(group)) return;
-    int result = avahi_entry_group_add_service(group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC, AvahiPublishFlags(0),
-                                               name.c_str(), type.c_str(), nullptr, nullptr, port, nullptr);
+    AvahiStringList* records = nullptr;
+    for (auto record = txt.rbegin(); record != txt.rend(); ++record)
+        records = avahi_string_list_add(records, record->c_str());
+    int result = avahi_entry_group_add_service_strlst(group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC,
+                                                      AvahiPublishFlags(0), name.c_str(), type.c_str(), nullptr,
+                                                      nullptr, port, records);
+    avahi_string_list_free(records);
     if (result == AVAHI_ERR_COLLISION) {
         takeAlternativeName();
         registerService(running);

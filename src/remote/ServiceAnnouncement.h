@@ -32,7 +32,9 @@ public:
         std::function<void(const ErrorMap&)> failed;
     };
 
-    ServiceAnnouncement(std::string type, std::string name, std::uint16_t port, Delegate delegate);
+    // `text` holds the TXT record's "key=value" strings.
+    ServiceAnnouncement(std::string type, std::string name, std::uint16_t port, std::vector<std::string> text,
+                        Delegate delegate);
     ~ServiceAnnouncement();
     ServiceAnnouncement(const ServiceAnnouncement&) = delete;
     ServiceAnnouncement& operator=(const ServiceAnnouncement&) = delete;
@@ -58,6 +60,7 @@ private:
     std::string type;
     std::string name;
     std::uint16_t port;
+    std::vector<std::string> txt;
     Delegate delegate;
 
     AvahiThreadedPoll* poll = nullptr;

@@ -1,7 +1,6 @@
 // The server on a loopback port, driven byte by byte and by curl: connections, refusals, time-outs, abuse, start
 // and stop.
 #include "http/HttpServer.h"
-#include "http/SocketError.h"
 #include "support/RawHttpClient.h"
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -81,28 +80,23 @@ protected:
     int port = 0;
 };
 
-TEST_F(ServerTest, KeepAliveIsHonouredAndPipelinedRequestsAnsweredInOrder) {
+TEST_F(ServerTest, PipelinedRequestsAreAnsweredInOrderUntilOneCloses) {
     RawHttpClient client(port);
-    client.send(get("/query?n=1", keepAlive) + "POST /echo HTTP/1.1\r\nConnection: keep-alive\r\nContent-Length: 4\r\n\r\nbody" +
-                get("/query?n=3"));
-    EXPECT_EQ(parseAnswer(client.readResponse()).body, "n=1;");
+    client.send(get("/query?n=1", keepAlive) + get("/query?n=2") + get("/query?n=3"));
     EXPECT_EQ(parseAnswer(client.readResponse()).headers.at("connection"), "keep-alive");
     const auto last = parseAnswer(client.readResponse());
-    EXPECT_EQ(last.body + " " + last.headers.at("connection"), "n=3; close");
+    EXPECT_EQ(last.body + " " + last.headers.at("connection"), "n=2; close");
     EXPECT_TRUE(client.closedByServer());
-    RawHttpClient expecting(port);
-    expecting.send("POST /echo HTTP/1.1\r\nExpect: 100-continue\r\nContent-Length: 2\r\n\r\n");
-    EXPECT_EQ(expecting.readResponse(), "HTTP/1.1 100 Continue\r\n\r\n");
-    expecting.send("ok");
-    EXPECT_EQ(parseAnswer(expecting.readResponse()).body, "ok");
 }
 
+// curl sends a large upload after "Expect: 100-continue" (waiting longer than its --max-time for the answer), a stream
+// chunked, and reuses a kept-alive connection.
 TEST_F(ServerTest, CurlUploadsAndReusesConnections) {
     std::string data(3 << 20, '\0');
     for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 7919) >> 3);
     const std::string file = std::filesystem::temp_directory_path() / "curl-upload";
     std::ofstream(file, std::ios::binary) << data;
-    EXPECT_EQ(curl("-F field=value -F image=@" + file + url("/upload")), "field=" + checksum("value") + "\nimage=" + checksum(data) + "\n");
+    EXPECT_EQ(curl("--expect100-timeout 60 -F field=value -F image=@" + file + url("/upload")), "field=" + checksum("value") + "\nimage=" + checksum(data) + "\n");
     EXPECT_EQ(curl("-T " + file + url("/upload")), checksum(data));
     EXPECT_EQ(curl("-T - <" + file + url("/upload")), checksum(data)) << "a stream goes chunked";
     EXPECT_EQ(curl("-H 'Connection: keep-alive' -w ' %{num_connects}\\n'" + url("/hello") + url("/hello")), "hello 1\nhello 0\n");
@@ -133,20 +127,20 @@ TEST_F(ServerTest, RefusedRequestsAreAnsweredAndClosed) {
     sender.join();
 }
 
+// A length within the limit but beyond memory: refused, not a crash (unless the kernel grants any allocation or a
+// sanitizer ends the process instead of throwing std::bad_alloc).
 TEST_F(ServerTest, BodyTooLargeForMemoryIsRefused) {
-    std::ifstream overcommit("/proc/sys/vm/overcommit_memory");
-    int mode = 0;
-    overcommit >> mode;
-    if (mode == 1) GTEST_SKIP() << "the kernel grants any allocation";
+    int overcommit = 0;
+    std::ifstream("/proc/sys/vm/overcommit_memory") >> overcommit;
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "the sanitizer ends the process instead of throwing std::bad_alloc";
+    overcommit = 1;
 #endif
+    if (overcommit == 1) GTEST_SKIP() << "no std::bad_alloc to see";
     auto config = quickConfig();
     config.limits.maxBodySize = std::uint64_t{1} << 50;
     startServer(config);
-    RawHttpClient client(port);
-    client.send("PUT /echo HTTP/1.1\r\nContent-Length: " + std::to_string(std::uint64_t{1} << 49) + "\r\n\r\n" + std::string(1 << 20, 'x'));
-    EXPECT_EQ(parseAnswer(client.readResponse()).status, 413);
+    EXPECT_EQ(parseAnswer(exchange("PUT /echo HTTP/1.1\r\nContent-Length: " + std::to_string(std::uint64_t{1} << 49) +
+                                   "\r\n\r\n" + std::string(1 << 20, 'x'))).status, 413);
     EXPECT_EQ(hello(), "hello");
 }
 
@@ -210,7 +204,7 @@ TEST_F(ServerTest, FloodsAreCappedAndManyClientsServedAtOnce) {
     EXPECT_EQ(served, 8 * 20);
 }
 
-TEST_F(ServerTest, StopClosesEverythingAndStartWorksAgainOnAGivenPort) {
+TEST_F(ServerTest, StopOrDestructionClosesEverything) {
     RawHttpClient idle(port), busy(port);
     busy.send(get("/slow"));
     idle.send(get("/hello", keepAlive));
@@ -220,41 +214,18 @@ TEST_F(ServerTest, StopClosesEverythingAndStartWorksAgainOnAGivenPort) {
     EXPECT_EQ(server->port() + server->connectionCount(), 0u);
     EXPECT_TRUE(idle.closedByServer());
     EXPECT_FALSE(RawHttpClient(port).connected());
-    server->start(static_cast<uint16_t>(port));
-    EXPECT_EQ(hello(), "hello");
-    HttpServer second(quickConfig());
-    EXPECT_THROW(second.start(static_cast<uint16_t>(port)), SocketError);
-    EXPECT_FALSE(second.isRunning());
-    RawHttpClient partial(port);
+    server->start();
+    RawHttpClient partial(server->port());
     partial.send("POST /echo HTTP/1.1\r\nContent-Length: 100\r\n\r\nab");
     ASSERT_TRUE(waitForConnections(1));
     server.reset();  // destroyed while running
     EXPECT_TRUE(partial.closedByServer());
 }
 
-TEST_F(ServerTest, ConcurrentStartAndStopStayConsistent) {
-    std::atomic<bool> done{false};
-    std::thread client([&] {
-        while (!done) if (const int now = server->port()) RawHttpClient(now).send(get("/hello"));
-    });
-    std::vector<std::thread> controllers;
-    for (int t = 0; t < 3; ++t)
-        controllers.emplace_back([&, t] {
-            for (int i = 0; i < 40; ++i) (i + t) % 2 ? server->stop() : server->start();
-        });
-    for (auto& controller : controllers) controller.join();
-    done = true;
-    client.join();
-    server->start();
-    port = server->port();
-    EXPECT_EQ(hello(), "hello");
-}
-
 TEST_F(ServerTest, RunningOutOfDescriptorsDoesNotStopTheServer) {
     rlimit original{};
     getrlimit(RLIMIT_NOFILE, &original);
-    rlimit tight = original;
-    tight.rlim_cur = std::size_t(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {})) + 8;
+    rlimit tight{std::size_t(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {})) + 8, original.rlim_max};
     setrlimit(RLIMIT_NOFILE, &tight);
     std::vector<std::unique_ptr<RawHttpClient>> clients;
     for (int i = 0; i < 3; ++i) clients.push_back(std::make_unique<RawHttpClient>(port));
@@ -263,10 +234,7 @@ TEST_F(ServerTest, RunningOutOfDescriptorsDoesNotStopTheServer) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));  // accept fails meanwhile
     for (int fd : fillers) close(fd);
     setrlimit(RLIMIT_NOFILE, &original);
-    for (auto& client : clients) {
-        client->send(get("/hello"));
-        EXPECT_EQ(parseAnswer(client->readAll()).body, "hello");
-    }
+    for (auto& client : clients) EXPECT_TRUE(client->send(get("/hello")) && parseAnswer(client->readAll()).body == "hello");
 }
 
 TEST(Server, ConnectionThreadsRunAtTheAddedNiceness) {

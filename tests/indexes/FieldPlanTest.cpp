@@ -17,46 +17,31 @@
 #include <memory>
 
 using namespace siderama;
-using testsupport::FakeIndexFile;
 using testsupport::FakeIndexServer;
 using testsupport::waitUntil;
 
 namespace {
 
-struct WidthCase {
-    const char* typed;
-    QStringList keys;  // empty: not a width
-};
-
-class FieldWidthTest : public ::testing::TestWithParam<WidthCase> {};
-
 QStringList keys(const QStringList& numbers) {
     QStringList result;
     for (const QString& number : numbers)
-        result << (number.toInt() <= 4206 && number.toInt() >= 4200 ? "index-" + number + "-*.fits"
-                                                                      : "index-" + number + ".fits");
+        result << "index-" + number + (number.toInt() >= 4200 && number.toInt() <= 4206 ? "-*.fits" : ".fits");
     return result;
 }
 
-TEST_P(FieldWidthTest, ticksTheKeysWhoseSkymarksSuitTheField) {
-    const auto degrees = FieldPlanner::parseWidth(GetParam().typed);
-    if (GetParam().keys.isEmpty()) {
-        EXPECT_FALSE(degrees);
-        return;
+// A typed width and the keys whose skymarks suit it (none: not a width).
+TEST(FieldWidth, TicksTheKeysWhoseSkymarksSuitTheField) {
+    const QStringList half = keys({"4107", "4206", "4205", "4204", "4203", "4202", "4201"});
+    const std::vector<std::pair<QString, QStringList>> cases{
+        {"0.5", half}, {"30'", half}, {"30 arcmin", half}, {"2", keys({"4111", "4110", "4109", "4108", "4107", "4206", "4205"})},
+        {"10°", keys({"4116", "4115", "4114", "4113", "4112", "4111", "4110"})}, {"3'", keys({"4201", "4200"})},
+        {"abc", {}}, {"0", {}}, {"-2", {}}, {"400", {}}, {"", {}}};
+    for (const auto& [typed, expected] : cases) {
+        const auto degrees = FieldPlanner::parseWidth(typed);
+        EXPECT_EQ(degrees.has_value(), !expected.isEmpty()) << qPrintable(typed);
+        if (degrees) EXPECT_EQ(FieldPlanner::keysFor(*degrees), expected) << qPrintable(typed);
     }
-    ASSERT_TRUE(degrees);
-    EXPECT_EQ(FieldPlanner::keysFor(*degrees), GetParam().keys);
 }
-
-const QStringList halfDegree = keys({"4107", "4206", "4205", "4204", "4203", "4202", "4201"});
-
-INSTANTIATE_TEST_SUITE_P(
-    Widths, FieldWidthTest,
-    ::testing::Values(WidthCase{"0.5", halfDegree}, WidthCase{"30'", halfDegree}, WidthCase{"30 arcmin", halfDegree},
-                      WidthCase{"2", keys({"4111", "4110", "4109", "4108", "4107", "4206", "4205"})},
-                      WidthCase{"10°", keys({"4116", "4115", "4114", "4113", "4112", "4111", "4110"})},
-                      WidthCase{"3'", keys({"4201", "4200"})}, WidthCase{"abc", {}}, WidthCase{"0", {}},
-                      WidthCase{"-2", {}}, WidthCase{"400", {}}, WidthCase{"", {}}));
 
 struct ProgressView : RecordingView {
     QList<TransferProgress> progress;

@@ -6,11 +6,9 @@
 #include "indexes/IndexTestSupport.h"
 #include "support/FakeIndexServer.h"
 #include "support/TestSupport.h"
-
 #include <QFile>
 #include <QNetworkAccessManager>
 #include <gtest/gtest.h>
-
 #include <memory>
 
 using namespace siderama;
@@ -48,10 +46,10 @@ public:
 
 struct ResumeCase {
     const char* name;
-    FakeIndexFile file;           // body filled in by the test
-    bool changeOnSecondRequest;   // the server has a new version from then on
-    qint64 expectedSent;          // body bytes the server sent in all
-    QString secondRange;          // Range of the second request
+    FakeIndexFile file;          // body filled in by the test
+    bool changeOnSecondRequest;  // the server has a new version from then on
+    qint64 expectedSent;         // body bytes the server sent in all
+    QString secondRange;         // Range of the second request
 };
 
 const QByteArray firstVersion = FakeIndexServer::fitsBody(fileSize, 'a');
@@ -77,8 +75,7 @@ TEST_P(ResumeTest, completesWithTheServersBytes) {
     EXPECT_TRUE(dirs.read(name) == (row.changeOnSecondRequest ? secondVersion : firstVersion)) << "stitched or lost";
     EXPECT_EQ(server.bodyBytesSent(), row.expectedSent);
     ASSERT_GE(server.ranges().size(), 2);
-    EXPECT_EQ(server.ranges()[0], "");
-    EXPECT_EQ(server.ranges()[1], row.secondRange);
+    EXPECT_EQ(server.ranges().mid(0, 2), QStringList({"", row.secondRange}));
     EXPECT_FALSE(partialLeft());
 }
 
@@ -87,19 +84,15 @@ const QList<qint64> threeCuts = {30011, 99991, 150001};
 INSTANTIATE_TEST_SUITE_P(
     Links, ResumeTest,
     ::testing::Values(
-        ResumeCase{"cutThriceWithETag", {.ranges = true, .etag = "\"v1\"", .cutAt = threeCuts}, false, fileSize,
-                   "bytes=30011-"},
-        ResumeCase{"cutThriceWithLastModified",
-                   {.ranges = true, .lastModified = "Mon, 30 Nov 2026 10:00:00 GMT", .cutAt = threeCuts}, false,
-                   fileSize, "bytes=30011-"},
-        ResumeCase{"serverWithoutRanges", {.etag = "\"v1\"", .cutAt = {50000}}, false, 50000 + fileSize,
-                   "bytes=50000-"},
+        ResumeCase{"cutThriceWithETag", {.ranges = true, .etag = "\"v1\"", .cutAt = threeCuts}, false, fileSize, "bytes=30011-"},
+        ResumeCase{"cutThriceWithLastModified", {.ranges = true, .lastModified = "Mon, 30 Nov 2026 10:00:00 GMT",
+                   .cutAt = threeCuts}, false, fileSize, "bytes=30011-"},
+        ResumeCase{"serverWithoutRanges", {.etag = "\"v1\"", .cutAt = {50000}}, false, 50000 + fileSize, "bytes=50000-"},
         ResumeCase{"noValidatorToTrust", {.ranges = true, .cutAt = {50000}}, false, 50000 + fileSize, ""},
         ResumeCase{"changedFileHonouringIfRange", {.ranges = true, .etag = "\"v1\"", .cutAt = {60000}}, true,
                    60000 + fileSize, "bytes=60000-"},
-        ResumeCase{"changedFileIgnoringIfRange",
-                   {.ranges = true, .ifRange = false, .etag = "\"v1\"", .cutAt = {60000}}, true,
-                   60000 + (fileSize - 60000) + fileSize, "bytes=60000-"}),
+        ResumeCase{"changedFileIgnoringIfRange", {.ranges = true, .ifRange = false, .etag = "\"v1\"", .cutAt = {60000}},
+                   true, 60000 + (fileSize - 60000) + fileSize, "bytes=60000-"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class QuitTest : public DownloadFixture, public ::testing::Test {};
@@ -142,14 +135,9 @@ TEST_P(DownloadAbuseTest, neverInstallsWhatIsNotTheWholeFile) {
     if (row.partialOnFullDisk) ASSERT_TRUE(QFile::link("/dev/full", dirs.folder() + "/." + name + ".part"));
 
     const QString failure = fetch(row.knownLength);
-    if (row.failure.isEmpty()) {
-        EXPECT_EQ(failure, "");
-        EXPECT_TRUE(dirs.read(name) == file.body);
-        return;
-    }
-    EXPECT_TRUE(failure.startsWith(row.failure)) << failure.toStdString();
-    EXPECT_FALSE(QFile::exists(dirs.folder() + "/" + name));
-    if (!row.partialOnFullDisk) EXPECT_FALSE(partialLeft());
+    EXPECT_TRUE(row.failure.isEmpty() ? failure.isEmpty() : failure.startsWith(row.failure)) << failure.toStdString();
+    EXPECT_TRUE(row.failure.isEmpty() ? dirs.read(name) == file.body : !QFile::exists(dirs.folder() + "/" + name));
+    if (!row.failure.isEmpty() && !row.partialOnFullDisk) EXPECT_FALSE(partialLeft());
 }
 
 const QByteArray fits = FakeIndexServer::fitsBody(3000);

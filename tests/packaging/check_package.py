@@ -82,20 +82,16 @@ def check_layout(usr, arguments):
         link = os.path.join(usr, "libexec/siderama", tool)
         check(os.path.islink(link) and os.readlink(link) == f"/usr/bin/{tool}", f"libexec/siderama/{tool} links /usr/bin/{tool}")
     desktop = os.path.join(usr, "share/applications/siderama.desktop")
-    if check(os.path.isfile(desktop), "desktop entry installed"):
-        result = run(["desktop-file-validate", desktop])
-        check(result.returncode == 0 and not result.stdout.strip(), "desktop-file-validate passes:\n" + result.stdout)
-        text = open(desktop, encoding="utf-8").read()
-        check(re.search(r"^Exec=siderama %[fFuU]$", text, re.M) is not None, "Exec passes the file")
-        check(re.search(r"^Icon=siderama$", text, re.M) is not None, "Icon names the theme icon")
-        for wanted in ["image/fits", "image/jpeg", "image/png", "image/tiff"]:
-            check(re.search(rf"^MimeType=.*{wanted};", text, re.M) is not None, f"MimeType declares {wanted}")
     metainfo = os.path.join(usr, "share/metainfo/io.github.siderama.siderama.metainfo.xml")
-    if check(os.path.isfile(metainfo), "AppStream metainfo installed"):
-        check(f'version="{arguments.version}"' in open(metainfo, encoding="utf-8").read(), "metainfo names the release")
-        if shutil.which("appstreamcli"):
-            result = run(["appstreamcli", "validate", "--no-net", metainfo])
-            check(result.returncode == 0, "appstreamcli validate passes:\n" + result.stdout)
+    for path, validator in [(desktop, ["desktop-file-validate"]), (metainfo, ["appstreamcli", "validate", "--no-net"])]:
+        if check(os.path.isfile(path), f"{path} installed") and shutil.which(validator[0]):
+            result = run(validator + [path])
+            check(result.returncode == 0 and (path == metainfo or not result.stdout.strip()), f"{validator[0]}:\n" + result.stdout)
+    text = open(desktop, encoding="utf-8").read() if os.path.isfile(desktop) else ""
+    for line in ["Exec=siderama %[fFuU]$", "Icon=siderama$"] + [f"MimeType=.*image/{t};" for t in ["fits", "jpeg", "png", "tiff"]]:
+        check(re.search(rf"^{line}", text, re.M) is not None, f"desktop entry: {line}")
+    check(os.path.isfile(metainfo) and f'version="{arguments.version}"' in open(metainfo, encoding="utf-8").read(),
+          "metainfo names the release")
     hicolor = os.path.join(usr, "share/icons/hicolor")
     check("<svg" in open(os.path.join(hicolor, "scalable/apps/siderama.svg"), encoding="utf-8").read(), "SVG icon installed")
     for size in arguments.icon_sizes.split(","):
@@ -124,10 +120,8 @@ def check_program(usr, arguments, work):
                        XDG_CONFIG_HOME=os.path.join(home, "config"), XDG_CACHE_HOME=os.path.join(home, "cache"),
                        XDG_RUNTIME_DIR=work, QT_QPA_PLATFORM="offscreen")
     environment.pop("SIDERAMA_TOOLS_DIR", None)
-    result = run([binary, "--version"], env=environment, cwd=work)
+    result = run([binary, "--version"], env=environment, cwd=work)  # --help and the rest: tests/app CommandLineTable
     check(result.stdout.strip() == f"Siderama {arguments.version}", f"--version prints the version, got {result.stdout!r}")
-    result = run([binary, "--help"], env=environment, cwd=work)
-    check(result.returncode == 0 and "--solve" in result.stdout, "--help succeeds")
     if not os.path.isfile(TYCHO2.format(10)):
         print("Tycho-2 index files missing: the solve is skipped")
         return

@@ -6,7 +6,6 @@
 #include "solver/SolvePaths.h"
 #include "solver/SolvePipeline.h"
 #include "solver/SolverDelegate.h"
-
 #include "solver/ToolError.h"
 #include "support/SolverProbe.h"
 #include "support/TestSupport.h"
@@ -74,16 +73,11 @@ TEST_F(ToolRunning, OutputArrivesLineByLineInOrder) {
     // empty, whatever the program's own holds.
     tool("mixed", "echo one\necho two >&2\necho\necho '  '\nprintf 'cr\\r\\n'\n"
                   "printf 'bad \\377\\376 bytes\\n'\ncat\nprintf 'last'\n");
-    int input[2];
-    ASSERT_EQ(::pipe(input), 0);
-    ASSERT_EQ(::write(input[1], "typed\n", 6), 6);
-    ::close(input[1]);
     const int saved = ::dup(STDIN_FILENO);
-    ::dup2(input[0], STDIN_FILENO);
+    QFile typed(testsupport::writeScript(scratch.path(), "typed", "typed\n"));  // something to read
+    ASSERT_TRUE(typed.open(QIODevice::ReadOnly) && ::dup2(typed.handle(), STDIN_FILENO) == STDIN_FILENO);
     EXPECT_EQ(run("mixed", {}), std::nullopt);
-    ::dup2(saved, STDIN_FILENO);
-    ::close(saved);
-    ::close(input[0]);
+    ::dup2(saved, STDIN_FILENO), ::close(saved);
     const QStringList expected{"\nmixed", "one", "two", "  ", "cr\r", QString("bad \uFFFD\uFFFD bytes"), "last", "mixed done"};
     EXPECT_EQ(view.texts(), expected);
     for (int i = 1; i < 7; ++i) EXPECT_EQ(view.lines[i].color, LogColor::plain) << i;
@@ -181,30 +175,6 @@ TEST_F(ToolRunning, AbortEndsTheToolAndEveryProcessItStarted) {
 
 class SolverState_ : public SolverFixture {};
 
-TEST_F(SolverState_, StartsReadyAndChangesThroughBusyFailedAndDone) {
-    EXPECT_EQ(solver.state().status, SolverStatus::ready);
-    EXPECT_FALSE(solver.state().raCenter || solver.state().decCenter || solver.state().orientation ||
-                 solver.state().pixelScale);
-    solver.busy();
-    settle();
-    EXPECT_EQ(solver.state().status, SolverStatus::busy);
-    EXPECT_TRUE(view.lines.isEmpty()) << "busy without a message logs nothing";
-    EXPECT_EQ(view.controls, std::make_pair(false, true));
-    solver.failed("\nFailed to convert x.png to FITS");
-    settle();
-    EXPECT_EQ(solver.state().status, SolverStatus::failed);
-    EXPECT_EQ(solver.state().message, "Failed to convert x.png to FITS");
-    ASSERT_EQ(view.lines.size(), 1);
-    EXPECT_EQ(view.lines[0].color, RED);
-    EXPECT_EQ(view.controls, std::make_pair(true, false));
-    solver.busy("step");
-    solver.done();
-    settle();
-    EXPECT_EQ(solver.state().status, SolverStatus::done);
-    EXPECT_EQ(solver.state().message, "step") << "a call without a message keeps the last one";
-    EXPECT_EQ(view.controls, std::make_pair(true, false));
-}
-
 TEST_F(SolverState_, LinesFromManyThreadsKeepEachThreadsOrder) {
     constexpr int threads = 4, perThread = 5000;
     std::vector<std::thread> writers;
@@ -232,26 +202,6 @@ TEST_F(SolverState_, LinesFromManyThreadsKeepEachThreadsOrder) {
     EXPECT_EQ(total, threads * perThread);
 }
 
-TEST_F(SolverState_, OnlyOneSolveRunsAtATime) {
-    const QString started = scratch.filePath("started");
-    tool("image2xy", "touch " + started.toUtf8() + "\nsleep 30\n");
-    const QString image = scratch.filePath("a.fits");
-    QFile(image).open(QIODevice::WriteOnly);
-    bool finished = false;
-    QObject::connect(&solver, &SolverDelegate::solveFinished, [&](bool solved) { finished = !solved; });
-    ASSERT_TRUE(solver.solvePath(image));
-    EXPECT_FALSE(solver.claim()) << "a running solve cannot be claimed";
-    EXPECT_FALSE(solver.solvePath(image));
-    ASSERT_TRUE(testsupport::waitUntil([&] { return QFile::exists(started); }));
-    settle();
-    EXPECT_TRUE(view.texts().contains("Solver busy"));
-    solver.abort();
-    ASSERT_TRUE(testsupport::waitUntil([&] { return finished; }, std::chrono::seconds(15)));
-    EXPECT_EQ(solver.state().status, SolverStatus::failed);
-    EXPECT_EQ(solver.state().message, "image2xy aborted");
-    EXPECT_TRUE(solver.claim()) << "the solver is free again";
-}
-
 TEST_F(SolverState_, ConcurrentClaimsAdmitExactlyOneUntilItsReservationEnds) {
     for (int round = 0; round < 50; ++round) {
         std::vector<SolveReservation> reservations(8);
@@ -265,8 +215,7 @@ TEST_F(SolverState_, ConcurrentClaimsAdmitExactlyOneUntilItsReservationEnds) {
 }
 
 QStringList readLines(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split('\n', Qt::SkipEmptyParts) : QStringList();
+    return QString::fromUtf8(testsupport::readFile(path)).split('\n', Qt::SkipEmptyParts);
 }
 
 QString trash() { return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + "/Trash"; }
@@ -376,34 +325,31 @@ TEST_F(Pipeline, PassesNoFits2FitsOnlyWhenSolveFieldKnowsIt) {
     EXPECT_EQ(words.size(), 11) << "the eleven fixed arguments";
 }
 
+// solve-field failing or finding no solution: the run stops there, keeps the last calibration and cleans up.
 TEST_F(Pipeline, FailingSolveFieldStopsTheRunKeepsTheLastCalibrationAndCleansUp) {
-    ASSERT_TRUE(solve(image));
-    solver.saveState(true, false);
-    QDir(trash()).removeRecursively();
-    QFile::remove(calls);
-    tool("solve-field", "[ \"$1\" = --help ] && exit 0\necho \"solve-field\" >> " + calls.toUtf8() +
-                            "\ntouch " + scratch.filePath("field.axy").toUtf8() + "\nexit 2\n");
-    EXPECT_FALSE(solve(image));
-    // The pipeline, then "fast xy" (whose image2xy fails here) and solve-field's defaults.
-    EXPECT_EQ(toolsCalled(), QStringList({"image2xy", "solve-field", "image2xy", "solve-field"}));
-    EXPECT_EQ(solver.state().status, SolverStatus::failed);
-    EXPECT_EQ(solver.state().message, "solve-field terminated (status 2)");
-    EXPECT_EQ(solver.state().raCenter, 83.8);
-    // The earlier solution went before solve-field ran; the rest is trashed.
-    EXPECT_EQ(trashedNames(), QStringList({"field-indx.xyls", "field.axy", "field.corr", "field.match", "field.rdls", "field.xy"}));
-    EXPECT_TRUE(QFile::exists(image)) << "the user's FITS image is never trashed";
-    EXPECT_TRUE(QFile::exists(scratch.filePath("field_wcs.fits"))) << "the result of the last solve stays";
-}
-
-TEST_F(Pipeline, SolveFieldWithoutSolutionIsAFailure) {
-    ASSERT_TRUE(solve(image));  // its solution stays beside the image
-    QFile::remove(calls);
-    tool("solve-field", "[ \"$1\" = --help ] && exit 0\necho 'Did not solve (or no WCS file was written).'\n");
-    EXPECT_FALSE(solve(image));
-    EXPECT_EQ(toolsCalled(), QStringList({"image2xy", "image2xy"}));
-    EXPECT_EQ(solver.state().status, SolverStatus::failed);
-    EXPECT_EQ(view.lines.last().color, RED);
-    EXPECT_EQ(view.texts().filter("Done in").size(), 1) << "only the first run was done";
+    for (const auto& [script, message] : std::vector<std::pair<QByteArray, QString>>{
+             {"exit 2\n", "solve-field terminated (status 2)"},
+             {"echo 'Did not solve (or no WCS file was written).'\n", ""}}) {
+        testsupport::writeStandInTools(tools, {}, testsupport::orionCalibration, calls);
+        solver.saveState(false, false);
+        ASSERT_TRUE(solve(image));
+        solver.saveState(true, false);
+        QDir(trash()).removeRecursively();
+        QFile::remove(calls);
+        tool("solve-field", "[ \"$1\" = --help ] && exit 0\necho \"solve-field\" >> " + calls.toUtf8() + "\ntouch " +
+                                scratch.filePath("field.axy").toUtf8() + "\n" + script);
+        EXPECT_FALSE(solve(image));
+        // The pipeline, then "fast xy" (whose image2xy fails here) and solve-field's defaults.
+        EXPECT_EQ(toolsCalled(), QStringList({"image2xy", "solve-field", "image2xy", "solve-field"}));
+        EXPECT_EQ(solver.state().status, SolverStatus::failed);
+        if (!message.isEmpty()) EXPECT_EQ(solver.state().message, message);
+        EXPECT_EQ(view.lines.last().color, RED);
+        EXPECT_EQ(solver.state().raCenter, 83.8);
+        // The earlier solution went before solve-field ran; the rest is trashed.
+        EXPECT_EQ(trashedNames(), QStringList({"field-indx.xyls", "field.axy", "field.corr", "field.match", "field.rdls", "field.xy"}));
+        EXPECT_TRUE(QFile::exists(image)) << "the user's FITS image is never trashed";
+        EXPECT_TRUE(QFile::exists(scratch.filePath("field_wcs.fits"))) << "the result of the last solve stays";
+    }
 }
 
 TEST_F(Pipeline, ConvertsOtherFormatsAndTrashesTheConversion) {

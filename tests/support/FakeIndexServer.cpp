@@ -8,16 +8,6 @@ namespace testsupport {
 
 namespace {
 
-QByteArray reasonOf(int status) {
-    switch (status) {
-    case 200: return "OK";
-    case 206: return "Partial Content";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    default: return "Status";
-    }
-}
-
 QByteArray headerValue(const QByteArray& request, const QByteArray& name) {
     for (const QByteArray& line : request.split('\n'))
         if (line.toLower().startsWith(name.toLower() + ":")) return line.mid(name.size() + 1).trimmed();
@@ -27,7 +17,7 @@ QByteArray headerValue(const QByteArray& request, const QByteArray& name) {
 // The head for a body from `start` (206 when start > 0).
 QByteArray head(const FakeIndexFile& file, qint64 start) {
     const int status = start > 0 ? 206 : file.status;
-    QByteArray text = "HTTP/1.1 " + QByteArray::number(status) + " " + reasonOf(status) + "\r\n";
+    QByteArray text = "HTTP/1.1 " + QByteArray::number(status) + (status < 300 ? " OK\r\n" : " Status\r\n");
     text += "Content-Type: application/octet-stream\r\nConnection: close\r\n";
     const qint64 length = file.announcedLength >= 0 ? file.announcedLength : file.body.size() - start;
     if (file.announceLength) text += "Content-Length: " + QByteArray::number(length) + "\r\n";
@@ -67,9 +57,7 @@ void FakeIndexServer::serveFits(const QString& fileName, qint64 size) {
 }
 
 QByteArray FakeIndexServer::fitsBody(qint64 size, char fill) {
-    QByteArray body = QByteArray("SIMPLE  =                    T").leftJustified(80, ' ');
-    body = body.leftJustified(size, fill);
-    return body.left(size);
+    return QByteArray("SIMPLE  =                    T").leftJustified(80, ' ').leftJustified(size, fill).left(size);
 }
 
 void FakeIndexServer::onConnection() {
@@ -84,10 +72,7 @@ void FakeIndexServer::onConnection() {
 }
 
 void FakeIndexServer::onReadable(QTcpSocket* socket) {
-    if (socket->property("answered").toBool()) {
-        socket->readAll();
-        return;
-    }
+    if (socket->property("answered").toBool()) return void(socket->readAll());
     const QByteArray request = socket->property("request").toByteArray() + socket->readAll();
     socket->setProperty("request", request);
     if (!request.contains("\r\n\r\n")) return;
@@ -119,10 +104,7 @@ void FakeIndexServer::answer(QTcpSocket* socket, const QByteArray& request) {
     FakeIndexFile file = files_.value(path, FakeIndexFile{.status = 404, .body = "<html>Not Found</html>"});
     const qint64 start = rangeStart(request, file);
     socket->write(head(file, start));
-    if (words.first() == "HEAD") {
-        socket->disconnectFromHost();
-        return;
-    }
+    if (words.first() == "HEAD") return socket->disconnectFromHost();
     qint64 end = file.cutAfter >= 0 ? file.cutAfter : file.body.size();
     for (qint64 cut : file.cutAt)
         if (cut > start && cut < end) end = cut;
@@ -138,10 +120,7 @@ void FakeIndexServer::sendChunk(QTcpSocket* socket, QByteArray rest, FakeIndexFi
     const int size = file.chunkDelayMs > 0 || file.endless ? qMin<int>(file.chunkSize, rest.size()) : int(rest.size());
     bodyBytesSent_ += socket->write(rest.left(size));
     rest.remove(0, size);
-    if (rest.isEmpty() && !file.endless) {
-        socket->disconnectFromHost();
-        return;
-    }
+    if (rest.isEmpty() && !file.endless) return socket->disconnectFromHost();
     QTimer::singleShot(file.chunkDelayMs, socket, [this, socket, rest, file] { sendChunk(socket, rest, file); });
 }
 

@@ -72,13 +72,10 @@ private:
 
     QTcpServer server_;
     QHash<QString, FakeIndexFile> files_;
-    QStringList requests_;
-    QStringList headRequests_;
-    QStringList ranges_;
+    QStringList requests_, headRequests_, ranges_;
     qint64 bodyBytesSent_ = 0;
     std::function<void(const QString&, int)> onRequest_;
-    int open_ = 0;
-    int mostConnections_ = 0;
+    int open_ = 0, mostConnections_ = 0;
 };
 
 }  // namespace testsupport

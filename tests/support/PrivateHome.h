@@ -35,8 +35,9 @@ private:
 // `siderama --headless` in a private home; its log is its standard output.
 class HeadlessProgram {
 public:
-    explicit HeadlessProgram(const PrivateHome& home, const QStringList& launcher = {})
-        : process_(home.start({"--headless"}, launcher)) {}
+    // `arguments` follow --headless.
+    explicit HeadlessProgram(const PrivateHome& home, const QStringList& launcher = {}, const QStringList& arguments = {})
+        : process_(home.start(QStringList{"--headless"} + arguments, launcher)) {}
     ~HeadlessProgram();
 
     int waitForPort();  // from "HTTP server started on port P"; 0 when it does not come

@@ -25,6 +25,7 @@ public:
     RawHttpClient& operator=(const RawHttpClient&) = delete;
 
     bool connected() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
     bool send(std::string_view bytes);  // false when the peer has gone
     void shutdownWrite();
     void close();

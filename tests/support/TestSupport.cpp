@@ -19,6 +19,11 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds time
     return true;
 }
 
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 QString writeScript(const QString& directory, const QString& name, const QByteArray& body) {
     QDir().mkpath(directory);
     const QString path = directory + "/" + name;

@@ -9,6 +9,9 @@ namespace testsupport {
 // Processes Qt events until `done` returns true or `timeout` passes.
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
+// The file's bytes; empty when it cannot be read.
+QByteArray readFile(const QString& path);
+
 // Writes an executable shell script (a stand-in tool) and returns its path.
 QString writeScript(const QString& directory, const QString& name, const QByteArray& body);
 

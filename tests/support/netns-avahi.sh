@@ -10,12 +10,13 @@
 #   netns-avahi.sh stop-avahi DIR    stop that avahi-daemon
 #   netns-avahi.sh stop DIR          end every process inside, the namespace with them
 #
-# DIR holds the state: holder.pid, run/ (mounted on /run), the configs.
+# DIR holds the state: holder.pid and run/ (mounted on /run); the configs lie beside this script.
 set -eu
 command=$1
 dir=$2
 shift 2
-bus=unix:path=/run/dbus/system_bus_socket
+bus=unix:path=/run/dbus/system_bus_socket  # as in netns-dbus.conf
+here=$(cd "$(dirname "$0")" && pwd)
 
 inside() {
     exec nsenter -t "$(cat "$dir/holder.pid")" -n -m env DBUS_SYSTEM_BUS_ADDRESS=$bus "$@"
@@ -35,37 +36,6 @@ _hold)
     ip addr add 10.213.0.2/24 dev sdrtest1
     ip link set sdrtest0 up
     ip link set sdrtest1 up
-    cat > "$dir/dbus.conf" <<CONF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>$bus</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/>
-    <allow own="*"/>
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow receive_sender="*"/>
-  </policy>
-</busconfig>
-CONF
-    cat > "$dir/avahi.conf" <<CONF
-[server]
-host-name=siderama-test
-domain-name=local
-use-ipv4=yes
-use-ipv6=no
-allow-interfaces=sdrtest0,sdrtest1
-enable-dbus=yes
-[wide-area]
-enable-wide-area=no
-[publish]
-publish-hinfo=no
-publish-workstation=no
-[reflector]
-enable-reflector=no
-CONF
     echo $$ > "$dir/holder.pid.new"
     mv "$dir/holder.pid.new" "$dir/holder.pid"
     exec sleep infinity
@@ -74,10 +44,10 @@ run)
     inside "$@"
     ;;
 start-bus)
-    inside dbus-daemon --config-file="$dir/dbus.conf" --fork --nopidfile
+    inside dbus-daemon --config-file="$here/netns-dbus.conf" --fork --nopidfile
     ;;
 start-avahi)
-    inside avahi-daemon -f "$dir/avahi.conf" --no-drop-root --no-chroot --no-rlimits -D
+    inside avahi-daemon -f "$here/netns-avahi.conf" --no-drop-root --no-chroot --no-rlimits -D
     ;;
 stop-avahi)
     inside avahi-daemon -k

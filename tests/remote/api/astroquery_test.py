@@ -1,7 +1,9 @@
 #!/usr/bin/python3
 """astroquery's AstrometryNet client, unchanged, against `siderama --headless`
 on loopback: a generated star field solved by image upload and by star list,
-then both again after a restart of the server.
+then both again after a restart of the server, over HTTPS, trusting only the
+authority Siderama serves at /ca.crt (a client that trusts only the system's
+authorities is refused).
 
     astroquery_test.py SIDERAMA SKYFIELD IMAGE2XY
 """
@@ -13,6 +15,7 @@ import tempfile
 import threading
 
 import numpy
+import requests
 from astropy.io import fits
 from astropy.wcs import WCS
 from astroquery.astrometry_net import AstrometryNet
@@ -23,11 +26,16 @@ HINTS = {"scale_units": "arcsecperpix", "scale_lower": 20, "scale_upper": 40}
 
 
 def start_server(program, environment):
-    server = subprocess.Popen([program, "--headless"], env=environment, stdout=subprocess.PIPE, text=True)
+    server = subprocess.Popen([program, "--headless", "--tls-port", "0"], env=environment, stdout=subprocess.PIPE,
+                              text=True)
+    ports = {}
     for line in server.stdout:
-        if line.startswith("HTTP server started on port "):
+        for scheme in ("http", "https"):
+            if line.startswith(f"{scheme.upper()} server started on port "):
+                ports[scheme] = int(line.split()[-1])
+        if len(ports) == 2:
             threading.Thread(target=server.stdout.read, daemon=True).start()  # keeps the pipe drained
-            return server, int(line.split()[-1])
+            return server, ports
     raise RuntimeError("the server did not start")
 
 
@@ -44,11 +52,11 @@ def check(name, header):
         raise AssertionError(f"{name}: wrong centre")
 
 
-def solve_both(port, image, stars):
+def solve_both(base, image, stars):
     client = AstrometryNet
     client.api_key = "siderama-test"
-    client.URL = f"http://127.0.0.1:{port}"
-    client.API_URL = f"http://127.0.0.1:{port}/api"
+    client.URL = base
+    client.API_URL = f"{base}/api"
     client._session_id = None
     check("image upload", client.solve_from_image(image, force_image_upload=True, solve_timeout=120, **HINTS))
     x, y = stars
@@ -72,11 +80,22 @@ def main(program, skyfield, image2xy):
         environment = dict(os.environ, HOME=home, XDG_DATA_HOME=os.path.join(home, "data"),
                            XDG_CONFIG_HOME=os.path.join(home, "config"), TMPDIR=home)
         environment.pop("SIDERAMA_TOOLS_DIR", None)
-        for run in ("first start", "after a restart"):
+        for run, scheme in (("first start", "http"), ("after a restart, over HTTPS", "https")):
             print(run, flush=True)
-            server, port = start_server(program, environment)
+            server, ports = start_server(program, environment)
+            base = f"{scheme}://127.0.0.1:{ports[scheme]}"
             try:
-                solve_both(port, image, stars)
+                if scheme == "https":
+                    try:
+                        requests.get(f"{base}/api/login", timeout=30)
+                        raise AssertionError("a client without the authority was not refused")
+                    except requests.exceptions.SSLError as error:
+                        print(f"refused: {error}", flush=True)
+                    authority = os.path.join(home, "fetched-ca.crt")  # from the plain listener
+                    with open(authority, "wb") as file:
+                        file.write(requests.get(f"http://127.0.0.1:{ports['http']}/ca.crt", timeout=30).content)
+                    os.environ["REQUESTS_CA_BUNDLE"] = authority
+                solve_both(base, image, stars)
             finally:
                 server.terminate()
                 server.wait(timeout=30)

@@ -1,0 +1,110 @@
+// The TLS listener against real clients (curl, an OpenSSL client) and
+// clients that misbehave. The certificate comes from a CertificateStore.
+#include "certificates/CertificateStore.h"
+#include "certificates/ServerNames.h"
+#include "http/HttpServer.h"
+#include "http/TlsContext.h"
+#include "support/RawHttpClient.h"
+#include <gtest/gtest.h>
+#include <openssl/ssl.h>
+#include <filesystem>
+#include <thread>
+
+using namespace http;
+using siderama::CertificateStore;
+using testsupport::RawHttpClient;
+
+namespace {
+
+const std::filesystem::path tlsDirectory = std::filesystem::temp_directory_path() / "siderama-tls-test";
+
+// A handshake from an OpenSSL client that trusts anything; none when it fails.
+SSL* handshake(SSL_CTX* context, int fd) {
+    SSL* ssl = SSL_new(context);
+    SSL_set_fd(ssl, fd);
+    return SSL_connect(ssl) == 1 ? ssl : (SSL_free(ssl), nullptr);
+}
+
+// One connection at most, on the plain and the TLS listener together.
+class TlsServer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { CertificateStore(tlsDirectory).prepare({{"localhost"}, {"127.0.0.1"}}); }
+    static void TearDownTestSuite() { std::filesystem::remove_all(tlsDirectory); }
+
+    void SetUp() override {
+        server.GET["/json"] = [](const HttpRequest&) { return HttpResponse::ok(HttpResponseBody::json({{"a", 1}})); };
+        server.start();
+        const CertificateStore store(tlsDirectory);
+        tlsPort = server.listen(0, TlsContext(store.certificateFile(), store.keyFile()).handshake());
+    }
+    void TearDown() override { SSL_CTX_free(clientContext); }
+
+    // curl's exit code for `options` against /json on the TLS listener.
+    int curl(const std::string& options = "") {
+        const std::string command = "curl -sS -o /dev/null --max-time 20 --cacert " + (tlsDirectory / "ca.crt").string() +
+                                    " " + options + " https://127.0.0.1:" + std::to_string(tlsPort) + "/json 2>/dev/null";
+        return WEXITSTATUS(std::system(command.c_str()));
+    }
+    bool waitForConnections(std::size_t count) {
+        for (int i = 0; i < 2000 && server.connectionCount() != count; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return server.connectionCount() == count;
+    }
+
+    HttpServer server{{.bindAddress = "127.0.0.1", .idleTimeout = std::chrono::seconds(10),
+                       .handshakeTimeout = std::chrono::milliseconds(1500), .maxConnections = 1}};
+    int tlsPort = 0;
+    SSL_CTX* clientContext = SSL_CTX_new(TLS_client_method());
+};
+
+TEST_F(TlsServer, ProtocolVersions) {
+    const struct {
+        const char* options;
+        int exitCode;
+    } cases[] = {
+        {"--tlsv1.3", 0},
+        {"--tlsv1.2 --tls-max 1.2", 0},
+        {"--tlsv1.0 --tls-max 1.1", 35},                          // refused in the handshake
+        {"--cacert /etc/ssl/certs/ca-certificates.crt", 60},  // a client without our authority refuses us
+    };
+    for (const auto& c : cases) EXPECT_EQ(curl(c.options), c.exitCode) << c.options;
+}
+
+// Each misbehaving client is closed and frees its place under the cap of
+// one connection, after which a proper client is served.
+TEST_F(TlsServer, MisbehavingClientsAreClosed) {
+    const struct {
+        const char* name;
+        std::string bytes;
+        bool afterHandshake;  // sent inside an established session's socket
+        bool clientVanishes;  // the client closes right after sending
+        const char* answer;   // what the server writes before closing
+    } cases[] = {
+        {"plain HTTP", "GET /json HTTP/1.1\r\nHost: a\r\n\r\n", false, false, "HTTP/1.1 400 Bad Request"},
+        {"silence (handshake time-out)", "", false, false, ""},
+        {"half a ClientHello", std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11), false, false, ""},
+        {"garbage", std::string(300, '\xab'), false, false, ""},
+        {"vanishing mid-handshake", std::string("\x16\x03\x01\x02\x00\x01", 6), false, true, ""},
+        {"vanishing mid-record", std::string("\x17\x03\x03\x40\x00\x01\x02", 7), true, true, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            RawHttpClient client(tlsPort);
+            SSL* ssl = c.afterHandshake ? handshake(clientContext, client.fd()) : nullptr;
+            EXPECT_EQ(c.afterHandshake, ssl != nullptr);
+            ASSERT_TRUE(waitForConnections(1));
+            EXPECT_EQ(curl(), 35);  // the cap holds while this client lingers
+            client.send(c.bytes);
+            if (!c.clientVanishes) {
+                EXPECT_TRUE(client.readAll().starts_with(c.answer));
+                EXPECT_TRUE(client.closedByServer());
+            }
+            SSL_free(ssl);
+        }
+        EXPECT_TRUE(waitForConnections(0));
+        EXPECT_EQ(curl(), 0);
+    }
+}
+
+}  // namespace
