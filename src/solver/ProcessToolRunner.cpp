@@ -27,11 +27,6 @@ QString displayLine(const QString& tool, const QStringList& arguments) {
     return line;
 }
 
-QString signalName(int signal) {
-    const char* abbreviation = sigabbrev_np(signal);
-    return abbreviation ? QString("SIG") + abbreviation : QString::number(signal);
-}
-
 }  // namespace
 
 void ProcessToolRunner::execute(const QString& tool, const QStringList& arguments, bool parse) {
@@ -81,13 +76,10 @@ bool ProcessToolRunner::logOutput(int output, ToolProcess& process, bool parse) 
 // A tool that failed after it was asked to end, or that the abort's signal
 // ended, was aborted.
 void ProcessToolRunner::requireSuccess(const QString& tool, const ToolExit& exit, bool terminated) {
-    if (!exit.signal && exit.code == 0) return;
+    if (exit.succeeded()) return;
     if (terminated || exit.signal == SIGTERM)
         throw ToolError(ToolError::Domain::aborted, tool + " aborted");
-    if (exit.signal)
-        throw ToolError(ToolError::Domain::terminated, tool + " terminated by signal " + signalName(*exit.signal));
-    if (exit.code != 0)
-        throw ToolError(ToolError::Domain::terminated, tool + " terminated (status " + QString::number(exit.code) + ")");
+    throw ToolError(ToolError::Domain::terminated, exit.describe(tool));
 }
 
 void ProcessToolRunner::abort() {

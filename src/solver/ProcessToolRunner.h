@@ -25,6 +25,7 @@ public:
     // counts as aborted until rearm(). Callable from any thread.
     void abort();
     void rearm() { aborted = false; }
+    bool isAborted() const { return aborted; }
 
 private:
     bool logOutput(int output, ToolProcess& process, bool parse);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <cstring>
 #include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
@@ -79,6 +80,12 @@ int ToolProcess::start(const QString& program, const QStringList& arguments) {
     pid = child;
     if (terminated) signalGroup();  // terminate() came while starting
     return pipeEnds[0];
+}
+
+QString ToolExit::describe(const QString& tool) const {
+    if (!signal) return tool + " terminated (status " + QString::number(code) + ")";
+    const char* abbreviation = sigabbrev_np(*signal);
+    return tool + " terminated by signal " + (abbreviation ? QString("SIG") + abbreviation : QString::number(*signal));
 }
 
 ToolExit ToolProcess::waitForExit() {

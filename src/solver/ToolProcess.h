@@ -14,6 +14,10 @@ namespace siderama {
 struct ToolExit {
     int code = 0;
     std::optional<int> signal;
+
+    bool succeeded() const { return !signal && code == 0; }
+    // "TOOL terminated (status N)" or "TOOL terminated by signal SIGSEGV".
+    QString describe(const QString& tool) const;
 };
 
 // One plate-solving tool run as a child process in its own process group,

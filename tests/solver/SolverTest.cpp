@@ -233,6 +233,7 @@ protected:
     void SetUp() override {
         SolverFixture::SetUp();
         QSettings("Siderama", "Siderama").clear();
+        QSettings("Siderama", "Siderama").setValue("solve/racing", false);  // strategies in turn
         QDir(trash()).removeRecursively();
         testsupport::writeStandInTools(tools, {}, testsupport::orionCalibration, calls);
         QFile(image).open(QIODevice::WriteOnly);
@@ -257,8 +258,9 @@ TEST_F(Pipeline, RunsTheFourToolsWithTheirArguments) {
     const QString b = scratch.filePath("field");
     EXPECT_EQ(readLines(calls), QStringList({
         "image2xy -O -o " + b + ".xy " + image,
-        "solve-field --scale-units deg\twidth --overwrite --no-plots --no-remove-lines --no-verify-uniformize "
+        "solve-field --scale-units deg\twidth --overwrite --no-plots --no-remove-lines "
         "--sort-column FLUX --uniformize 0 --config " + CONFIG() + " " + b + ".xy",
+        "wcsinfo " + b + ".wcs",  // the solution is checked before it counts
         "new-wcs -v -d -i " + image + " -o " + b + "_wcs.partial.fits -w " + b + ".wcs", "wcsinfo " + b + ".wcs"}));
     const SolverState state = solver.state();
     EXPECT_EQ(state.status, SolverStatus::done);
@@ -297,7 +299,7 @@ TEST_F(Pipeline, AnyErrorBecomesAFailedSolveWithItsMessage) {
     struct FullDisk : ToolRunner {
         void execute(const QString&, const QStringList&, bool) override { throw std::runtime_error("disk full"); }
     } failing;
-    const SolveOutcome outcome = SolvePipeline(failing, solver, false).run(image);
+    const SolveOutcome outcome = SolvePipeline(failing, solver, false, SolveOptions{}).run(image);
     EXPECT_EQ(std::pair(outcome.solved, outcome.message), std::pair(false, QString("disk full")));
 }
 
@@ -317,11 +319,11 @@ TEST_F(Pipeline, ToolsKeepTheDelegatesPriorityWhateverThreadAsks) {
 
 TEST_F(Pipeline, PassesNoFits2FitsOnlyWhenSolveFieldKnowsIt) {
     tool("solve-field", "[ \"$1\" = --help ] && { echo '  --no-fits2fits: skip'; exit 0; }\n"
-                        "echo \"$*\" > " + calls.toUtf8() + "\nexit 1\n");
+                        "echo \"$*\" >> " + calls.toUtf8() + "\nexit 1\n");
     EXPECT_FALSE(solve(image));
-    const QStringList words = readLines(calls).value(0).split(' ');
+    const QStringList words = readLines(calls).filter("--no-remove-lines").value(0).split(' ');
     EXPECT_EQ(words.mid(0, 2), QStringList({"--overwrite", "--no-fits2fits"}));
-    EXPECT_EQ(words.size(), 12) << "the twelve fixed arguments";
+    EXPECT_EQ(words.size(), 11) << "the eleven fixed arguments";
 }
 
 // solve-field failing or finding no solution: the run stops there, keeps the last calibration and cleans up.
@@ -338,7 +340,8 @@ TEST_F(Pipeline, FailingSolveFieldStopsTheRunKeepsTheLastCalibrationAndCleansUp)
         tool("solve-field", "[ \"$1\" = --help ] && exit 0\necho \"solve-field\" >> " + calls.toUtf8() + "\ntouch " +
                                 scratch.filePath("field.axy").toUtf8() + "\n" + script);
         EXPECT_FALSE(solve(image));
-        EXPECT_EQ(toolsCalled(), QStringList({"image2xy", "solve-field"}));
+        // The pipeline, then "fast xy" (whose image2xy fails here) and solve-field's defaults.
+        EXPECT_EQ(toolsCalled(), QStringList({"image2xy", "solve-field", "image2xy", "solve-field"}));
         EXPECT_EQ(solver.state().status, SolverStatus::failed);
         if (!message.isEmpty()) EXPECT_EQ(solver.state().message, message);
         EXPECT_EQ(view.lines.last().color, RED);
