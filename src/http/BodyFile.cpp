@@ -49,6 +49,19 @@ void BodyFile::write(std::string_view bytes) {
     }
 }
 
+void BodyFile::writeFrom(BodyFile* source, std::string_view range) {
+    eachWindow(range, source, [this](std::string_view piece) { write(piece); });
+}
+
+void BodyFile::eachWindow(std::string_view range, BodyFile* source, const std::function<void(std::string_view)>& use) {
+    constexpr std::size_t window = 8 << 20;
+    for (std::size_t at = 0; at < range.size(); at += window) {
+        const std::string_view piece = range.substr(at, window);
+        use(piece);
+        if (source) source->release(piece);
+    }
+}
+
 // close() reports delayed write errors (quota, network file systems).
 bool BodyFile::finish() {
     if (fd_ >= 0 && ::close(fd_) != 0 && error_ == 0) error_ = errno;
@@ -78,6 +91,16 @@ std::string_view BodyFile::view() {
         map_ = map;
     }
     return {static_cast<const char*>(map_), size_};
+}
+
+void BodyFile::release(std::string_view range) {
+    const auto start = reinterpret_cast<std::uintptr_t>(map_);
+    const auto first = reinterpret_cast<std::uintptr_t>(range.data());
+    if (!map_ || range.empty() || first < start || first + range.size() > start + size_) return;
+    // The mapping is read-only and file-backed: dropped pages come back unchanged.
+    static const auto pageSize = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const std::uintptr_t page = first / pageSize * pageSize;  // the mapping starts on a page
+    ::madvise(reinterpret_cast<void*>(page), first + range.size() - page, MADV_DONTNEED);
 }
 
 }  // namespace http

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -23,6 +24,11 @@ public:
     // Appends bytes. After the first failure (or beyond the limit: EFBIG)
     // nothing more is written and error() tells the cause.
     void write(std::string_view bytes);
+    // Appends `range` a window at a time (see eachWindow).
+    void writeFrom(BodyFile* source, std::string_view range);
+    // Hands `range` to `use` a window at a time; when it lies in `source`'s
+    // view(), each window is released once used. `source` may be null.
+    static void eachWindow(std::string_view range, BodyFile* source, const std::function<void(std::string_view)>& use);
     // Flushes and closes; false (with error() set) when anything failed.
     bool finish();
     // Moves the whole file to `path`; from then on it is the caller's.
@@ -36,6 +42,10 @@ public:
     // A mapped read-only view of the finished file's bytes (empty when it is
     // empty or cannot be mapped), valid while this object lives.
     std::string_view view();
+    // Lets go of the mapped pages of `range` (a stretch of view()), so that
+    // reading a large body once keeps little of it resident; they are read
+    // again from the file if touched. Nothing happens for other memory.
+    void release(std::string_view range);
 
 private:
     BodyFile(int fd, std::string path, std::uint64_t limit) : fd_(fd), path_(std::move(path)), limit_(limit) {}

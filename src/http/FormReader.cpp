@@ -78,8 +78,8 @@ bool isBlank(std::string_view text) {
 // preamble) and after the last (an epilogue) is ignored.
 class MultipartCursor {
 public:
-    MultipartCursor(std::string_view body, std::string delimiter)
-        : body_(body), marker_("\n" + delimiter), delimiter_(std::move(delimiter)) {}
+    MultipartCursor(std::string_view body, std::string delimiter, const FormReader::Scanned& scanned)
+        : body_(body), marker_("\n" + delimiter), delimiter_(std::move(delimiter)), scanned_(scanned) {}
 
     // The next part; nothing at the end. `malformed` is set for a part whose
     // headers hold a NUL byte.
@@ -92,7 +92,7 @@ public:
         }
         auto content = readContent();
         if (!content) return std::nullopt;
-        part.body = std::move(*content);
+        part.body = *content;
         return part;
     }
 
@@ -120,11 +120,19 @@ private:
         return true;
     }
 
-    // The position of the next delimiter's line feed at or after `from`.
+    // The position of the next delimiter's line feed at or after `from`,
+    // searched a window at a time.
     std::optional<std::size_t> findDelimiter(std::size_t from) {
+        constexpr std::size_t window = 8 << 20;
         while (from < body_.size()) {
-            const void* hit = memmem(body_.data() + from, body_.size() - from, marker_.data(), marker_.size());
-            if (!hit) return std::nullopt;
+            const std::size_t end = std::min(body_.size(), from + window + marker_.size());
+            const void* hit = memmem(body_.data() + from, end - from, marker_.data(), marker_.size());
+            if (!hit && end == body_.size()) return std::nullopt;
+            if (!hit) {
+                if (scanned_) scanned_(body_.substr(from, window));
+                from += window + 1;
+                continue;
+            }
             const auto at = static_cast<std::size_t>(static_cast<const char*>(hit) - body_.data());
             if (isDelimiterEnd(at + marker_.size())) return at;
             from = at + 1;
@@ -168,7 +176,7 @@ private:
         return true;
     }
 
-    std::optional<std::string> readContent() {
+    std::optional<std::string_view> readContent() {
         const std::size_t start = pos_;
         // Search from the line feed that ended the header block, so that an
         // empty part is found too.
@@ -176,7 +184,7 @@ private:
         if (!at) return std::nullopt;
         std::string_view content = *at > start ? body_.substr(start, *at - start) : std::string_view();
         if (crlf_ && !content.empty() && content.back() == '\r') content.remove_suffix(1);
-        return std::string(content);
+        return content;
     }
 
     std::string_view body_;
@@ -185,6 +193,7 @@ private:
     std::size_t pos_ = 0;
     bool closed_ = false;
     bool crlf_ = false;
+    const FormReader::Scanned& scanned_;
 };
 
 }  // namespace
@@ -204,13 +213,14 @@ HttpRequest::Pairs FormReader::urlencoded(const Headers& headers, std::string_vi
     return pairs;
 }
 
-std::vector<HttpRequest::MultiPart> FormReader::multipart(const Headers& headers, std::string_view body) {
+std::vector<HttpRequest::MultiPart> FormReader::multipart(const Headers& headers, std::string_view body,
+                                                         const Scanned& scanned) {
     std::vector<MultiPart> parts;
     const auto media = contentType(headers, "multipart/form-data");
     if (!media) return parts;
     const auto boundary = media->parameter("boundary");
     if (!boundary || boundary->empty()) return parts;
-    MultipartCursor cursor(body, "--" + *boundary);
+    MultipartCursor cursor(body, "--" + *boundary, scanned);
     bool malformed = false;
     while (auto part = cursor.next(parts.empty(), malformed)) parts.push_back(std::move(*part));
     if (malformed) parts.clear();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -16,7 +17,11 @@ public:
     using Headers = std::unordered_map<std::string, std::string>;
 
     static HttpRequest::Pairs urlencoded(const Headers& headers, std::string_view body);
-    static std::vector<HttpRequest::MultiPart> multipart(const Headers& headers, std::string_view body);
+    // Parts view `body`. `scanned` is told of each stretch of it searched
+    // through, so that a caller can let a mapping's pages go.
+    using Scanned = std::function<void(std::string_view)>;
+    static std::vector<HttpRequest::MultiPart> multipart(const Headers& headers, std::string_view body,
+                                                         const Scanned& scanned = {});
 };
 
 }  // namespace http

@@ -46,7 +46,8 @@ std::string unquote(std::string_view value) {
 HttpRequest::Pairs HttpRequest::parseUrlencodedForm() const { return FormReader::urlencoded(headers, body); }
 
 std::vector<HttpRequest::MultiPart> HttpRequest::parseMultiPartFormData() const {
-    return FormReader::multipart(headers, bodyFile ? bodyFile->view() : std::string_view(body));
+    if (!bodyFile) return FormReader::multipart(headers, body);
+    return FormReader::multipart(headers, bodyFile->view(), [this](std::string_view seen) { bodyFile->release(seen); });
 }
 
 std::optional<std::string> HttpRequest::MultiPart::fileName() const {

@@ -20,7 +20,7 @@ struct HttpRequest {
     // One part of a multipart/form-data body.
     struct MultiPart {
         std::map<std::string, std::string> headers;  // lower-cased name -> trimmed value
-        std::string body;
+        std::string_view body;                       // a view of the request's body
 
         // The form field's name and the uploaded file's name: the "name" and
         // "filename" parameters of the content-disposition header, unquoted;
@@ -41,7 +41,7 @@ struct HttpRequest {
 
     // Name/value pairs of an application/x-www-form-urlencoded body.
     Pairs parseUrlencodedForm() const;
-    // Parts of a multipart/form-data body.
+    // Parts of a multipart/form-data body, valid while this request lives.
     std::vector<MultiPart> parseMultiPartFormData() const;
 };
 

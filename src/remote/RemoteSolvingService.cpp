@@ -256,8 +256,8 @@ HttpResponse RemoteSolvingService::solveUpload(http::BodyFile& file, const QStri
     return JsonAnswer::of({{"status", "success"}});
 }
 
-// The body file holds the whole form; the image part is copied to a file of
-// its own.
+// The body file holds the whole form; the image part is copied from it to a
+// file of its own, a window at a time.
 HttpResponse RemoteSolvingService::uploadMultipart(const HttpRequest& request) {
     if (api)
         if (std::optional<HttpResponse> answer = api->upload(request)) return *answer;
@@ -266,14 +266,17 @@ HttpResponse RemoteSolvingService::uploadMultipart(const HttpRequest& request) {
         form.discard();
         return uploadFailed(form.error());
     }
-    const std::vector<HttpRequest::MultiPart> parts = http::FormReader::multipart(request.headers, form.view());
+    const std::vector<HttpRequest::MultiPart> parts = request.parseMultiPartFormData();
+    if (parts.size() != 1) {
+        form.discard();
+        return JsonAnswer::error("Invalid request");
+    }
+    const std::string_view data = parts.front().body;
     const QString directory = QFileInfo(QFile::decodeName(QByteArray::fromStdString(form.path()))).path();
-    form.discard();
-    if (parts.size() != 1) return JsonAnswer::error("Invalid request");
-    const std::string& data = parts.front().body;
     auto image = http::BodyFile::create(QFile::encodeName(directory).toStdString(), "upload-", data.size());
     if (!image) return uploadFailed(errno);
-    image->write(data);
+    image->writeFrom(&form, data);
+    form.discard();
     image->finish();
     return solveUpload(*image, {}, false);
 }

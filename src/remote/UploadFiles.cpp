@@ -1,5 +1,6 @@
 #include "remote/UploadFiles.h"
 
+#include "http/BodyFile.h"
 #include "http/StringHelpers.h"
 #include "imaging/ImageFormats.h"
 #include "solver/SolvePaths.h"
@@ -7,7 +8,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QTemporaryFile>
+#include <QFileInfo>
 
 #include <cstdio>
 
@@ -64,14 +65,13 @@ std::optional<QString> UploadFiles::plainName(const std::string& requested) {
 
 // No sync to disk: an upload only has to outlive the solve that reads it, and
 // syncing a large image would cost more than receiving it.
-bool UploadFiles::writeAtomically(const QString& path, const std::string& data) {
-    QTemporaryFile file(path + ".XXXXXX");
-    if (!file.open()) return false;
-    if (file.write(data.data(), qint64(data.size())) != qint64(data.size()) || !file.flush()) return false;
-    if (std::rename(QFile::encodeName(file.fileName()).constData(), QFile::encodeName(path).constData()) != 0)
-        return false;
-    file.setAutoRemove(false);
-    return true;
+bool UploadFiles::writeAtomically(const QString& path, std::string_view data, http::BodyFile* source) {
+    const QFileInfo target(path);
+    auto file = http::BodyFile::create(QFile::encodeName(target.path()).toStdString(),
+                                       QFile::encodeName(target.fileName() + ".").toStdString(), data.size());
+    if (!file) return false;
+    file->writeFrom(source, data);
+    return file->keepAs(QFile::encodeName(path).toStdString());
 }
 
 QString UploadFiles::nameProblem(std::string_view requested) {

@@ -5,6 +5,10 @@
 #include <string>
 #include <string_view>
 
+namespace http {
+class BodyFile;
+}
+
 namespace siderama {
 
 // Where remote uploads are stored and under which names. Uploads are named
@@ -27,9 +31,10 @@ public:
     // bytes; none when nothing usable is left.
     static std::optional<QString> plainName(const std::string& requested);
 
-    // Writes `data` to a temporary file beside `path`, then renames it onto
-    // `path`. False when any step fails.
-    static bool writeAtomically(const QString& path, const std::string& data);
+    // Writes `data` (a stretch of `source`'s view, or other memory when
+    // `source` is null) to a temporary file beside `path`, then renames it
+    // onto `path`. False when any step fails.
+    static bool writeAtomically(const QString& path, std::string_view data, http::BodyFile* source = nullptr);
 
     // Why a client's file name is refused ("" when it is fine): NUL bytes,
     // more than 255 bytes, not UTF-8.

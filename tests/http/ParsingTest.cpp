@@ -238,7 +238,7 @@ std::vector<HttpRequest::MultiPart> parts(const std::string& body, const std::st
 
 Bodies bodies(const std::vector<HttpRequest::MultiPart>& parts) {
     Bodies all;
-    for (const auto& part : parts) all.push_back(part.body);
+    for (const auto& part : parts) all.emplace_back(part.body);
     return all;
 }
 

@@ -56,7 +56,7 @@ protected:
         server->PUT["/upload"] = [](const HttpRequest& request) { return HttpResponse::ok(HttpResponseBody::text(checksum(request.body))); };
         server->POST["/upload"] = [](const HttpRequest& request) {
             std::string listing;
-            for (const auto& part : request.parseMultiPartFormData()) listing += part.name().value_or("?") + "=" + checksum(part.body) + "\n";
+            for (const auto& part : request.parseMultiPartFormData()) listing += part.name().value_or("?") + "=" + checksum(std::string(part.body)) + "\n";
             return HttpResponse::ok(HttpResponseBody::text(listing));
         };
         server->start();

@@ -37,7 +37,7 @@ std::optional<ApiArguments> ApiArguments::from(const http::HttpRequest& request)
     for (const auto& [name, value] : request.parseUrlencodedForm())
         if (name == field) text = value;
     for (const auto& part : request.parseMultiPartFormData()) {
-        if (part.name() == field) text = part.body;
+        if (part.name() == field) text = std::string(part.body);
         else if (part.fileName()) file = File{*part.fileName(), part.body};
     }
     if (!text) return std::nullopt;

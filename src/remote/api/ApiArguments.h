@@ -16,11 +16,12 @@ namespace siderama {
 class ApiArguments {
 public:
     struct File {
-        std::string name;  // as the client sent it, possibly a full path
-        std::string data;
+        std::string name;       // as the client sent it, possibly a full path
+        std::string_view data;  // a view of the request's body
     };
 
-    // The request's arguments; none when it carries no `request-json`.
+    // The request's arguments, valid while it lives; none when it carries
+    // no `request-json`.
     // A field that is not a JSON object gives an empty object and an error.
     static std::optional<ApiArguments> from(const http::HttpRequest& request);
     explicit ApiArguments(nlohmann::json object = nlohmann::json::object());

@@ -1,5 +1,6 @@
 #include "remote/api/AstrometryApi.h"
 
+#include "http/BodyFile.h"
 #include "http/HttpServer.h"
 #include "remote/JsonAnswer.h"
 #include "remote/UploadFiles.h"
@@ -116,7 +117,7 @@ HttpResponse AstrometryApi::login(const HttpRequest& request) {
 std::optional<HttpResponse> AstrometryApi::upload(const HttpRequest& request) {
     const std::optional<ApiArguments> arguments = ApiArguments::from(request);
     if (!arguments) return std::nullopt;
-    return accept(*arguments);
+    return accept(*arguments, request.bodyFile.get());
 }
 
 HttpResponse AstrometryApi::urlUpload(const HttpRequest& request) {
@@ -125,30 +126,35 @@ HttpResponse AstrometryApi::urlUpload(const HttpRequest& request) {
     if (arguments->text("url"))
         return JsonAnswer::error("url_upload with a url is not supported: this server does not fetch from the network; "
                      "send the file to /api/upload");
-    return accept(*arguments);
+    return accept(*arguments, request.bodyFile.get());
 }
 
-HttpResponse AstrometryApi::accept(const ApiArguments& arguments) {
+// An uploaded file is hashed and written a window at a time from the form.
+HttpResponse AstrometryApi::accept(const ApiArguments& arguments, http::BodyFile* form) {
     if (const auto problem = sessionProblem(arguments)) return JsonAnswer::error(*problem);
-    std::string data, name;
+    std::string starText, name;
+    std::string_view data;
     if (const auto& upload = arguments.file()) {
         if (upload->data.empty()) return JsonAnswer::error("the uploaded file is empty");
         data = upload->data;
         name = UploadFiles::plainName(upload->name).value_or(QString()).toStdString();
     } else if (std::optional<StarList> stars = StarList::fromArguments(arguments)) {
         stars->settleSize(arguments);
-        data = stars->text();
+        starText = stars->text();
+        data = starText;
     } else {
         return JsonAnswer::error("no file, and no x and y lists of equal length");
     }
-    const QString hash = QCryptographicHash::hash(QByteArray::fromStdString(data), QCryptographicHash::Sha1).toHex();
+    QCryptographicHash sha1(QCryptographicHash::Sha1);
+    http::BodyFile::eachWindow(data, form, [&sha1](std::string_view piece) { sha1.addData(QByteArrayView(piece)); });
+    const QString hash = sha1.result().toHex();
     Submission submission{0, QString::fromStdString(arguments.text("session").value_or("")),
                           QDateTime::currentDateTimeUtc(), std::nullopt, std::nullopt, QString::fromStdString(name),
                           arguments.object().dump(), hash, {}, std::nullopt};
     const std::optional<int> id = store.addSubmission(submission);
     if (!id) return JsonAnswer::error("no submission id left");
     QDir().mkpath(folders.submission(*id));
-    if (!UploadFiles::writeAtomically(folders.input(*id), data)) QFile::remove(folders.input(*id));
+    if (!UploadFiles::writeAtomically(folders.input(*id), data, form)) QFile::remove(folders.input(*id));
     events.log("API submission " + QString::number(*id) + " received: " +
                    (name.empty() ? QString("star list") : QString::fromStdString(name)) + " (" +
                    QString::number(data.size()) + " bytes)",

@@ -13,6 +13,7 @@
 #include <optional>
 
 namespace http {
+class BodyFile;
 class HttpServer;
 }
 
@@ -41,7 +42,8 @@ public:
 private:
     http::HttpResponse login(const http::HttpRequest& request);
     http::HttpResponse urlUpload(const http::HttpRequest& request);
-    http::HttpResponse accept(const ApiArguments& arguments);
+    // `form` holds the request's body when it was streamed to a file.
+    http::HttpResponse accept(const ApiArguments& arguments, http::BodyFile* form);
     http::HttpResponse submissionStatus(const http::HttpRequest& request);
     http::HttpResponse jobStatus(const http::HttpRequest& request);
     http::HttpResponse jobDetail(const http::HttpRequest& request);
