@@ -43,7 +43,9 @@ void writeStandInTools(const QString& directory, const QByteArray& image2xyFirst
     const QByteArray record = calls.isEmpty() ? "" : "echo \"$(basename $0) $*\" >> '" + calls.toUtf8() + "'\n";
     writeScript(directory, "image2xy", record + image2xyFirst + "touch \"$3\"\n");
     writeScript(directory, "solve-field", "[ \"$1\" = --help ] && { echo '  --overwrite'; exit 0; }\n" + record +
-                    "eval b=\\${$#}; b=${b%.xy}\n"
+                    "eval b=\\${$#}; b=${b%.xy}; d=; o=\n"
+                    "while [ $# -gt 0 ]; do case $1 in --dir) d=$2;; --out) o=$2;; esac; shift; done\n"
+                    "[ -n \"$d\" ] && b=\"$d/$o\"\n"
                     "for e in .wcs .axy .corr .match .rdls .solved -indx.xyls; do touch \"$b$e\"; done\n");
     writeScript(directory, "new-wcs", record + "touch \"$6\"\n");
     writeScript(directory, "wcsinfo", record + wcsinfo);
