@@ -5,7 +5,6 @@
 #include <QTimer>
 
 namespace testsupport {
-
 namespace {
 
 QByteArray headerValue(const QByteArray& request, const QByteArray& name) {
@@ -43,8 +42,7 @@ QString FakeIndexServer::baseUrl(const QString& series) const {
 }
 
 void FakeIndexServer::exportLocations() const {
-    qputenv("SIDERAMA_INDEX_URL_4100", baseUrl("4100").toUtf8());
-    qputenv("SIDERAMA_INDEX_URL_4200", baseUrl("4200").toUtf8());
+    for (const char* series : {"4100", "4200"}) qputenv(QByteArray("SIDERAMA_INDEX_URL_") + series, baseUrl(series).toUtf8());
 }
 
 void FakeIndexServer::serve(const QString& fileName, const FakeIndexFile& file) {
@@ -52,9 +50,7 @@ void FakeIndexServer::serve(const QString& fileName, const FakeIndexFile& file) 
     files_.insert("/" + series + "/" + fileName, file);
 }
 
-void FakeIndexServer::serveFits(const QString& fileName, qint64 size) {
-    serve(fileName, FakeIndexFile{.body = fitsBody(size)});
-}
+void FakeIndexServer::serveFits(const QString& fileName, qint64 size) { serve(fileName, {.body = fitsBody(size)}); }
 
 QByteArray FakeIndexServer::fitsBody(qint64 size, char fill) {
     return QByteArray("SIMPLE  =                    T").leftJustified(80, ' ').leftJustified(size, fill).left(size);

@@ -4,6 +4,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace testsupport {
 
@@ -43,5 +44,14 @@ std::string exchangeRaw(int port, std::string_view request);
 // A request with "Connection: close" and a Content-Length.
 HttpAnswer request(int port, const std::string& method, const std::string& target,
                    const std::map<std::string, std::string>& headers = {}, const std::string& body = {});
+
+// `curl -sS --max-time 20 ARGUMENTS` (a shell command line): its exit code and standard output.
+std::pair<int, std::string> curl(const std::string& arguments);
+
+// Waits until the server holds `count` connections; false after 10 s.
+template <class Server> bool waitForConnections(const Server& server, std::size_t count) {
+    for (int i = 0; i < 2000 && server.connectionCount() != count; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return server.connectionCount() == count;
+}
 
 }  // namespace testsupport

@@ -4,16 +4,6 @@
 
 namespace testsupport {
 
-QStringList RecordingView::texts() const {
-    QStringList all;
-    for (const Line& line : lines) all << line.text;
-    return all;
-}
-
-int RecordingView::count(const QString& text, siderama::LogColor color) const {
-    return int(std::count_if(lines.begin(), lines.end(), [&](const Line& line) { return line.text == text && line.color == color; }));
-}
-
 void settleLog(siderama::SolverDelegate& solver, RecordingView& view) {
     solver.append("--settled--");  // arrives after everything posted before it
     waitUntil([&] { return view.texts().contains("--settled--"); }, std::chrono::seconds(30));

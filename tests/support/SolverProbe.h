@@ -19,8 +19,14 @@ struct RecordingView : siderama::SolverView {
     void setCheckBoxes(bool remove, bool write) override { checkBoxes = {remove, write}; }
     void present() override { ++presented; }
 
-    QStringList texts() const;
-    int count(const QString& text, siderama::LogColor color) const;
+    QStringList texts() const {
+        QStringList all;
+        for (const Line& line : lines) all << line.text;
+        return all;
+    }
+    int count(const QString& text, siderama::LogColor color) const {
+        return int(std::count_if(lines.begin(), lines.end(), [&](const Line& l) { return l.text == text && l.color == color; }));
+    }
 
     QList<Line> lines;
     int batches = 0, presented = 0;

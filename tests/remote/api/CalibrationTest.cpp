@@ -57,8 +57,7 @@ TEST_P(CalibrationVsWcsinfo, MatchesThePublicServiceNumbers) {
     const Field& field = GetParam();
     QTemporaryDir scratch;
     QFile wcs(scratch.filePath("job.wcs"));
-    ASSERT_TRUE(wcs.open(QIODevice::WriteOnly));
-    wcs.write(wcsHeader(field));
+    ASSERT_TRUE(wcs.open(QIODevice::WriteOnly) && wcs.write(wcsHeader(field)) == 2880);
     wcs.close();
     QProcess wcsinfo;
     wcsinfo.start(testsupport::realToolsDirectory() + "/wcsinfo", {wcs.fileName()});
@@ -78,8 +77,6 @@ TEST_P(CalibrationVsWcsinfo, MatchesThePublicServiceNumbers) {
 
 INSTANTIATE_TEST_SUITE_P(Fields, CalibrationVsWcsinfo, ::testing::ValuesIn(fields));
 
-TEST(Calibration, MissingValuesGiveNone) {
-    EXPECT_FALSE(Calibration::fromWcsinfo("ra_center 10\ndec_center 41\n", false));
-}
+TEST(Calibration, MissingValuesGiveNone) { EXPECT_FALSE(Calibration::fromWcsinfo("ra_center 10\ndec_center 41\n", false)); }
 
 }  // namespace
