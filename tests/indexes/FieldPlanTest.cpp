@@ -1,6 +1,5 @@
 // Planning for a field of view: which keys get ticked, what the ticks cost,
 // and refusing what the disk cannot hold.
-#include "cli/IndexCommands.h"
 #include "core/Defaults.h"
 #include "indexes/FieldPlanner.h"
 #include "indexes/IndexCatalogue.h"
@@ -89,20 +88,6 @@ TEST_F(PlanTest, applyingAnUntickedKeyDropsItsPartialFile) {
     delegate.refresh();
     delegate.go();
     EXPECT_TRUE(dirs.entries().isEmpty()) << dirs.entries().join(", ").toStdString();
-}
-
-// siderama --fetch-index --for-field WIDTH
-TEST_F(PlanTest, terminalFetchesTheFilesForAFieldWhenTheyFit) {
-    const auto run = [this](const QString& width) {
-        return runIndexCommand({"siderama", "--fetch-index", "--for-field", width}, dirs.folder(), fastPolicy());
-    };
-    for (int index = 4110; index <= 4116; ++index) server.serveFits(QString("index-%1.fits").arg(index), 2000);
-    server.serve("index-4117.fits", {.body = FakeIndexServer::fitsBody(100), .announcedLength = 1000000000000000000});
-    EXPECT_EQ(run("wide"), 2);
-    EXPECT_EQ(run("10"), 0);
-    EXPECT_EQ(dirs.entries().size(), 7);
-    EXPECT_EQ(run("40°"), 1) << "index-4117.fits does not fit the disk";
-    EXPECT_EQ(server.requests().size(), 7);
 }
 
 TEST_F(PlanTest, plansForTheLastSolvedField) {

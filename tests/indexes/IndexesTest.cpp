@@ -9,7 +9,6 @@
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -224,36 +223,12 @@ protected:
     IndexManagerDelegate delegate{window, dirs.folder(), DistributionIndexes(dirs.distribution()), fastPolicy()};
 };
 
-TEST_F(ManagerWindowTest, ApplyDownloadsTheTickedFilesAndAbortStopsATransfer) {
-    EXPECT_EQ(child<QGroupBox>("series4100")->findChildren<QCheckBox*>().size(), 13);
-    EXPECT_EQ(child<QGroupBox>("series4200")->findChildren<QCheckBox*>().size(), 20);
+// A typed field width ticks its boxes and shows their cost; a click on a mixed box ticks it; Apply downloads
+// what is ticked and Abort stops a transfer.
+TEST_F(ManagerWindowTest, PlanApplyAndAbort) {
     for (const int n : {0, 4, 5, 6, 7, 8, 9, 10, 11}) dirs.write(part("4205", n), fits);
     for (const int n : {1, 2, 3}) server.serveFits(part("4205", n), n == 3 ? 7000 : 100);
-    server.serveFits("index-4119.fits", 5000);
-    delegate.show();
-    QCheckBox* split = window.checkBox("index-4205-*.fits");
-    EXPECT_EQ(split->checkState(), Qt::PartiallyChecked);
-    EXPECT_TRUE(split->toolTip().startsWith("9 of 12")) << qPrintable(split->toolTip());
-    split->click();
-    EXPECT_EQ(split->checkState(), Qt::Checked) << "a click never leaves the box mixed";
-    window.checkBox("index-4119.fits")->click();
-    child<QPushButton>("goButton")->click();
-    EXPECT_EQ(buttons(), std::pair(false, true));
-    ASSERT_TRUE(waitUntil([this] { return statusText() == "Done"; }));
-    EXPECT_EQ(dirs.entries().size(), 13);
-    EXPECT_EQ(buttons(), std::pair(true, false));
-    EXPECT_EQ(child<QProgressBar>("queueIndicator")->value(), 4);
-    EXPECT_EQ(child<QProgressBar>("fileIndicator")->value(), 7000);
-    server.serve("index-4118.fits", {.body = FakeIndexServer::fitsBody(400 * 1024), .chunkSize = 4096, .chunkDelayMs = 20});
-    window.checkBox("index-4118.fits")->click();
-    child<QPushButton>("goButton")->click();
-    ASSERT_TRUE(waitUntil([this] { return statusText().startsWith("Downloading index-4118.fits ("); }));
-    child<QPushButton>("abortButton")->click();
-    EXPECT_EQ(statusText(), "Aborted");
-    EXPECT_EQ(dirs.entries().size(), 13) << "no partial file left";
-}
-
-TEST_F(ManagerWindowTest, TypedFieldWidthTicksTheBoxesAndShowsTheCost) {
+    for (int index = 4110; index <= 4116; ++index) server.serveFits(QString("index-%1.fits").arg(index), 2000);
     delegate.show();
     const auto plan = [&](const QString& width) {
         child<QLineEdit>("fieldWidth")->setText(width);
@@ -261,32 +236,51 @@ TEST_F(ManagerWindowTest, TypedFieldWidthTicksTheBoxesAndShowsTheCost) {
         return statusText();
     };
     EXPECT_EQ(plan("wide"), "Type the field width in degrees (2.5) or arcminutes (40')");
-    for (int index = 4110; index <= 4116; ++index) server.serveFits(QString("index-%1.fits").arg(index), 2000);
     plan("10°");
     EXPECT_TRUE(window.checkBox("index-4110.fits")->isChecked() && !window.checkBox("index-4117.fits")->isChecked());
     ASSERT_TRUE(waitUntil([&] { return !delegate.sizing(); }));
     EXPECT_TRUE(child<QLabel>("costText")->text().startsWith("To download: 7 files, 14 kB"));
+    QCheckBox* split = window.checkBox("index-4205-*.fits");
+    EXPECT_EQ(split->checkState(), Qt::PartiallyChecked);
+    EXPECT_TRUE(split->toolTip().startsWith("9 of 12")) << qPrintable(split->toolTip());
+    split->click();
+    EXPECT_EQ(split->checkState(), Qt::Checked) << "a click never leaves the box mixed";
+    child<QPushButton>("goButton")->click();
+    EXPECT_EQ(buttons(), std::pair(false, true));
+    ASSERT_TRUE(waitUntil([this] { return statusText() == "Done"; }));
+    EXPECT_EQ(dirs.entries().size(), 19);
+    EXPECT_EQ(buttons(), std::pair(true, false));
+    EXPECT_EQ(child<QProgressBar>("queueIndicator")->value(), 10);
+    EXPECT_EQ(child<QProgressBar>("fileIndicator")->value(), 7000);
+    server.serve("index-4118.fits", {.body = FakeIndexServer::fitsBody(400 * 1024), .chunkSize = 4096, .chunkDelayMs = 20});
+    window.checkBox("index-4118.fits")->click();
+    child<QPushButton>("goButton")->click();
+    ASSERT_TRUE(waitUntil([this] { return statusText().startsWith("Downloading index-4118.fits ("); }));
+    child<QPushButton>("abortButton")->click();
+    EXPECT_EQ(statusText(), "Aborted");
+    EXPECT_EQ(dirs.entries().size(), 19) << "no partial file left";
 }
 
-TEST(IndexCommands, ArgumentTable) {
-    IndexTestDirectories dirs;
-    FakeIndexServer server;
-    server.exportLocations();
-    qputenv("SIDERAMA_DISTRIBUTION_INDEX_DIR", dirs.distribution().toUtf8());
+using IndexCommands = ManagerFixture;
+
+TEST_F(IndexCommands, ArgumentTable) {
     server.serveFits("index-4119.fits", 3000);
     for (int n = 0; n <= 11; ++n) server.serveFits(part("4206", n), 100);
+    for (const int n : {4110, 4111, 4112, 4113, 4114, 4116}) server.serveFits(QString("index-%1.fits").arg(n), 100);
     server.serve("index-4118.fits", {.status = 404, .body = "missing"});
-    dirs.writeDistribution("index-tycho2-15.littleendian.fits", FakeIndexServer::fitsBody(2880));
-    dirs.write("index-4117.fits", FakeIndexServer::fitsBody(2880));
+    dirs.writeDistribution("index-tycho2-15.littleendian.fits", fits);
+    dirs.write("index-4117.fits", fits);
     const std::vector<std::pair<QStringList, int>> cases{
         {{"--fetch-index", "4119", "index-4206-*.fits"}, 0}, {{"--fetch-index", "4118"}, 1}, {{"--fetch-index", "4115"}, 0},
         {{"--remove-index", "index-4117.fits"}, 0}, {{"--indexes"}, 0}, {{"--fetch-index", "4300"}, 2},
-        {{"--fetch-index", "index-4207-00.fits"}, 2}, {{"--remove-index"}, 2}, {{"--fetch-index", "--headless"}, 2}};
+        {{"--fetch-index", "index-4207-00.fits"}, 2}, {{"--remove-index"}, 2}, {{"--fetch-index", "--headless"}, 2},
+        {{"--fetch-index", "--for-field", "wide"}, 2}, {{"--fetch-index", "--for-field", "10"}, 0}};
     for (const auto& [arguments, status] : cases)
-        EXPECT_EQ(runIndexCommand(QStringList{"siderama"} + arguments, dirs.folder()), status) << qPrintable(arguments.join(' '));
-    EXPECT_EQ(dirs.entries().size(), 14) << "4119, twelve parts of 4206 and a link for 4115";
+        EXPECT_EQ(runIndexCommand(QStringList{"siderama"} + arguments, dirs.folder(), fastPolicy()), status)
+            << qPrintable(arguments.join(' '));
+    EXPECT_EQ(dirs.entries().size(), 20) << "4119, twelve parts of 4206, a link for 4115, the rest of a 10° field";
     EXPECT_TRUE(QFileInfo(dirs.folder() + "/index-4115.fits").isSymLink());
-    EXPECT_EQ(server.requests().size(), 14);
+    EXPECT_EQ(server.requests().size(), 20);
     EXPECT_EQ(IndexConsoleView::describe("index-4207-*.fits", {CheckState::mixed, 6, 12, 0}), "[-] index-4207-*.fits     6/12 files");
     EXPECT_EQ(IndexConsoleView::describe("index-4110.fits", {CheckState::off, 0, 1, 1}),
               "[ ] index-4110.fits       0/1 files, 1 installed by the distribution");
