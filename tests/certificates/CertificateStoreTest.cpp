@@ -4,22 +4,18 @@
 #include "certificates/CertificateStore.h"
 #include "certificates/OpenSsl.h"
 #include "certificates/ServerNames.h"
-
 #include <openssl/x509v3.h>
-
 #include <QFile>
 #include <QHostInfo>
 #include <QNetworkInterface>
 #include <QTemporaryDir>
 #include <filesystem>
-
 #include <gtest/gtest.h>
 
 using namespace siderama;
 namespace fs = std::filesystem;
 
 namespace {
-
 QByteArray contents(const fs::path& file) {
     QFile f(QString::fromStdString(file.string()));
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -74,7 +70,8 @@ TEST_F(Certificates, ServerCertificateIsRenewedOnlyWhenItMustBe) {
         {"31 days left", 31, names, {}, false},
         {"29 days left", 29, names, {}, true},
         {"a new address", 365, {{"observatory"}, {"127.0.0.1", "192.0.2.9"}}, {}, true},
-        {"key of another certificate", 365, names, [&] { fs::copy_file(directory / "ca.key", store.keyFile(), fs::copy_options::overwrite_existing); }, true},
+        {"key of another certificate", 365, names,
+         [&] { fs::copy_file(directory / "ca.key", store.keyFile(), fs::copy_options::overwrite_existing); }, true},
         {"signed by an earlier authority", 365, names, [&] { fs::remove(directory / "ca.crt"); }, true},
     };
     for (const auto& c : cases) {
@@ -97,5 +94,4 @@ TEST_F(Certificates, UnreadableAuthorityIsNeverReplaced) {
     EXPECT_THROW(store.prepare({{"observatory"}, {"192.0.2.9"}}), std::runtime_error);
     EXPECT_EQ(contents(store.authorityFile()), authority);
 }
-
 }  // namespace

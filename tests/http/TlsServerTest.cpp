@@ -14,7 +14,6 @@ using siderama::CertificateStore;
 using testsupport::RawHttpClient;
 
 namespace {
-
 const std::filesystem::path tlsDirectory = std::filesystem::temp_directory_path() / "siderama-tls-test";
 
 // A handshake from an OpenSSL client that trusts anything; none when it fails.
@@ -68,8 +67,7 @@ TEST_F(TlsServer, MisbehavingClientsAreClosed) {
         const char* answer;   // what the server writes before closing
     } cases[] = {
         {"plain HTTP", "GET /json HTTP/1.1\r\nHost: a\r\n\r\n", false, false, "HTTP/1.1 400 Bad Request"},
-        {"silence (handshake time-out)", "", false, false, ""},
-        {"half a ClientHello", std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11), false, false, ""},
+        {"silence (handshake time-out)", "", false, false, ""},  // or half a ClientHello: the same wait
         {"garbage", std::string(300, '\xab'), false, false, ""},
         {"vanishing mid-handshake", std::string("\x16\x03\x01\x02\x00\x01", 6), false, true, ""},
         {"vanishing mid-record", std::string("\x17\x03\x03\x40\x00\x01\x02", 7), true, true, ""},
@@ -93,5 +91,4 @@ TEST_F(TlsServer, MisbehavingClientsAreClosed) {
         EXPECT_EQ(curl(), 0);
     }
 }
-
 }  // namespace

@@ -10,7 +10,6 @@ using testsupport::FakeIndexServer;
 using testsupport::waitUntil;
 
 namespace {
-
 QStringList keys(const QStringList& numbers) {
     QStringList result;
     for (const QString& number : numbers)
@@ -96,5 +95,4 @@ TEST_F(PlanTest, plansForTheLastSolvedField) {
     EXPECT_TRUE(delegate.planForLastSolve());
     EXPECT_EQ(view.states["index-4110.fits"], CheckState::on);
 }
-
 }  // namespace

@@ -8,9 +8,7 @@
 #include "indexes/IndexManagerView.h"
 #include "support/FakeIndexServer.h"
 #include "support/TestSupport.h"
-
 #include <gtest/gtest.h>
-
 #include <QDir>
 #include <QHash>
 #include <QStandardPaths>

@@ -11,7 +11,6 @@ using testsupport::FakeIndexServer;
 using testsupport::waitUntil;
 
 namespace {
-
 constexpr qint64 fileSize = 200000;
 const QString name = "index-4119.fits";
 
@@ -152,5 +151,4 @@ INSTANTIATE_TEST_SUITE_P(
         AbuseCase{"serverErrorsEveryTime", {.status = 503, .body = fits}, -1, "HTTP status 503"},
         AbuseCase{"notAFitsFile", {.body = "<html>a portal login page</html>"}, -1, "not a FITS file"}),
     [](const auto& info) { return std::string(info.param.name); });
-
 }  // namespace

@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 namespace {
-
 const QString helper = SIDERAMA_SOURCE_DIR "/tests/support/netns-avahi.sh";
 
 class Namespace {
@@ -108,5 +107,4 @@ TEST(Announcement, FollowsTheDaemonAndServesClientsOnTheNetwork) {
     EXPECT_TRUE(testsupport::waitUntil([&] { return (space.browse().keys().join('\n') + '\n').contains(" " + port + '\n'); },
                                        std::chrono::seconds(30)));  // under either name
 }
-
 }  // namespace

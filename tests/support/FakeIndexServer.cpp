@@ -1,12 +1,10 @@
 #include "support/FakeIndexServer.h"
-
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTimer>
 
 namespace testsupport {
 namespace {
-
 QByteArray headerValue(const QByteArray& request, const QByteArray& name) {
     for (const QByteArray& line : request.split('\n'))
         if (line.toLower().startsWith(name.toLower() + ":")) return line.mid(name.size() + 1).trimmed();
@@ -29,7 +27,6 @@ QByteArray head(const FakeIndexFile& file, qint64 start) {
     if (!file.location.isEmpty()) text += "Location: " + file.location + "\r\n";
     return text + "\r\n";
 }
-
 }  // namespace
 
 FakeIndexServer::FakeIndexServer() {
@@ -119,5 +116,4 @@ void FakeIndexServer::sendChunk(QTcpSocket* socket, QByteArray rest, FakeIndexFi
     if (rest.isEmpty() && !file.endless) return socket->disconnectFromHost();
     QTimer::singleShot(file.chunkDelayMs, socket, [this, socket, rest, file] { sendChunk(socket, rest, file); });
 }
-
 }  // namespace testsupport

@@ -8,7 +8,6 @@
 class QTcpSocket;
 
 namespace testsupport {
-
 // How the fake server answers one path.
 struct FakeIndexFile {
     int status = 200;
@@ -71,5 +70,4 @@ private:
     std::function<void(const QString&, int)> onRequest_;
     int open_ = 0, mostConnections_ = 0;
 };
-
 }  // namespace testsupport

@@ -1,16 +1,13 @@
 #include "support/RawHttpClient.h"
-
 #include <arpa/inet.h>
 #include <sys/wait.h>
 #include <netinet/tcp.h>
 #include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <utility>
 
 namespace testsupport {
-
 // Calls on a socket with a time-out are not restarted after a signal (a child process ending).
 static ssize_t receive(int fd, char* buffer, std::size_t size) {
     ssize_t got;
@@ -108,5 +105,4 @@ std::pair<int, std::string> curl(const std::string& arguments) {
     for (char buffer[4096]; std::size_t got = fread(buffer, 1, sizeof buffer, pipe);) output.append(buffer, got);
     return {WEXITSTATUS(pclose(pipe)), output};
 }
-
 }  // namespace testsupport

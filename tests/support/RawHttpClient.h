@@ -7,7 +7,6 @@
 #include <thread>
 
 namespace testsupport {
-
 // An HTTP answer taken apart; header names lower-cased.
 struct HttpAnswer {
     int status = 0;
@@ -53,5 +52,4 @@ template <class Server> bool waitForConnections(const Server& server, std::size_
     for (int i = 0; i < 2000 && server.connectionCount() != count; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     return server.connectionCount() == count;
 }
-
 }  // namespace testsupport

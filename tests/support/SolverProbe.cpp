@@ -1,9 +1,7 @@
 #include "support/SolverProbe.h"
-
 #include "support/TestSupport.h"
 
 namespace testsupport {
-
 void settleLog(siderama::SolverDelegate& solver, RecordingView& view) {
     solver.append("--settled--");  // arrives after everything posted before it
     waitUntil([&] { return view.texts().contains("--settled--"); }, std::chrono::seconds(30));
@@ -20,5 +18,4 @@ bool solveAndWait(siderama::SolverDelegate& solver, const QString& path, std::ch
     QObject::disconnect(connection);
     return ended && result;
 }
-
 }  // namespace testsupport

@@ -2,11 +2,9 @@
 
 #include "solver/SolverDelegate.h"
 #include "solver/SolverView.h"
-
 #include <QStringList>
 
 namespace testsupport {
-
 // A solver view that remembers everything the controller told it.
 struct RecordingView : siderama::SolverView {
     struct Line {
@@ -37,5 +35,4 @@ struct RecordingView : siderama::SolverView {
 void settleLog(siderama::SolverDelegate& solver, RecordingView& view);
 // Solves `path` and waits until the solve ends; its result.
 bool solveAndWait(siderama::SolverDelegate& solver, const QString& path, std::chrono::seconds timeout = std::chrono::seconds(60));
-
 }  // namespace testsupport

@@ -6,18 +6,15 @@
 #include "remote/api/StarList.h"
 #include "support/RawHttpClient.h"
 #include "support/TestSupport.h"
-
 #include <QFile>
 #include <QTemporaryDir>
 #include <QUrl>
-
 #include <gtest/gtest.h>
 
 using namespace siderama;
 using nlohmann::json;
 
 namespace {
-
 // The stand-in's behaviour is chosen by the scale hint's lower bound.
 enum Mode { solves = 1, findsNothing = 2, hangs = 3, crashes = 4 };
 
@@ -57,10 +54,7 @@ protected:
         server->POST["/api/upload"] = [this](const http::HttpRequest& r) { return *api->upload(r); };
         server->start(0);
     }
-    void stop() {
-        server.reset();
-        api.reset();
-    }
+    void stop() { server.reset(), api.reset(); }
 
     json get(const std::string& target) {
         const testsupport::HttpAnswer answer = testsupport::request(server->port(), "GET", target);
@@ -211,5 +205,4 @@ TEST_F(JobLifecycle, StarListsTheirImageSizeAndTheRoutesOfTheJob) {
         EXPECT_EQ(answer.headers.at("content-type"), contentType) << target;
     }
 }
-
 }  // namespace

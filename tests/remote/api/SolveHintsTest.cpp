@@ -1,13 +1,11 @@
 // Each row: the hints of one request and the solve-field options they become.
 #include "remote/api/ApiArguments.h"
 #include "remote/api/SolveHints.h"
-
 #include <gtest/gtest.h>
 
 using namespace siderama;
 
 namespace {
-
 struct Hint {
     const char* json;
     const char* options;  // the expected options, space-separated
@@ -32,7 +30,7 @@ const Hint hints[] = {
     {R"({"parity": 2})", ""},
     {R"({"downsample_factor": 4, "tweak_order": 0})", "--downsample 4 --no-tweak"},
     {R"({"tweak_order": "3"})", "--downsample 2 --tweak-order 3"},
-    {R"({"crpix_center": "yes", "positional_error": 1.5, "use_sextractor": 1, "invert": "true"})",
+    {R"({"crpix_center": "yes", "positional_error": "1.5", "use_sextractor": 1, "invert": "true"})",
      "--downsample 2 --tweak-order 2 --crpix-center --pixel-error 1.5 --use-source-extractor --invert"},
 };
 
@@ -45,5 +43,4 @@ TEST_P(SolveHints, BecomeOptions) {
                            (expected.find("--downsample") == std::string::npos ? plain : ""));
 }
 INSTANTIATE_TEST_SUITE_P(Hints, SolveHints, ::testing::ValuesIn(hints));
-
 }  // namespace
