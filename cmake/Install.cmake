@@ -1,6 +1,7 @@
 # Installation layout of Siderama (cmake --install, and the Debian package):
 #
-#   bin/siderama
+#   bin/siderama                     (the launcher: terminal solves of FITS images)
+#   libexec/siderama/siderama-app    (the full application the launcher becomes)
 #   libexec/siderama/{image2xy,solve-field,new-wcs,wcsinfo,plot-constellations,an-fitstopnm} -> /usr/bin/<tool>
 #   share/applications/siderama.desktop
 #   share/metainfo/io.github.siderama.siderama.metainfo.xml
@@ -25,6 +26,7 @@ set(SIDERAMA_GENERATED_DATA_DIR ${CMAKE_BINARY_DIR}/data)
 # The executable. Everything it links from the build tree is static, so the
 # installed binary has no run path into the build tree.
 install(TARGETS siderama RUNTIME DESTINATION ${SIDERAMA_INSTALL_BINDIR})
+install(TARGETS siderama-app RUNTIME DESTINATION ${SIDERAMA_INSTALL_TOOLSDIR})
 
 # Links to the distribution's plate-solving tools (SIDERAMA_TOOLS is the list
 # the build tree's libexec/siderama is made from).

@@ -1,11 +1,12 @@
 // Throughput of the HTTP library on loopback, measured by wrk side by side
 // with named peers in the same run: cpp-httplib with the same one-route JSON
 // handler, and nginx serving a static file with the same bytes. Also the
-// receive rate of one large PUT body and the memory an idle connection costs.
+// receive rate of one large PUT body, the memory an idle connection costs,
+// and the clients served while one client holds many slow connections.
 // Over TLS: /api/status with keep-alive, and handshakes (a new connection per
 // request), next to nginx serving the same bytes with the same certificate.
 //
-//   http_benchmark [--connections N] [--seconds S] [--upload-mb M] [--idle N]
+//   http_benchmark [--connections N] [--seconds S] [--upload-mb M] [--idle N] [--slow N]
 #include <unistd.h>
 
 #include <chrono>
@@ -22,6 +23,7 @@
 
 #include "support/RawHttpClient.h"
 #include "NginxPeer.h"
+#include "SlowClients.h"
 #include "Wrk.h"
 #include "certificates/CertificateStore.h"
 #include "certificates/ServerNames.h"
@@ -38,6 +40,7 @@ struct Options {
     double seconds = 3;
     std::size_t uploadMegabytes = 256;
     std::size_t idleConnections = 200;
+    int slowConnections = 300;
 };
 
 Options parse(int argc, char** argv) {
@@ -49,6 +52,7 @@ Options parse(int argc, char** argv) {
         else if (name == "--seconds") options.seconds = value;
         else if (name == "--upload-mb") options.uploadMegabytes = static_cast<std::size_t>(value);
         else if (name == "--idle") options.idleConnections = static_cast<std::size_t>(value);
+        else if (name == "--slow") options.slowConnections = static_cast<int>(value);
     }
     return options;
 }
@@ -109,6 +113,37 @@ void printRows(const std::vector<Row>& rows, const std::string& title) {
         std::printf("%-22s %14.0f %10.2f %18.2f%s%s\n", name.c_str(), result->requestsPerSecond,
                     result->p99Milliseconds, ours / result->requestsPerSecond, result->errors.empty() ? "" : "  ",
                     result->errors.c_str());
+    }
+}
+
+void printSlowRow(const char* name, int port, const std::string& path, const Options& options) {
+    constexpr double bytesPerSecond = 30, seconds = 10;
+    const bench::SlowClientsResult result =
+        bench::underSlowClients(port, path, options.slowConnections, bytesPerSecond, seconds);
+    std::printf("%-34s %12.1f %10d\n", name, result.servedPerSecond, result.refused);
+}
+
+// The server with its default settings, and once without the per-client
+// share, next to nginx with its own.
+void slowClientRows(const Options& options, const std::string& body) {
+    std::printf("\none client (127.0.0.2) holding %d connections, sending 30 bytes/s in all; "
+                "others make one GET per connection for 10 s\n%-34s %12s %10s\n",
+                options.slowConnections, "server", "served/s", "refused");
+    for (const bool share : {true, false}) {
+        http::HttpServerConfig config;
+        config.bindAddress = "127.0.0.1";
+        if (!share) config.maxConnectionsPerClient = config.maxConnections;
+        http::HttpServer server(config);
+        server.GET["/json"] = [](const http::HttpRequest&) {
+            return http::HttpResponse::ok(http::HttpResponseBody::json({{"status", "success"}}));
+        };
+        server.start();
+        printSlowRow(share ? "siderama http (defaults)" : "siderama http, no per-client share", server.port(),
+                     "/json", options);
+    }
+    if (bench::NginxPeer::available()) {
+        bench::NginxPeer peer("status.json", body);
+        printSlowRow("nginx (static file)", peer.port(), "/status.json", options);
     }
 }
 
@@ -191,5 +226,6 @@ int main(int argc, char** argv) {
     }
 
     server.stop();
+    if (options.slowConnections > 0) slowClientRows(options, body);
     return 0;
 }

@@ -1,12 +1,17 @@
 // Siderama's overhead over the bare plate-solving tools: the same generated
 // fields solved (a) by running image2xy, solve-field, new-wcs and wcsinfo
-// directly with the pipeline's arguments and (b) through `siderama --solve`.
+// directly with the pipeline's arguments and (b) through `siderama --solve`
+// with the strategies taking turns (the pipeline is the first of them) and no
+// camera memory, so both run the same tools on the same lists.
 // Prints the median time of each and their ratio.
+#include "BenchHome.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstdio>
@@ -35,7 +40,7 @@ bool solveDirectly(const QString& fits, const QString& config, const QProcessEnv
     const QString base = fits.chopped(5), tools = TOOLS_DIR;
     return run(tools + "/image2xy", {"-O", "-o", base + ".xy", fits}, environment) &&
            run(tools + "/solve-field",
-               {"--overwrite", "--no-plots", "--no-remove-lines", "--no-verify-uniformize", "--sort-column",
+               {"--overwrite", "--no-plots", "--no-remove-lines", "--sort-column",
                 "FLUX", "--uniformize", "0", "--config", config, base + ".xy"},
                environment) &&
            run(tools + "/new-wcs", {"-v", "-d", "-i", fits, "-o", base + "_wcs.fits", "-w", base + ".wcs"},
@@ -48,16 +53,8 @@ bool solveDirectly(const QString& fits, const QString& config, const QProcessEnv
 int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     QTemporaryDir home;
+    const QProcessEnvironment environment = benchEnvironment(home);
     const QString folder = home.filePath("data/Siderama");
-    QDir().mkpath(folder);
-    for (int n = 10; n <= 19; ++n)
-        QFile::link(QString("/usr/share/astrometry/index-tycho2-%1.littleendian.fits").arg(n),
-                    QString("%1/index-41%2.fits").arg(folder).arg(n));
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("HOME", home.path());
-    environment.insert("XDG_DATA_HOME", home.filePath("data"));
-    environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
-    environment.remove("SIDERAMA_TOOLS_DIR");
 
     const QList<QStringList> fields{{"83.8", "-5.4", "36", "30"}, {"201.3", "-43.0", "40", "75"},
                                     {"56.8", "24.1", "30", "315"}};
@@ -74,8 +71,10 @@ int main(int argc, char** argv) {
             clock.start();
             if (!solveDirectly(fits, folder + "/siderama.cfg", environment)) std::printf("direct solve failed\n");
             direct.push_back(clock.nsecsElapsed() / 1e9);
+            QSettings(home.filePath("config/Siderama/Siderama.conf"), QSettings::IniFormat).remove("cameras");
             clock.restart();
-            if (!run(SIDERAMA, {"--solve", fits}, environment)) std::printf("siderama --solve failed\n");
+            if (!run(SIDERAMA, {"--racing", "off", "--solve", fits}, environment))
+                std::printf("siderama --solve failed\n");
             throughSiderama.push_back(clock.nsecsElapsed() / 1e9);
         }
     }
@@ -83,6 +82,7 @@ int main(int argc, char** argv) {
     std::printf("solves per method          %zu\n", direct.size());
     std::printf("bare tools, median         %.3f s\n", a);
     std::printf("siderama --solve, median   %.3f s\n", b);
-    std::printf("ratio                      %.3f (overhead %+.1f%%, target < 10%%)\n", b / a, (b / a - 1) * 100);
+    std::printf("ratio                      %.3f (overhead %+.1f%%, %+.0f ms; target <= 3%% or +30 ms)\n", b / a,
+                (b / a - 1) * 100, (b - a) * 1000);
     return 0;
 }

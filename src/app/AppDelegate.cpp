@@ -52,7 +52,9 @@ AppDelegate::~AppDelegate() {
 // The raw frame decoder is registered before this runs: main() imports it
 // as a static plugin.
 void AppDelegate::applicationDidFinishLaunching() {
-    writeSolverConfigIfMissing(FOLDER(), CONFIG());
+    QString reason;
+    if (!writeSolverConfigIfMissing(FOLDER(), CONFIG(), &reason))
+        solverDelegate.append("Cannot write the solver configuration " + CONFIG() + ": " + reason, RED);
     if (indexManager) indexManager->showIfNoIndexFound();
     solverDelegate.show();
     remote = std::make_unique<RemoteSolvingService>(solverDelegate);

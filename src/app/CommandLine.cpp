@@ -38,16 +38,25 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.addOptions({help, version, headless, solve, json, forField, port, tlsPort});
     parser.addOptions(indexOptions);
+    for (const QString& name : SolveOptions::names) parser.addOption(QCommandLineOption(name, {}, "value"));
     if (!parser.parse(arguments)) {
         const QStringList unknown = parser.unknownOptionNames();
         return failure(unknown.isEmpty() ? parser.errorText() : "unknown option " + dashed(unknown.first()));
     }
+    QList<std::pair<QString, QString>> solveFlags;
+    SolveOptions check;
+    for (const QString& name : SolveOptions::names) {
+        if (!parser.isSet(name)) continue;
+        if (const QString problem = check.set(name, parser.value(name)); !problem.isEmpty()) return failure(problem);
+        solveFlags.append({name, parser.value(name)});
+    }
+    if (!solveFlags.isEmpty() && !parser.isSet(solve)) return failure("solve options go with --solve");
     if (parser.isSet(json) && !parser.isSet(solve)) return failure("--json goes with --solve");
     // --for-field WIDTH goes with --fetch-index only.
     const bool fieldWithFetch = parser.isSet(forField) && parser.isSet(indexOptions[1]);
     if (parser.isSet(forField) && !fieldWithFetch) return failure("--for-field goes with --fetch-index");
     const int companions = (parser.isSet(json) ? 1 : 0) + (fieldWithFetch ? 1 : 0) + (parser.isSet(port) ? 1 : 0) +
-                           (parser.isSet(tlsPort) ? 1 : 0);
+                           (parser.isSet(tlsPort) ? 1 : 0) + int(solveFlags.size());
     if (parser.optionNames().size() > 1 + companions) return failure("too many arguments");
     const QStringList words = parser.positionalArguments();
     CommandLine line;
@@ -67,6 +76,7 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
         line.action = Action::solve;
         line.files = words;
         line.json = parser.isSet(json);
+        line.solveFlags = solveFlags;
         return line;
     }
     if (parser.isSet(headless)) line.action = Action::headless;
@@ -75,10 +85,16 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     return line;
 }
 
+SolveOptions CommandLine::solveOptions() const {
+    SolveOptions options = SolveOptions::load();
+    for (const auto& [name, value] : solveFlags) options.set(name, value);
+    return options;
+}
+
 QString CommandLine::usage() {
     return "Usage: siderama [--port N] [--tls-port N] [IMAGE]\n"
            "       siderama --headless [--port N] [--tls-port N]\n"
-           "       siderama --solve [--json] IMAGE|FOLDER...\n"
+           "       siderama --solve [--json] [SOLVE OPTIONS] IMAGE|FOLDER...\n"
            "       siderama --indexes | --fetch-index KEY... | --remove-index KEY...\n"
            "       siderama --fetch-index --for-field WIDTH\n"
            "\n"
@@ -102,7 +118,17 @@ QString CommandLine::usage() {
            "                        degrees (2.5), arcminutes (40') or \"last\" solved\n"
            "  --remove-index KEY... move the index files of the given keys to the Trash\n"
            "  -h, --help            show this help\n"
-           "  -v, --version         show the version\n";
+           "  -v, --version         show the version\n"
+           "\n"
+           "Solve options (over the ones stored in the window's options panel):\n"
+           "  --scale-units U       arcsecperpix, arcminwidth or degwidth\n"
+           "  --scale-low N, --scale-high N\n"
+           "                        the scale range, tried first\n"
+           "  --ra DEG --dec DEG [--radius DEG]\n"
+           "                        where the field points, tried with the scale\n"
+           "  --downsample N        downsampling for solve-field's own extraction (0: auto)\n"
+           "  --time-limit S        give up after S seconds (default 300)\n"
+           "  --racing on|off       race two strategies on two cores (default on)\n";
 }
 
 }  // namespace siderama

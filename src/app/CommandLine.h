@@ -1,7 +1,11 @@
 #pragma once
 
 #include <QString>
+#include "solver/SolveOptions.h"
+
+#include <QList>
 #include <QStringList>
+#include <utility>
 #include <cstdint>
 #include <optional>
 
@@ -17,10 +21,14 @@ struct CommandLine {
     bool json = false;       // solve: summaries as JSON objects
     QStringList indexArguments;  // indexCommand: the option and its keys
     QString error;           // error: what was wrong
+    // Solve options given as flags (--scale-low 2 ...), over the stored ones.
+    QList<std::pair<QString, QString>> solveFlags;
     std::optional<std::uint16_t> port;     // --port: the HTTP server's port
     std::optional<std::uint16_t> tlsPort;  // --tls-port: the HTTPS server's port
 
     static CommandLine parse(const QStringList& arguments);
+    // The stored solve options with the flags over them.
+    SolveOptions solveOptions() const;
     static QString usage();
 };
 

@@ -1,5 +1,6 @@
 #include "app/SolverWindow.h"
 
+#include "app/SolveOptionsPanel.h"
 #include "app/QueueTable.h"
 #include "app/ResultView.h"
 #include "app/ResultsPanel.h"
@@ -21,6 +22,7 @@ namespace siderama {
 
 namespace {
 
+constexpr int maxLogLines = 200000;
 const char* const geometryKey = "solverWindow/geometry";
 const char* const imageFilter =
     "Images (*.fit *.fits *.fts *.FIT *.FITS *.jpeg *.jpg *.png *.tiff *.tif *.raw);;All files (*)";
@@ -62,6 +64,8 @@ SolverWindow::SolverWindow(SolverDelegate& solver, QWidget* parent)
     });
     addViewMenu();
     form->logText->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    form->logText->setMaximumBlockCount(maxLogLines);  // a bounded tail of the log stays in memory
+    form->lowerTabs->addTab(new SolveOptionsPanel, "Solve options");
     connect(form->solveButton, &QPushButton::clicked, this, &SolverWindow::chooseImage);
     connect(form->solveMenu, &QAction::triggered, this, &SolverWindow::chooseImage);
     connect(form->abortButton, &QPushButton::clicked, &solver, [&solver] { solver.abort(); });

@@ -22,7 +22,10 @@ void onSignal(int) {
 void quitOnTerminationSignals() {
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return;
     auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, QCoreApplication::instance());
-    QObject::connect(notifier, &QSocketNotifier::activated, [] { QCoreApplication::quit(); });
+    QObject::connect(notifier, &QSocketNotifier::activated, [] {
+        ::alarm(exitGrace);  // SIGALRM's default action ends the process
+        QCoreApplication::quit();
+    });
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);

@@ -65,7 +65,7 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName("Siderama");
     if (command.action != CommandLine::Action::indexCommand) quitOnTerminationSignals();
     switch (command.action) {
-    case CommandLine::Action::solve: return runSolveCommand(command.files, command.json);
+    case CommandLine::Action::solve: return runSolveCommand(command.files, command.json, command.solveOptions());
     case CommandLine::Action::headless: return runApplication(AppDelegate::Mode::headless, command);
     case CommandLine::Action::indexCommand: return runIndexCommand(command.indexArguments);
     default: return 2;

@@ -12,7 +12,11 @@
 
 namespace siderama {
 
-int runSolveCommand(const QStringList& files, bool json) {
+int runSolveCommand(const QStringList& files, bool json, const SolveOptions& options) {
+    if (const QString problem = options.validate(); !problem.isEmpty()) {
+        std::fprintf(stderr, "siderama: %s\n", qPrintable(problem));
+        return 2;
+    }
     writeSolverConfigIfMissing(FOLDER(), CONFIG());
     SolverDelegate solver;
     // With JSON, standard output carries nothing but the objects.
@@ -20,6 +24,7 @@ int runSolveCommand(const QStringList& files, bool json) {
     solver.setView(&log);
     solver.show();
     SolveQueue queue(solver);
+    queue.setOptions(options);
     int solved = 0, reported = 0;
     QObject::connect(&queue, &SolveQueue::entryChanged, [&](int row) {
         const QueueEntry& entry = queue.entries()[size_t(row)];

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "solver/SolveOptions.h"
+
 #include <QStringList>
 
 namespace siderama {
@@ -8,7 +10,7 @@ namespace siderama {
 // folders) one after another without a window. The log streams to standard
 // output, or to standard error with `json`; after each file one summary line
 // (text or a JSON object) goes to standard output. Returns the exit status:
-// 0 only when every file was solved.
-int runSolveCommand(const QStringList& files, bool json);
+// 0 only when every file was solved, 2 when the options make no sense.
+int runSolveCommand(const QStringList& files, bool json, const SolveOptions& options);
 
 }  // namespace siderama

@@ -26,6 +26,12 @@ std::optional<QString> stringValue(const QString& key) {
     });
 }
 
+qint64 integerValue(const QString& key, qint64 fallback) {
+    bool valid = false;
+    const qint64 value = stringValue(key).value_or(QString()).toLongLong(&valid);
+    return valid ? value : fallback;
+}
+
 void setString(const QString& key, const QString& value) {
     withSettings([&](QSettings& s) { s.setValue(key, value); });
 }

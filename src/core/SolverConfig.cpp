@@ -10,13 +10,16 @@ QByteArray solverConfigText(const QString& folder) {
     return "cpulimit 300\nadd_path " + folder.toUtf8() + "\nautoindex\n";
 }
 
-bool writeSolverConfigIfMissing(const QString& folder, const QString& config) {
+bool writeSolverConfigIfMissing(const QString& folder, const QString& config, QString* reason) {
     if (QFileInfo::exists(config)) return true;
-    if (!QDir().mkpath(folder)) return false;
-    QSaveFile file(config);
-    if (!file.open(QIODevice::WriteOnly)) return false;
-    file.write(solverConfigText(folder));
-    return file.commit();
+    QString cause = "cannot create the folder " + folder;
+    if (QDir().mkpath(folder)) {
+        QSaveFile file(config);
+        if (file.open(QIODevice::WriteOnly) && file.write(solverConfigText(folder)) >= 0 && file.commit()) return true;
+        cause = file.errorString();
+    }
+    if (reason) *reason = cause;
+    return false;
 }
 
 }  // namespace siderama

@@ -10,7 +10,8 @@ QByteArray solverConfigText(const QString& folder);
 
 // Creates `folder` (with parents) and writes the configuration file `config`
 // atomically when it does not exist yet. An existing file is never touched.
-// Returns true when the file exists afterwards.
-bool writeSolverConfigIfMissing(const QString& folder, const QString& config);
+// Returns true when the file exists afterwards; otherwise `reason` (when
+// given) tells why not.
+bool writeSolverConfigIfMissing(const QString& folder, const QString& config, QString* reason = nullptr);
 
 }  // namespace siderama

@@ -3,7 +3,9 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 #include "http/HttpRequest.h"
@@ -21,7 +23,15 @@ struct HttpLimits {
     // block is complete (0: no limit), so that a client trickling bytes just
     // inside the socket's time-out cannot hold its connection forever.
     std::chrono::milliseconds headTimeout{0};
+    // A body must arrive at this many bytes per second on average, after a
+    // start of `bodyGrace` (0: no limit), so that a trickle cannot hold a
+    // connection however long the body.
+    std::uint64_t minBodyRate = 0;
+    std::chrono::milliseconds bodyGrace{10000};
 };
+
+// Takes a streamed request body piece by piece, in order.
+using BodySink = std::function<void(std::string_view)>;
 
 // Reads HTTP/1.x requests from a connected socket, one per call, within
 // bounds on line length, header count and body size.
@@ -32,6 +42,11 @@ public:
     // Blocks until a whole request, body included, has arrived. Throws
     // HttpParserError or SocketError.
     HttpRequest readHttpRequest(Socket& socket) const;
+    // The request line and the headers only.
+    HttpRequest readHead(Socket& socket) const;
+    // The body announced by the head: into request.body, or piece by piece
+    // into `sink` when one is given.
+    void readBody(Socket& socket, HttpRequest& request, const BodySink& sink = {}) const;
 
     // True when the "connection" header is exactly "keep-alive" (trimmed).
     static bool supportsKeepAlive(const std::unordered_map<std::string, std::string>& headers);
@@ -42,8 +57,9 @@ public:
 private:
     std::string readLine(Socket& socket) const;
     std::unordered_map<std::string, std::string> readHeaders(Socket& socket) const;
-    void readBody(Socket& socket, HttpRequest& request) const;
-    void readChunkedBody(Socket& socket, std::string& body) const;
+    void readChunkedBody(Socket& socket, std::string& body, const BodySink& sink) const;
+    void readPiece(Socket& socket, std::string& body, std::uint64_t size, const BodySink& sink) const;
+    void extendBodyDeadline(Socket& socket, std::uint64_t size) const;
 
     HttpLimits limits_;
 };

@@ -15,6 +15,7 @@ const char* caseName(HttpParserError::Kind kind) {
     case Kind::invalidContentLength: return "invalidContentLength";
     case Kind::invalidChunkedBody: return "invalidChunkedBody";
     case Kind::unsupportedTransferEncoding: return "unsupportedTransferEncoding";
+    case Kind::invalidRequest: return "invalidRequest";
     }
     return "unknown";
 }
@@ -31,7 +32,8 @@ int HttpParserError::statusCode() const {
     case Kind::bodyTooLarge: return 413;
     case Kind::invalidContentLength:
     case Kind::invalidChunkedBody:
-    case Kind::unsupportedTransferEncoding: return 400;
+    case Kind::unsupportedTransferEncoding:
+    case Kind::invalidRequest: return 400;
     case Kind::invalidStatusLine:
     case Kind::readBodyFailed: return 0;
     }

@@ -18,6 +18,7 @@ public:
         invalidContentLength,    // 400
         invalidChunkedBody,      // 400
         unsupportedTransferEncoding,  // 400
+        invalidRequest,          // 400: malformed request line or header line
     };
 
     HttpParserError(Kind kind, std::string payload);

@@ -1,5 +1,6 @@
 #include "http/HttpRequest.h"
 
+#include "http/BodyFile.h"
 #include "http/FormReader.h"
 #include "http/StringHelpers.h"
 
@@ -45,7 +46,7 @@ std::string unquote(std::string_view value) {
 HttpRequest::Pairs HttpRequest::parseUrlencodedForm() const { return FormReader::urlencoded(headers, body); }
 
 std::vector<HttpRequest::MultiPart> HttpRequest::parseMultiPartFormData() const {
-    return FormReader::multipart(headers, body);
+    return FormReader::multipart(headers, bodyFile ? bodyFile->view() : std::string_view(body));
 }
 
 std::optional<std::string> HttpRequest::MultiPart::fileName() const {

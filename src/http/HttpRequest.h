@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,6 +10,8 @@
 #include <vector>
 
 namespace http {
+
+class BodyFile;
 
 // One parsed request, handed by value to a route handler.
 struct HttpRequest {
@@ -34,6 +37,7 @@ struct HttpRequest {
     std::string body;                                      // raw body bytes
     std::optional<std::string> address = std::string();    // peer address, if known
     std::map<std::string, std::string> params;             // captures of the matched route
+    std::shared_ptr<BodyFile> bodyFile;  // the body, when its route streams it to a file (body stays empty)
 
     // Name/value pairs of an application/x-www-form-urlencoded body.
     Pairs parseUrlencodedForm() const;

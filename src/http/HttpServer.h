@@ -1,5 +1,6 @@
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
@@ -55,8 +56,14 @@ public:
 
     std::pair<RouteParams, HttpHandler> select(const std::string& method, const std::string& url) const override;
 
+    // Requests for `path` (no captures) with `method` pass `gate` once their
+    // head is read. Register before start().
+    void streamBodies(const std::string& method, const std::string& path, BodyGate gate);
+    BodyGate gate(const std::string& method, const std::string& url) const override;
+
 private:
     HttpRouter router_;
+    std::map<std::pair<std::string, std::vector<std::string>>, BodyGate> gates_;
 
 public:
     Route DELETE{router_, "DELETE"};

@@ -13,7 +13,7 @@ namespace http {
 struct HttpServerConfig {
     std::string bindAddress = "0.0.0.0";  // numeric IPv4
     int listenBacklog = 128;
-    HttpLimits limits{.headTimeout = std::chrono::milliseconds(30000)};
+    HttpLimits limits{.headTimeout = std::chrono::milliseconds(10000), .minBodyRate = 16 * 1024};
     // Longest wait for the next bytes from (or room to write to) a client.
     std::chrono::milliseconds idleTimeout{30000};
     // Longest time an encrypted connection's handshake may take.
@@ -21,6 +21,9 @@ struct HttpServerConfig {
     // Clients beyond this many (on all listeners together) are answered 503
     // and closed; encrypted ones are closed at once.
     std::size_t maxConnections = 256;
+    // Connections from one address beyond this many are answered 503 and
+    // closed, so that one client cannot take every place.
+    std::size_t maxConnectionsPerClient = 64;
     // Pause after a failed accept (e.g. out of descriptors) before retrying.
     std::chrono::milliseconds acceptRetryDelay{50};
     // How long a refused request's remaining bytes are drained before closing.

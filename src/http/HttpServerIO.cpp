@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <new>
 
+#include "http/BodyFile.h"
 #include "http/HttpParser.h"
 #include "http/HttpParserError.h"
 #include "http/SocketError.h"
@@ -107,29 +108,43 @@ void HttpServerIO::acceptLoop(const Listener& listener) {
     }
 }
 
+void HttpServerIO::turnAway(Socket& client) const {
+    try {
+        respond(client, HttpResponse::raw(503, "Service Unavailable"), false);
+    } catch (const SocketError&) {
+    }
+}
+
 // An encrypted client over the cap is closed without a handshake: refusing
 // must cost less than serving.
 void HttpServerIO::admit(Socket client, const SecureHandshake& secure) {
+    std::string address;
+    try {
+        address = client.peername();
+    } catch (const SocketError&) {
+    }
     std::unique_lock lock(clientSocketsLock_);
-    if (connections_.size() >= runningConfig_.maxConnections) {
+    std::size_t& fromAddress = perAddress_[address];
+    if (connections_.size() >= runningConfig_.maxConnections || fromAddress >= runningConfig_.maxConnectionsPerClient) {
+        if (fromAddress == 0) perAddress_.erase(address);
         lock.unlock();
         if (secure) return;
-        try {
-            respond(client, HttpResponse::raw(503, "Service Unavailable"), false);
-        } catch (const SocketError&) {
-        }
+        turnAway(client);
         return;
     }
+    ++fromAddress;
     client.setTimeout(runningConfig_.idleTimeout);
     const std::uint64_t id = nextId_++;
     Connection& connection = connections_[id];
     connection.fd = client.fileDescriptor();
+    connection.address = address;
     try {
         // The new thread waits for this lock in finish(), so its std::thread
         // is stored before it can be moved to finished_.
         connection.thread = std::thread(&HttpServerIO::serve, this, id, std::move(client), secure ? &secure : nullptr);
     } catch (const std::system_error&) {
         connections_.erase(id);  // the socket was closed with the thread's arguments
+        if (--perAddress_[address] == 0) perAddress_.erase(address);
     }
 }
 
@@ -140,15 +155,18 @@ void HttpServerIO::serve(std::uint64_t id, Socket client, const SecureHandshake*
         return;
     }
     std::optional<std::string> address;
-    try {
-        address = client.peername();
-    } catch (const SocketError&) {
+    {
+        std::lock_guard lock(clientSocketsLock_);
+        const std::string& known = connections_.at(id).address;
+        if (!known.empty()) address = known;
     }
     const HttpParser parser(runningConfig_.limits);
     for (;;) {
         HttpRequest request;
         try {
-            request = parser.readHttpRequest(client);
+            request = parser.readHead(client);
+            request.address = address;
+            if (!receiveBody(parser, client, request)) break;
         } catch (const HttpParserError& error) {
             refuse(client, error);
             break;
@@ -159,12 +177,37 @@ void HttpServerIO::serve(std::uint64_t id, Socket client, const SecureHandshake*
             refuse(client, HttpParserError(HttpParserError::Kind::bodyTooLarge, ""));
             break;
         }
-        request.address = address;
         const bool keepAlive = HttpParser::supportsKeepAlive(request.headers);
         if (!answer(client, request, keepAlive) || !keepAlive) break;
     }
     client.closeSession();
     finish(id, client);
+}
+
+// False when the gate refused the request: it has been answered then.
+bool HttpServerIO::receiveBody(const HttpParser& parser, Socket& client, HttpRequest& request) const {
+    const BodyGate bodyGate = gate(request.method, request.url);
+    if (!bodyGate) {
+        parser.readBody(client, request);
+        return true;
+    }
+    auto decision = [&]() -> std::variant<HttpResponse, std::shared_ptr<BodyFile>> {
+        try {
+            return bodyGate(request);
+        } catch (const std::exception&) {
+            return HttpResponse::internalServerError();
+        }
+    }();
+    if (auto* refusal = std::get_if<HttpResponse>(&decision)) {
+        respond(client, *refusal, false);
+        client.drain(runningConfig_.drainTime);
+        return false;
+    }
+    request.bodyFile = std::get<std::shared_ptr<BodyFile>>(std::move(decision));
+    BodyFile& file = *request.bodyFile;
+    parser.readBody(client, request, [&file](std::string_view bytes) { file.write(bytes); });
+    file.finish();
+    return true;
 }
 
 // A handshake that does not finish within its time-out fails like any other.
@@ -213,6 +256,7 @@ void HttpServerIO::finish(std::uint64_t id, Socket& client) {
     // Closed under the lock, so stop() never shuts down a reused descriptor.
     client.release();
     const auto found = connections_.find(id);
+    if (--perAddress_[found->second.address] == 0) perAddress_.erase(found->second.address);
     finished_.push_back(std::move(found->second.thread));
     connections_.erase(found);
     drained_.notify_all();
@@ -230,6 +274,8 @@ void HttpServerIO::reapFinished() {
 std::pair<RouteParams, HttpHandler> HttpServerIO::select(const std::string&, const std::string&) const {
     return {RouteParams{}, [](const HttpRequest&) { return HttpResponse::notFound(); }};
 }
+
+BodyGate HttpServerIO::gate(const std::string&, const std::string&) const { return {}; }
 
 void HttpServerIO::respond(Socket& socket, const HttpResponse& response, bool keepAlive) {
     const std::optional<std::string> body = response.body();

@@ -3,12 +3,14 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "http/HttpRouter.h"
@@ -18,7 +20,14 @@
 
 namespace http {
 
+class BodyFile;
+class HttpParser;
 class HttpParserError;
+
+// Decides, once a request's head has arrived, where its body goes: a
+// response refuses the request at once (its body is not read and the
+// connection closes); a BodyFile receives the body instead of request.body.
+using BodyGate = std::function<std::variant<HttpResponse, std::shared_ptr<BodyFile>>(const HttpRequest&)>;
 
 // Connection engine: listens, accepts, serves every client on its own thread
 // and writes the handlers' responses, keeping a connection open while the
@@ -55,6 +64,8 @@ public:
 
     // Handler for a request; the base answers notFound to everything.
     virtual std::pair<RouteParams, HttpHandler> select(const std::string& method, const std::string& url) const;
+    // The gate of requests whose bodies are streamed; the base has none.
+    virtual BodyGate gate(const std::string& method, const std::string& url) const;
 
     // Writes `response` in HTTP/1.1 form. Throws SocketError(writeFailed).
     static void respond(Socket& socket, const HttpResponse& response, bool keepAlive);
@@ -62,6 +73,7 @@ public:
 private:
     struct Connection {
         int fd = -1;
+        std::string address;
         std::thread thread;
     };
     struct Listener {
@@ -76,7 +88,9 @@ private:
     void admit(Socket client, const SecureHandshake& secure);
     void serve(std::uint64_t id, Socket client, const SecureHandshake* secure);
     bool handshake(Socket& client, const SecureHandshake& secure) const;
+    bool receiveBody(const HttpParser& parser, Socket& client, HttpRequest& request) const;
     bool answer(Socket& client, HttpRequest& request, bool keepAlive) const;
+    void turnAway(Socket& client) const;
     void refuse(Socket& client, const HttpParserError& error) const;
     void finish(std::uint64_t id, Socket& client);
     void reapFinished();
@@ -91,6 +105,7 @@ private:
     mutable std::mutex clientSocketsLock_;  // guards the members below
     std::condition_variable drained_;
     std::unordered_map<std::uint64_t, Connection> connections_;
+    std::unordered_map<std::string, std::size_t> perAddress_;
     std::vector<std::thread> finished_;
     std::uint64_t nextId_ = 0;
 };

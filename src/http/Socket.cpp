@@ -36,18 +36,6 @@ void setFlag(int fd, int level, int option) {
     setsockopt(fd, level, option, &one, sizeof one);
 }
 
-// Appends `byte` to a line: control bytes are dropped, the rest is read as
-// ISO 8859-1 and stored as UTF-8.
-void appendLineByte(std::string& line, unsigned char byte) {
-    if (byte < 14) return;
-    if (byte < 0x80) {
-        line += static_cast<char>(byte);
-    } else {
-        line += static_cast<char>(0xC0 | (byte >> 6));
-        line += static_cast<char>(0x80 | (byte & 0x3F));
-    }
-}
-
 timeval toTimeval(std::chrono::milliseconds timeout) {
     timeval value{};
     value.tv_sec = static_cast<time_t>(timeout.count() / 1000);
@@ -174,10 +162,11 @@ std::optional<std::string> Socket::readLine(std::size_t maxLength) {
         length += take;
         if (take > 0) last = start[take - 1];
         if (length > maxLength + 1 || (newline && length - (last == '\r') > maxLength)) return std::nullopt;
-        for (std::size_t i = 0; i < take; ++i) appendLineByte(line, static_cast<unsigned char>(start[i]));
+        line.append(start, take);
         begin_ += take;
         if (newline) {
             ++begin_;
+            if (!line.empty() && line.back() == '\r') line.pop_back();
             return line;
         }
     }

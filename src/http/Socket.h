@@ -44,12 +44,13 @@ public:
     void setTimeout(std::chrono::milliseconds timeout);
     // Receives after `deadline` fail, whatever the time-out; none: no deadline.
     void setDeadline(std::optional<std::chrono::steady_clock::time_point> deadline) { deadline_ = deadline; }
+    std::optional<std::chrono::steady_clock::time_point> deadline() const { return deadline_; }
 
     // Next byte. Throws SocketError(recvFailed), also on the peer's close.
     uint8_t read();
-    // Bytes up to the next line feed (excluded). Bytes 0..13 are dropped, bytes
-    // from 14 up are taken as ISO 8859-1 and returned as UTF-8. Returns
-    // nothing when the line holds more than `maxLength` bytes.
+    // Bytes up to the next line feed (excluded), as sent, without a final
+    // carriage return. Returns nothing when the line holds more than
+    // `maxLength` bytes.
     std::optional<std::string> readLine(std::size_t maxLength);
     // Appends exactly `count` bytes to `out`.
     void readExactly(std::string& out, std::size_t count);

@@ -1,74 +1,81 @@
 #include "imaging/Convert.h"
 
 #include "imaging/FitsWriter.h"
+#include "imaging/ImageFormats.h"
 #include "imaging/MonoPixels.h"
 #include "imaging/ImagingLog.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QImageReader>
 
-#include <mutex>
 #include <new>
+#include <optional>
 
 namespace siderama {
 
 namespace {
 
-// Qt refuses to decode images above 256 MB by default; astronomical frames
-// are often larger (a 12000 x 8000 48-bit TIFF takes 768 MB). The limit is
-// process-wide, so it is raised once.
-constexpr int decodeLimitMegabytes = 16 * 1024;
-
-void raiseDecodeLimit() {
-    static std::once_flag once;
-    std::call_once(once, [] { QImageReader::setAllocationLimit(decodeLimitMegabytes); });
+// Qt's reader names for the formats recognised by content.
+QByteArray readerFormat(const QByteArray& leading) {
+    const QString extension = imageExtensionForData(leading);
+    if (extension == "jpg") return "jpeg";
+    if (extension == "png" || extension == "tiff" || extension == "raw") return extension.toLatin1();
+    return {};
 }
 
-std::optional<QByteArray> readSource(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        qCWarning(lcImaging).noquote() << QString("Cannot read %1: %2").arg(path, file.errorString());
-        return std::nullopt;
+// Decodes with the one reader that the content names, after checking the
+// size the header announces. Fills `reason` when it gives a null image.
+QImage decode(QFile& file, qint64 maxPixels, QString& reason) {
+    const QByteArray format = readerFormat(file.peek(64));
+    if (format.isEmpty()) {
+        reason = "not a JPEG/PNG/TIFF image or a raw frame";
+        return {};
     }
-    return file.readAll();
-}
-
-// Decodes by content alone, so the file name never decides the format.
-QImage decode(const QByteArray& data, const QString& path) {
-    raiseDecodeLimit();
-    QBuffer buffer;
-    buffer.setData(data);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
+    QImageReader reader(&file, format);
+    reader.setAutoDetectImageFormat(false);
+    const QSize size = reader.size();
+    if (!size.isValid()) {
+        reason = "unreadable image header";
+        return {};
+    }
+    if (qint64(size.width()) * size.height() > maxPixels) {
+        reason = QString("%1 x %2 pixels is more than the limit of %3 million")
+                     .arg(size.width()).arg(size.height()).arg(maxPixels / 1e6, 0, 'f', 0);
+        return {};
+    }
+    // Room for the largest layout (four 16-bit channels) of an allowed image.
+    QImageReader::setAllocationLimit(int(std::max<qint64>(256, maxPixels * 8 >> 20) + 1));
     QImage image = reader.read();
-    if (image.isNull())
-        qCWarning(lcImaging).noquote() << QString("Cannot decode %1: %2").arg(path, reader.errorString());
+    if (image.isNull()) reason = reader.errorString();
     return image;
 }
 
-bool convertImage(const QImage& image, const QString& source, const QString& destination) {
-    const auto mono = monoPixels(image);
-    if (!mono) {
-        qCWarning(lcImaging).noquote()
-            << QString("Cannot convert %1: unsupported pixel layout (QImage format %2)").arg(source).arg(int(image.format()));
-        return false;
-    }
-    return writeFits(destination, image.width(), image.height(), *mono);
+std::optional<QString> convertFile(const QString& source, const QString& destination, qint64 maxPixels) {
+    QFile file(source);
+    if (!file.open(QIODevice::ReadOnly)) return file.errorString();
+    QString reason;
+    QImage image = decode(file, maxPixels, reason);
+    if (image.isNull()) return reason;
+    const int width = image.width(), height = image.height();
+    const QImage::Format format = image.format();
+    const MonoRowSource rows = monoRowSource(std::move(image));
+    if (!rows) return QString("unsupported pixel layout (QImage format %1)").arg(int(format));
+    return writeFitsRows(destination, width, height, rows);
 }
 
 }  // namespace
 
-bool Convert(const QString& source, const QString& destination) {
+bool Convert(const QString& source, const QString& destination, qint64 maxPixels, QString* reason) {
+    std::optional<QString> failure;
     try {
-        const auto data = readSource(source);
-        if (!data) return false;
-        const QImage image = decode(*data, source);
-        return !image.isNull() && convertImage(image, source, destination);
+        failure = convertFile(source, destination, maxPixels);
     } catch (const std::bad_alloc&) {
-        qCWarning(lcImaging).noquote() << QString("Cannot convert %1: out of memory").arg(source);
-        return false;
+        failure = "out of memory";
     }
+    if (!failure) return true;
+    qCWarning(lcImaging).noquote() << QString("Cannot convert %1: %2").arg(source, *failure);
+    if (reason) *reason = *failure;
+    return false;
 }
 
 }  // namespace siderama

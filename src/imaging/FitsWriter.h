@@ -3,6 +3,8 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <span>
 
 namespace siderama {
@@ -14,5 +16,12 @@ namespace siderama {
 // the error goes to the system log, no partial file is left and the result is
 // false.
 bool writeFits(const QString& path, qint64 width, qint64 height, std::span<const uint16_t> pixels);
+
+// The same, the pixels asked for one row at a time (`row` fills `width`
+// values of row `y`, top first). The file is written under a temporary name
+// beside `path` and renamed when whole. Returns why it failed ("disk full"
+// when the file did not fit), none on success.
+std::optional<QString> writeFitsRows(const QString& path, qint64 width, qint64 height,
+                   const std::function<void(qint64 y, uint16_t* row)>& row);
 
 }  // namespace siderama

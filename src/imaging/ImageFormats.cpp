@@ -2,17 +2,10 @@
 
 #include "imaging/RawFrame.h"
 
-#include <QFileInfo>
-
 #include <array>
 #include <utility>
 
 namespace siderama {
-
-bool isFitsPath(const QString& path) {
-    const QString suffix = QFileInfo(path).suffix().toLower();
-    return suffix == "fit" || suffix == "fits" || suffix == "fts";
-}
 
 QString imageExtensionForData(const QByteArray& leadingBytes) {
     static const std::array<std::pair<QByteArray, const char*>, 5> signatures{{

@@ -76,16 +76,23 @@ RowRule ruleFor(QImage::Format format) {
 
 }  // namespace
 
-std::optional<std::vector<uint16_t>> monoPixels(const QImage& image) {
-    if (image.isNull()) return std::nullopt;
-    const QImage source = withHandledLayout(image);
+MonoRowSource monoRowSource(QImage image) {
+    if (image.isNull()) return {};
+    QImage source = withHandledLayout(image);
+    image = QImage();
     const RowRule rule = ruleFor(source.format());
-    if (!rule) return std::nullopt;
-    const qsizetype width = source.width();
-    std::vector<uint16_t> mono(size_t(width) * size_t(source.height()));
-    for (int y = 0; y < source.height(); ++y) {
-        rule(source.constScanLine(y), mono.data() + size_t(y) * size_t(width), width);
-    }
+    if (!rule) return {};
+    return [source = std::move(source), rule](qint64 y, uint16_t* row) {
+        rule(source.constScanLine(int(y)), row, source.width());
+    };
+}
+
+std::optional<std::vector<uint16_t>> monoPixels(const QImage& image) {
+    const MonoRowSource rows = monoRowSource(image);
+    if (!rows) return std::nullopt;
+    const auto width = size_t(image.width());
+    std::vector<uint16_t> mono(width * size_t(image.height()));
+    for (int y = 0; y < image.height(); ++y) rows(y, mono.data() + size_t(y) * width);
     return mono;
 }
 

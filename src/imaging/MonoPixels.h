@@ -3,6 +3,7 @@
 #include <QImage>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -18,5 +19,12 @@ namespace siderama {
 // grey, as 8-bit colour otherwise. Premultiplied colour is un-premultiplied
 // first. Other layouts (and null images) give none.
 std::optional<std::vector<uint16_t>> monoPixels(const QImage& image);
+
+// The same rule one row at a time, so that no second copy of the image is
+// needed: a function that fills `row` (width values) with mono row `y`. It
+// holds the image (converted first when its layout needs it, the given one
+// then released); none for unsupported layouts.
+using MonoRowSource = std::function<void(qint64 y, uint16_t* row)>;
+MonoRowSource monoRowSource(QImage image);
 
 }  // namespace siderama

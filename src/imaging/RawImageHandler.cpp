@@ -4,6 +4,7 @@
 
 #include <QIODevice>
 #include <QImage>
+#include <QVariant>
 #include <QtEndian>
 
 namespace siderama {
@@ -48,6 +49,12 @@ bool RawImageHandler::read(QImage* image) {
     if (!readRows(device(), *frame, decoded)) return false;
     *image = std::move(decoded);
     return true;
+}
+
+QVariant RawImageHandler::option(ImageOption option) const {
+    if (option != Size || !device()) return {};
+    const auto frame = RawFrame::parseHeader(device()->peek(RawFrame::headerSize));
+    return frame ? QVariant(QSize(frame->width, frame->height)) : QVariant();
 }
 
 bool RawImageHandler::write(const QImage& image) {

@@ -14,6 +14,9 @@ public:
     bool canRead() const override;
     bool read(QImage* image) override;
     bool write(const QImage& image) override;
+    // The size, from the header alone.
+    bool supportsOption(ImageOption option) const override { return option == Size; }
+    QVariant option(ImageOption option) const override;
 };
 
 }  // namespace siderama

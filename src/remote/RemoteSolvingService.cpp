@@ -1,5 +1,8 @@
 #include "remote/RemoteSolvingService.h"
 
+#include "core/Defaults.h"
+#include "http/BodyFile.h"
+#include "http/FormReader.h"
 #include "http/HttpServer.h"
 #include "http/StringHelpers.h"
 #include "remote/JsonAnswer.h"
@@ -13,6 +16,11 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
 
 #include <nlohmann/json.hpp>
 
@@ -50,6 +58,17 @@ std::optional<std::string> dispositionFileName(const HttpRequest& request) {
     return name;
 }
 
+// The announced body length; 0 when none or unreadable (the request reader
+// refuses the latter).
+quint64 announcedLength(const HttpRequest& request) {
+    const auto found = request.headers.find("content-length");
+    quint64 length = 0;
+    if (found != request.headers.end())
+        std::from_chars(found->second.data(), found->second.data() + found->second.size(), length);
+    return length;
+}
+
+
 void addIfPresent(nlohmann::json& object, const char* key, const std::optional<double>& value) {
     if (value) object[key] = *value;
 }
@@ -66,7 +85,18 @@ http::HttpServerConfig RemoteSolvingService::defaultConfig() {
 RemoteSolvingService::RemoteSolvingService(SolverDelegate& solver, http::HttpServerConfig config)
     : solver(solver), config(std::move(config)) {}
 
-RemoteSolvingService::~RemoteSolvingService() = default;
+// Uploads whose solve has not reported its end yet go too, once no handler
+// can add one: nothing else would remove them.
+RemoteSolvingService::~RemoteSolvingService() {
+    if (server) server->stop();
+    QObject::disconnect(cleanup);
+    std::set<QString> left;
+    {
+        std::lock_guard guard(unfinishedLock);
+        left = unfinished;
+    }
+    for (const QString& path : left) removeSolveFiles(path);
+}
 
 const std::string& RemoteSolvingService::formFragment() {
     static const std::string form =
@@ -86,6 +116,10 @@ void RemoteSolvingService::startServer(std::optional<std::uint16_t> port, std::o
     server->GET["/"] = [this](const HttpRequest& request) { return uploadForm(request); };
     server->POST["/api/upload"] = [this](const HttpRequest& request) { return uploadMultipart(request); };
     server->PUT["/api/upload"] = [this](const HttpRequest& request) { return uploadRaw(request); };
+    for (const char* method : {"POST", "PUT"})
+        server->streamBodies(method, "/api/upload", [this](const HttpRequest& request) { return admitUpload(request); });
+    cleanup = QObject::connect(&solver, &SolverDelegate::solveFinished, &solver,
+                               [this](bool, const QString& path) { removeSolveFiles(path); });
     server->GET["/api/status"] = [this](const HttpRequest& request) { return status(request); };
     server->GET["/ca.crt"] = [this](const HttpRequest& request) { return authority(request); };
     startApi();
@@ -162,53 +196,101 @@ HttpResponse RemoteSolvingService::uploadForm(const HttpRequest&) {
 
 std::optional<QString> RemoteSolvingService::uploadDirectory() {
     std::optional<QString> directory = UploadFiles::directory();
-    if (!directory) solver.append("No private upload directory in " + QDir::tempPath(), RED);
+    if (!directory) solver.append("No private upload directory in " + UploadFiles::temporaryDirectory(), RED);
     return directory;
 }
 
-SolveReservation RemoteSolvingService::claimSolver() {
+std::variant<HttpResponse, std::shared_ptr<http::BodyFile>> RemoteSolvingService::admitUpload(
+    const HttpRequest& request) {
+    // A POST may be an API submission, which is queued rather than refused.
+    if (solver.isSolving() && (request.method == "PUT" || !api)) {
+        solver.append("Solver busy", RED);
+        return JsonAnswer::error("Solver busy");
+    }
+    if (const auto name = dispositionFileName(request)) {
+        const QString problem = UploadFiles::nameProblem(*name);
+        if (!problem.isEmpty()) return JsonAnswer::error(problem.toUtf8().constData());
+    }
+    const std::optional<QString> directory = uploadDirectory();
+    if (!directory) return JsonAnswer::error("Upload failed");
+    const qint64 limit = Defaults::integerValue(Defaults::uploadAreaLimitMB, defaultAreaLimitMB) * 1024 * 1024;
+    const qint64 room = limit - UploadFiles::usedSpace(*directory);
+    if (room <= 0 || announcedLength(request) > quint64(room)) return uploadFailed(EFBIG);
+    auto file = http::BodyFile::create(QFile::encodeName(*directory).toStdString(), "upload-", quint64(room));
+    if (!file) return uploadFailed(errno);
+    return file;
+}
+
+HttpResponse RemoteSolvingService::uploadFailed(int code) {
+    const bool full = code == ENOSPC || code == EDQUOT;
+    const char* message = code == EFBIG ? "Upload area full" : full ? "Disk full" : "Upload failed";
+    solver.append(QString(message) + ": " + QString::fromLocal8Bit(std::strerror(code)), RED);
+    return JsonAnswer::error(message);
+}
+
+// The file gets its extension from its content, so that the pipeline
+// converts what is not FITS.
+HttpResponse RemoteSolvingService::solveUpload(http::BodyFile& file, const QString& named, bool markBusy) {
+    if (file.error() != 0) {
+        file.discard();
+        return uploadFailed(file.error());
+    }
+    const QString extension = UploadFiles::extensionFor(file.view().substr(0, 64));
+    const QString path = QFile::decodeName(QByteArray::fromStdString(file.path())) + "." + extension;
+    if (!file.keepAs(QFile::encodeName(path).toStdString())) return uploadFailed(file.error());
     SolveReservation reservation = solver.claim();
-    if (!reservation) solver.append("Solver busy", RED);
-    return reservation;
+    if (!reservation) {
+        QFile::remove(path);
+        solver.append("Solver busy", RED);
+        return JsonAnswer::error("Solver busy");
+    }
+    const QString line = "\nFile " + (named.isEmpty() ? QString() : named + " ") + "uploaded to " + path + " (" +
+                         QString::number(file.size()) + " bytes)";
+    {
+        std::lock_guard guard(unfinishedLock);
+        unfinished.insert(path);
+    }
+    if (markBusy) solver.busy(line);
+    else solver.append(line, YELLOW);
+    solver.solve(std::move(reservation), path);
+    return JsonAnswer::of({{"status", "success"}});
 }
 
-// The solver is reserved when this runs, so the file cannot be in use by a
-// solve. A failed write removes what an earlier upload left under the name:
-// the solve then reports the missing file instead of solving stale data.
-std::pair<QString, QString> RemoteSolvingService::store(const QString& directory, const QString& fileName,
-                                                       const std::string& data) {
-    const QString path = directory + fileName;
-    if (!UploadFiles::writeAtomically(path, data)) QFile::remove(path);
-    return {path, "\nFile uploaded to " + path + " (" + QString::number(data.size()) + " bytes)"};
-}
-
+// The body file holds the whole form; the image part is copied to a file of
+// its own.
 HttpResponse RemoteSolvingService::uploadMultipart(const HttpRequest& request) {
     if (api)
         if (std::optional<HttpResponse> answer = api->upload(request)) return *answer;
-    const std::vector<HttpRequest::MultiPart> parts = request.parseMultiPartFormData();
+    http::BodyFile& form = *request.bodyFile;
+    if (form.error() != 0) {
+        form.discard();
+        return uploadFailed(form.error());
+    }
+    const std::vector<HttpRequest::MultiPart> parts = http::FormReader::multipart(request.headers, form.view());
+    const QString directory = QFileInfo(QFile::decodeName(QByteArray::fromStdString(form.path()))).path();
+    form.discard();
     if (parts.size() != 1) return JsonAnswer::error("Invalid request");
-    const std::optional<QString> directory = uploadDirectory();
-    if (!directory) return JsonAnswer::error("Upload failed");
-    SolveReservation reservation = claimSolver();
-    if (!reservation) return JsonAnswer::error("Solver busy");
     const std::string& data = parts.front().body;
-    const auto [path, line] = store(*directory, UploadFiles::defaultName(data), data);
-    solver.append(line, YELLOW);
-    solver.solve(std::move(reservation), path);
-    return JsonAnswer::of({{"status", "success"}});
+    auto image = http::BodyFile::create(QFile::encodeName(directory).toStdString(), "upload-", data.size());
+    if (!image) return uploadFailed(errno);
+    image->write(data);
+    image->finish();
+    return solveUpload(*image, {}, false);
 }
 
 HttpResponse RemoteSolvingService::uploadRaw(const HttpRequest& request) {
-    const std::optional<QString> directory = uploadDirectory();
-    if (!directory) return JsonAnswer::error("Upload failed");
-    SolveReservation reservation = claimSolver();
-    if (!reservation) return JsonAnswer::error("Solver busy");
-    const std::optional<std::string> requested = dispositionFileName(request);
-    const std::optional<QString> plain = requested ? UploadFiles::plainName(*requested) : std::nullopt;
-    const auto [path, line] = store(*directory, plain.value_or(UploadFiles::defaultName(request.body)), request.body);
-    solver.busy(line);
-    solver.solve(std::move(reservation), path);
-    return JsonAnswer::of({{"status", "success"}});
+    const std::optional<std::string> name = dispositionFileName(request);
+    return solveUpload(*request.bodyFile, name ? QString::fromStdString(*name) : QString(), true);
+}
+
+// Only files of uploads are removed: a solve of the user's own file leaves
+// it alone.
+void RemoteSolvingService::removeSolveFiles(const QString& path) {
+    {
+        std::lock_guard guard(unfinishedLock);
+        if (!unfinished.erase(path)) return;
+    }
+    for (const QString& file : UploadFiles::solveFiles(path)) QFile::remove(file);
 }
 
 HttpResponse RemoteSolvingService::status(const HttpRequest&) {

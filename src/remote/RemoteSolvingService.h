@@ -1,20 +1,20 @@
 #pragma once
 
-#include "http/HttpServerConfig.h"
-#include "solver/SolveReservation.h"
+#include "http/HttpServerIO.h"
 
+#include <QObject>
 #include <QString>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <optional>
 #include <utility>
 #include <string>
 
 namespace http {
+class BodyFile;
 class HttpServer;
-struct HttpRequest;
-class HttpResponse;
 }  // namespace http
 
 namespace siderama {
@@ -34,7 +34,10 @@ struct ServerSettings;
 // POST /api/upload requests carrying `request-json`), on a plain listener and,
 // when configured, a TLS one; and its DNS-SD announcement as "Siderama" of
 // type "_siderama._tcp".
-// Every answer has HTTP status 200; errors are told in the JSON.
+// Every answer has HTTP status 200; errors are told in the JSON. Upload
+// bodies stream to files in the private upload directory, within the upload
+// area's size cap (user default "upload-area-limit-mb"); an upload and what
+// its solve made beside it are removed when the solve ends.
 class RemoteSolvingService {
 public:
     static constexpr const char* serviceType = "_siderama._tcp";
@@ -61,6 +64,8 @@ public:
     // The upload page's form.
     static const std::string& formFragment();
 
+    static constexpr qint64 defaultAreaLimitMB = 4096;
+
 private:
     http::HttpResponse uploadForm(const http::HttpRequest& request);
     http::HttpResponse uploadMultipart(const http::HttpRequest& request);
@@ -72,19 +77,25 @@ private:
     void announce();
     void startApi();
 
+    // Once an upload's head has arrived: a file for its body, or the refusal.
+    std::variant<http::HttpResponse, std::shared_ptr<http::BodyFile>> admitUpload(const http::HttpRequest& request);
     // The private upload directory; none (and a log line) when unusable.
     std::optional<QString> uploadDirectory();
-    // Reserves the solver; empty (and "Solver busy" in the log) when it is taken.
-    SolveReservation claimSolver();
-    // Stores an upload in the upload directory; returns its path and the
-    // log line that reports it.
-    std::pair<QString, QString> store(const QString& directory, const QString& fileName, const std::string& data);
+    // Keeps a received image under a name of ours and starts its solve;
+    // `named` is the client's name for it, "" when none.
+    http::HttpResponse solveUpload(http::BodyFile& file, const QString& named, bool markBusy);
+    // The failed upload's error answer, told in the log too.
+    http::HttpResponse uploadFailed(int error);
+    void removeSolveFiles(const QString& path);
 
     SolverDelegate& solver;
     http::HttpServerConfig config;
     std::unique_ptr<AstrometryApi> api;  // before the server, which calls it until it stops
     std::unique_ptr<http::HttpServer> server;
     std::unique_ptr<ServiceAnnouncement> announcement;
+    QMetaObject::Connection cleanup;
+    std::mutex unfinishedLock;
+    std::set<QString> unfinished;  // uploads whose solve has not ended
     std::mutex authorityMutex;  // guards authorityPem, set after the plain listener opened
     std::string authorityPem;   // empty: no generated authority in use
     int securePort_ = 0;

@@ -2,8 +2,11 @@
 
 #include "http/StringHelpers.h"
 #include "imaging/ImageFormats.h"
+#include "solver/SolvePaths.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QFile>
 #include <QTemporaryFile>
 
 #include <cstdio>
@@ -35,12 +38,20 @@ bool hasControlCharacter(const std::string& text) {
 
 }  // namespace
 
+// Qt gives an empty path for a TMPDIR that does not exist: it is read here.
+QString UploadFiles::temporaryDirectory() {
+    const QString configured = qEnvironmentVariable("TMPDIR");
+    return QDir::cleanPath(configured.isEmpty() ? QDir::tempPath() : configured);
+}
+
 std::optional<QString> UploadFiles::directory() {
-    const QString path = QDir::tempPath() + "/siderama-" + QString::number(::geteuid());
+    const QString temporary = temporaryDirectory();
+    if (!QDir::isAbsolutePath(temporary) || temporary == "/" || !QDir().mkpath(temporary)) return std::nullopt;
+    const QString path = temporary + "/siderama-" + QString::number(::geteuid());
     const QByteArray local = QFile::encodeName(path);
     ::mkdir(local.constData(), 0700);
     if (!isPrivateDirectory(local)) return std::nullopt;
-    return path + "/";
+    return path;
 }
 
 std::optional<QString> UploadFiles::plainName(const std::string& requested) {
@@ -49,12 +60,6 @@ std::optional<QString> UploadFiles::plainName(const std::string& requested) {
     if (name.empty() || name.front() == '.' || name.size() > longestName) return std::nullopt;
     if (hasControlCharacter(name) || !http::isValidUtf8(name)) return std::nullopt;
     return QString::fromStdString(name);
-}
-
-QString UploadFiles::defaultName(const std::string& data) {
-    const QByteArray leading = QByteArray::fromRawData(data.data(), qsizetype(std::min<std::size_t>(data.size(), 64)));
-    const QString extension = imageExtensionForData(leading);
-    return "image." + (extension.isEmpty() ? QString("fits") : extension);
 }
 
 // No sync to disk: an upload only has to outlive the solve that reads it, and
@@ -67,6 +72,32 @@ bool UploadFiles::writeAtomically(const QString& path, const std::string& data) 
         return false;
     file.setAutoRemove(false);
     return true;
+}
+
+QString UploadFiles::nameProblem(std::string_view requested) {
+    if (requested.find('\0') != std::string_view::npos) return "File name contains a NUL byte";
+    if (requested.size() > longestName) return "File name too long";
+    if (!http::isValidUtf8(requested)) return "File name is not UTF-8";
+    return {};
+}
+
+QString UploadFiles::extensionFor(std::string_view leading) {
+    const QString extension = imageExtensionForData(QByteArray(leading.data(), qsizetype(leading.size())));
+    return extension.isEmpty() ? QString("fits") : extension;
+}
+
+qint64 UploadFiles::usedSpace(const QString& directory) {
+    qint64 used = 0;
+    for (QDirIterator files(directory, QDir::Files | QDir::Hidden); files.hasNext();) used += files.nextFileInfo().size();
+    return used;
+}
+
+QStringList UploadFiles::solveFiles(const QString& upload) {
+    const SolvePaths paths(upload);
+    QStringList files{upload, paths.fits, paths.wcsImage};
+    files += paths.intermediateFiles();
+    files.removeDuplicates();
+    return files;
 }
 
 }  // namespace siderama

@@ -1,33 +1,50 @@
 #pragma once
 
-#include <QByteArray>
 #include <QString>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace siderama {
 
-// Where remote uploads are stored and under which names.
+// Where remote uploads are stored and under which names. Uploads are named
+// by Siderama ("upload-XXXXXX.EXT"); a client's file name never reaches the
+// disk or the tools.
 class UploadFiles {
 public:
-    // The private upload directory of this user, ending with "/":
+    // The private upload directory of this user, without a final "/":
     // "siderama-<uid>" inside QDir::tempPath(), mode 0700, owned by the user.
-    // Created when missing, its mode tightened when it is the user's own;
-    // none when the name is taken by a link, a file or another user.
+    // Created when missing (the temporary directory too), its mode tightened
+    // when it is the user's own; none when the name is taken by a link, a
+    // file or another user, or when there is no temporary directory.
     static std::optional<QString> directory();
+    // $TMPDIR, else Qt's temporary directory.
+    static QString temporaryDirectory();
 
-    // The client's file name reduced to a plain name: its last path
-    // component, valid UTF-8, no control characters, not starting with a dot
-    // and at most 255 bytes; none when nothing usable is left.
+    // The client's file name reduced to a plain name (for the
+    // astrometry.net API's submissions): its last path component, valid
+    // UTF-8, no control characters, not starting with a dot and at most 255
+    // bytes; none when nothing usable is left.
     static std::optional<QString> plainName(const std::string& requested);
-
-    // "image.fits" for FITS or unknown data, otherwise "image." plus the
-    // extension of the image format recognised by the data's leading bytes.
-    static QString defaultName(const std::string& data);
 
     // Writes `data` to a temporary file beside `path`, then renames it onto
     // `path`. False when any step fails.
     static bool writeAtomically(const QString& path, const std::string& data);
+
+    // Why a client's file name is refused ("" when it is fine): NUL bytes,
+    // more than 255 bytes, not UTF-8.
+    static QString nameProblem(std::string_view requested);
+
+    // The extension of the image format recognised by the data's leading
+    // bytes; "fits" for FITS or unknown data.
+    static QString extensionFor(std::string_view leading);
+
+    // Bytes taken by the files in `directory`.
+    static qint64 usedSpace(const QString& directory);
+
+    // The files of the solve of `upload`: the upload and what the solve
+    // made beside it.
+    static QStringList solveFiles(const QString& upload);
 };
 
 }  // namespace siderama

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <clocale>
+#include <cmath>
 #include <cstdlib>
 #include <locale.h>
 #include <utility>
@@ -12,12 +13,13 @@ namespace siderama {
 
 namespace {
 
-// A whole word as a number, by the C library's rules in the C locale.
+// A whole word as a finite number, by the C library's rules in the C locale:
+// "nan" and "inf" give none, so they never reach the JSON answers.
 std::optional<double> toNumber(const std::string& word) {
     static const locale_t cLocale = newlocale(LC_ALL_MASK, "C", nullptr);
     char* end = nullptr;
     const double value = strtod_l(word.c_str(), &end, cLocale);
-    if (end == word.c_str() || *end != '\0') return std::nullopt;
+    if (end == word.c_str() || *end != '\0' || !std::isfinite(value)) return std::nullopt;
     return value;
 }
 

@@ -25,9 +25,10 @@ public:
     // counts as aborted until rearm(). Callable from any thread.
     void abort();
     void rearm() { aborted = false; }
+    bool isAborted() const { return aborted; }
 
 private:
-    void logOutput(int output, bool parse);
+    bool logOutput(int output, ToolProcess& process, bool parse);
     void requireSuccess(const QString& tool, const ToolExit& exit, bool terminated);
 
     SolveReporter& reporter;

@@ -1,6 +1,6 @@
 #include "solver/SolvePaths.h"
 
-#include "imaging/ImageFormats.h"
+#include "imaging/FitsPath.h"
 
 #include <QFileInfo>
 #include <cmath>

@@ -4,7 +4,6 @@
 #include "core/Defaults.h"
 #include "core/Workspace.h"
 #include "imaging/Convert.h"
-#include "solver/SolveFieldOptions.h"
 #include "solver/SolvePaths.h"
 #include "solver/SolveReporter.h"
 #include "solver/SolveResult.h"
@@ -14,20 +13,25 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QStorageInfo>
 
 namespace siderama {
+
+SolvePipeline::SolvePipeline(ToolRunner& tools, SolveReporter& reporter, bool removeFiles, SolveOptions options)
+    : tools(tools), reporter(reporter), removeFiles(removeFiles), options(std::move(options)),
+      portfolio([&reporter](const QString& text, LogColor color) {
+          // Progress (yellow) is also the solve's state message.
+          if (color == YELLOW) reporter.busy(text);
+          else reporter.append(text, color);
+      }) {}
 
 SolveOutcome SolvePipeline::run(const QString& path) {
     const SolvePaths paths(path);
     QElapsedTimer clock;
     clock.start();
-    // Asking solve-field for its options takes a moment: do it meanwhile.
-    std::future<bool> knowsNoFits2Fits = std::async(std::launch::async, [] {
-        return solveFieldSupports(toolsDirectory() + "/solve-field", "--no-fits2fits");
-    });
     SolveOutcome outcome;
     try {
-        outcome = solve(paths, knowsNoFits2Fits);
+        outcome = solve(paths);
     } catch (const std::exception& error) {
         outcome = {false, QString::fromStdString(error.what()), {}};
     }
@@ -47,42 +51,48 @@ std::shared_ptr<const SolveResult> SolvePipeline::collect(const SolvePaths& path
     return result;
 }
 
-SolveOutcome SolvePipeline::solve(const SolvePaths& paths, std::future<bool>& knowsNoFits2Fits) {
+SolveOutcome SolvePipeline::solve(const SolvePaths& paths) {
     QElapsedTimer clock;
     clock.start();
+    const auto deadline = SolvePortfolio::Clock::now() + std::chrono::seconds(options.timeLimit);
     if (paths.needsConversion) {
         reporter.busy("\nConverting " + paths.input + " to " + paths.fits + "...");
-        if (!Convert(paths.input, paths.fits)) return {false, "\nFailed to convert " + paths.input + " to FITS", {}};
+        const qint64 megapixels = Defaults::integerValue(Defaults::maxImageMegapixels, defaultMaxPixels() / 1'000'000);
+        QString reason;
+        if (!Convert(paths.input, paths.fits, megapixels * 1'000'000, &reason))
+            return {false, "\nFailed to convert " + paths.input + " to FITS: " + reason, {}};
     }
-    runTools(paths, knowsNoFits2Fits);
+    runTools(paths, deadline);
     return {true, "\nDone in " + formatSeconds(clock.elapsed() / 1000.0) + " seconds", {}};
 }
 
-QStringList SolvePipeline::solveFieldArguments(const SolvePaths& paths, bool noFits2Fits) {
-    QStringList fixed{"--overwrite"};
-    if (noFits2Fits) fixed << "--no-fits2fits";
-    fixed << "--no-plots" << "--no-remove-lines" << "--no-verify-uniformize" << "--sort-column"
-          << "FLUX" << "--uniformize" << "0" << "--config" << CONFIG() << paths.xyList;
-    return Defaults::words(Defaults::solveFieldArgs) + fixed;
-}
-
-void SolvePipeline::runTools(const SolvePaths& paths, std::future<bool>& knowsNoFits2Fits) {
-    tools.execute("image2xy", {"-O", "-o", paths.xyList, paths.fits}, false);
-    // A solution left by an earlier solve of the same file must not pass
-    // for this one.
-    QFile::remove(paths.base + ".solved");
-    QFile::remove(paths.wcs);
-    tools.execute("solve-field", solveFieldArguments(paths, knowsNoFits2Fits.get()), false);
-    requireSolution(paths);
-    tools.execute("new-wcs", {"-v", "-d", "-i", paths.fits, "-o", paths.wcsImage, "-w", paths.wcs}, false);
+// The portfolio leaves the winning solution and its matched stars at the
+// pipeline's paths.
+void SolvePipeline::runTools(const SolvePaths& paths, SolvePortfolio::Clock::time_point deadline) {
+    const QString failure = portfolio.solve(paths, options, deadline);
+    if (!failure.isEmpty())
+        throw ToolError(failure.endsWith(" aborted") ? ToolError::Domain::aborted : ToolError::Domain::failed, failure);
+    writeWcsImage(paths);
     reporter.resetCalibration();
     tools.execute("wcsinfo", {paths.wcs}, true);
 }
 
-// solve-field exits with 0 also when it found no solution.
-void SolvePipeline::requireSolution(const SolvePaths& paths) {
-    if (QFileInfo::exists(paths.base + ".solved") && QFileInfo::exists(paths.wcs)) return;
-    throw ToolError(ToolError::Domain::failed, "solve-field found no solution");
+// The result appears under its name only when whole.
+void SolvePipeline::writeWcsImage(const SolvePaths& paths) {
+    const QString partial = paths.base + "_wcs.partial.fits";
+    try {
+        tools.execute("new-wcs", {"-v", "-d", "-i", paths.fits, "-o", partial, "-w", paths.wcs}, false);
+    } catch (const ToolError&) {
+        QFile::remove(partial);
+        const QStorageInfo volume(QFileInfo(partial).absolutePath());
+        if (volume.isValid() && volume.bytesAvailable() < QFileInfo(paths.fits).size())
+            throw ToolError(ToolError::Domain::failed, "new-wcs failed: disk full in " + volume.rootPath());
+        throw;
+    }
+    QFile::remove(paths.wcsImage);
+    if (QFile::rename(partial, paths.wcsImage)) return;
+    QFile::remove(partial);
+    throw ToolError(ToolError::Domain::failed, "Cannot write " + paths.wcsImage);
 }
 
 void SolvePipeline::cleanUp(const SolvePaths& paths) {

@@ -1,8 +1,10 @@
 #pragma once
 
+#include "solver/SolveOptions.h"
+#include "solver/SolvePortfolio.h"
+
 #include <QString>
 #include <QStringList>
-#include <future>
 #include <memory>
 
 class QElapsedTimer;
@@ -22,28 +24,27 @@ struct SolveOutcome {
     std::shared_ptr<const SolveResult> result;
 };
 
-// One solve of one image: conversion to FITS when needed, then image2xy,
-// solve-field, new-wcs and wcsinfo through a tool runner, with progress sent
-// to a reporter. Runs on the calling thread; several pipelines with runners
-// and reporters of their own can run at once.
+// One solve of one image: conversion to FITS when needed, the portfolio of
+// solve-field strategies, then new-wcs and wcsinfo through a tool runner,
+// with progress sent to a reporter. Runs on the calling thread; several
+// pipelines with runners and reporters of their own can run at once.
 class SolvePipeline {
 public:
-    SolvePipeline(ToolRunner& tools, SolveReporter& reporter, bool removeFiles)
-        : tools(tools), reporter(reporter), removeFiles(removeFiles) {}
+    SolvePipeline(ToolRunner& tools, SolveReporter& reporter, bool removeFiles, SolveOptions options);
 
     // Converts and solves. Any exception becomes a failed outcome with its
     // message. What the result view needs is read from the tools' files;
     // then the intermediate files go to the Trash when `removeFiles` is set.
+    // The solve fails with "time limit" when it takes longer than the
+    // options allow.
     SolveOutcome run(const QString& path);
-
-    // The solve-field arguments: the user's stored words, then ours, with
-    // --no-fits2fits only for a solve-field that still knows it.
-    static QStringList solveFieldArguments(const SolvePaths& paths, bool noFits2Fits);
+    // Ends the running strategies; callable from any thread.
+    void abort() { portfolio.abort(); }
 
 private:
-    SolveOutcome solve(const SolvePaths& paths, std::future<bool>& knowsNoFits2Fits);
-    void runTools(const SolvePaths& paths, std::future<bool>& knowsNoFits2Fits);
-    static void requireSolution(const SolvePaths& paths);
+    SolveOutcome solve(const SolvePaths& paths);
+    void runTools(const SolvePaths& paths, SolvePortfolio::Clock::time_point deadline);
+    void writeWcsImage(const SolvePaths& paths);
     std::shared_ptr<const SolveResult> collect(const SolvePaths& paths, const SolveOutcome& outcome,
                                                const QElapsedTimer& clock);
     void cleanUp(const SolvePaths& paths);
@@ -51,6 +52,8 @@ private:
     ToolRunner& tools;
     SolveReporter& reporter;
     bool removeFiles;
+    SolveOptions options;
+    SolvePortfolio portfolio;
 };
 
 }  // namespace siderama

@@ -94,7 +94,7 @@ void SolveQueue::startNext() {
     if (!reservation) return;
     running = int(next - list.begin());
     setState(*running, QueueEntry::State::solving);
-    solver.solve(std::move(reservation), next->path);
+    solver.solve(std::move(reservation), next->path, fixedOptions.value_or(SolveOptions::load()));
 }
 
 void SolveQueue::solveFinished(bool solved) {

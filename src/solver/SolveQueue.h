@@ -1,5 +1,7 @@
 #pragma once
 
+#include "solver/SolveOptions.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -36,6 +38,9 @@ public:
     void add(const QStringList& paths);
     // Ends the running solve and drops the waiting files.
     void stop();
+    // Options for every later solve of this queue (without, each solve takes
+    // the stored ones as they are when it starts).
+    void setOptions(const SolveOptions& options) { fixedOptions = options; }
 
     const std::vector<QueueEntry>& entries() const { return list; }
     bool isRunning() const { return running.has_value(); }
@@ -57,6 +62,7 @@ private:
     SolverDelegate& solver;
     std::vector<QueueEntry> list;
     std::optional<int> running;
+    std::optional<SolveOptions> fixedOptions;
 };
 
 }  // namespace siderama

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "solver/SolveOptions.h"
 #include "solver/SolveReservation.h"
 
 #include <QString>
@@ -11,10 +12,12 @@
 
 namespace siderama {
 
-// One solve asked for: the image and the reservation of the solver.
+// One solve asked for: the image, its options and the reservation of the
+// solver.
 struct SolveRequest {
     SolveReservation reservation;
     QString path;
+    SolveOptions options;
 };
 
 // The thread that runs a solver's solves, made with the solver rather than

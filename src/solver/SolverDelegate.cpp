@@ -58,37 +58,57 @@ void SolverDelegate::execute(const QString& tool, const QStringList& arguments, 
     }
 }
 
-void SolverDelegate::solve(SolveReservation reservation, const QString& path) {
+void SolverDelegate::solve(SolveReservation reservation, const QString& path, const SolveOptions& options) {
     runner.rearm();
     busy();
-    thread.request({std::move(reservation), path});
+    thread.request({std::move(reservation), path, options});
 }
 
-bool SolverDelegate::solvePath(const QString& path) {
+bool SolverDelegate::solvePath(const QString& path, const SolveOptions& options) {
     SolveReservation reservation = claim();
     if (!reservation) {
         append("Solver busy", RED);
         return false;
     }
-    solve(std::move(reservation), path);
+    solve(std::move(reservation), path, options);
     return true;
+}
+
+// abort() reaches `solve` until the returned handle is dropped; an abort
+// that came before the pipeline existed still counts.
+std::shared_ptr<void> SolverDelegate::reachForAbort(SolvePipeline& solve) {
+    std::lock_guard guard(pipelineLock);
+    pipeline = &solve;
+    if (runner.isAborted()) solve.abort();
+    return std::shared_ptr<void>(nullptr, [this](void*) {
+        std::lock_guard guard(pipelineLock);
+        pipeline = nullptr;
+    });
+}
+
+void SolverDelegate::abort() {
+    runner.abort();
+    std::lock_guard guard(pipelineLock);
+    if (pipeline) pipeline->abort();
 }
 
 void SolverDelegate::runSolve(SolveRequest request) {
     SolveOutcome outcome;
     try {
-        outcome = SolvePipeline(runner, *this, removeFiles).run(request.path);
+        SolvePipeline solve(runner, *this, removeFiles, request.options);
+        const std::shared_ptr<void> registration = reachForAbort(solve);
+        outcome = solve.run(request.path);
     } catch (const std::exception& error) {
         outcome = {false, QString::fromStdString(error.what()), {}};
     } catch (...) {
         outcome = {false, "Solve failed", {}};
     }
-    finishSolve(request.reservation, outcome);
+    finishSolve(request.reservation, outcome, request.path);
 }
 
 // The final state and the release of the solver happen in one step, so a
 // client that sees "done" or "failed" can start the next solve at once.
-void SolverDelegate::finishSolve(SolveReservation& reservation, const SolveOutcome& outcome) {
+void SolverDelegate::finishSolve(SolveReservation& reservation, const SolveOutcome& outcome, const QString& path) {
     {
         std::lock_guard guard(resultLock);
         latest = outcome.result;
@@ -97,9 +117,9 @@ void SolverDelegate::finishSolve(SolveReservation& reservation, const SolveOutco
     append(outcome.message, outcome.solved ? GREEN : RED);
     postControls(true);
     const bool solved = outcome.solved;
-    log.post([this, solved, result = outcome.result] {
+    log.post([this, solved, path, result = outcome.result] {
         if (view) view->showResult(result);
-        emit solveFinished(solved);
+        emit solveFinished(solved, path);
     });
 }
 

@@ -20,6 +20,7 @@
 
 namespace siderama {
 
+class SolvePipeline;
 struct SolveOutcome;
 struct SolveResult;
 
@@ -58,14 +59,16 @@ public:
     // Reserves the solver for one solve; empty when a solve is running or
     // reserved.
     SolveReservation claim() { return SolveReservation::take(solving); }
-    // Starts the reserved solve in the background.
-    void solve(SolveReservation reservation, const QString& path);
+    // Starts the reserved solve of `path` with `options` in the background:
+    // the entry for every front end ("solve this file with these options").
+    void solve(SolveReservation reservation, const QString& path,
+               const SolveOptions& options = SolveOptions::load());
     // Starts a solve in the background; false (and "Solver busy" in the log)
     // when one is running.
-    bool solvePath(const QString& path);
+    bool solvePath(const QString& path, const SolveOptions& options = SolveOptions::load());
     bool isSolving() const { return solving; }
-    // Ends the running tool and stops the solve.
-    void abort() { runner.abort(); }
+    // Ends the running tools and stops the solve.
+    void abort();
 
     // Loads the check boxes from the user defaults and shows the window.
     void show();
@@ -75,13 +78,14 @@ public:
 
 signals:
     // Emitted on the main thread after the solve's last log line.
-    void solveFinished(bool succeeded);
+    void solveFinished(bool succeeded, const QString& path);
 
 private:
     void setStatus(SolverStatus status, const std::optional<QString>& message, LogColor color);
     void postControls(bool solveEnabled);
     void runSolve(SolveRequest request);
-    void finishSolve(SolveReservation& reservation, const SolveOutcome& outcome);
+    std::shared_ptr<void> reachForAbort(SolvePipeline& solve);
+    void finishSolve(SolveReservation& reservation, const SolveOutcome& outcome, const QString& path);
 
     SolverStateStore store;
     mutable std::mutex resultLock;
@@ -91,6 +95,8 @@ private:
     ProcessToolRunner runner{*this};
     std::atomic<bool> solving = false;
     std::atomic<bool> removeFiles = false;
+    std::mutex pipelineLock;
+    SolvePipeline* pipeline = nullptr;  // the running solve's; guarded by `pipelineLock`
     SolveThread thread;  // last: its solves use everything above
 };
 

@@ -1,9 +1,14 @@
 #include "solver/ToolProcess.h"
 
 #include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <cstring>
 #include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -45,6 +50,8 @@ int ToolProcess::start(const QString& program, const QStringList& arguments) {
     int pipeEnds[2];
     if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return -1;
 
+    struct stat pipeInfo {};
+    if (::fstat(pipeEnds[0], &pipeInfo) == 0) outputPipe = pipeInfo.st_ino;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
@@ -73,6 +80,12 @@ int ToolProcess::start(const QString& program, const QStringList& arguments) {
     pid = child;
     if (terminated) signalGroup();  // terminate() came while starting
     return pipeEnds[0];
+}
+
+QString ToolExit::describe(const QString& tool) const {
+    if (!signal) return tool + " terminated (status " + QString::number(code) + ")";
+    const char* abbreviation = sigabbrev_np(*signal);
+    return tool + " terminated by signal " + (abbreviation ? QString("SIG") + abbreviation : QString::number(*signal));
 }
 
 ToolExit ToolProcess::waitForExit() {
@@ -107,6 +120,36 @@ void ToolProcess::killGroupAfterGrace() {
     // Reaping happens only after the output pipe closed, so a group that is
     // not reaped yet may still hold members that ignore SIGTERM.
     if (!reaped) ::kill(-pid, SIGKILL);
+}
+
+bool ToolProcess::endedLongerThan(std::chrono::milliseconds grace) {
+    std::lock_guard guard(lock);
+    const auto now = std::chrono::steady_clock::now();
+    if (!endSeen && pid > 0) {
+        siginfo_t info{};
+        if (reaped || (::waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid))
+            endSeen = now;
+    }
+    return endSeen && now - *endSeen >= grace;
+}
+
+void ToolProcess::killOutputHolders() const {
+    namespace fs = std::filesystem;
+    const fs::path target = "pipe:[" + std::to_string(outputPipe) + "]";
+    std::error_code error;
+    for (auto entry = fs::directory_iterator("/proc", error); !error && entry != fs::directory_iterator();
+         entry.increment(error)) {
+        const pid_t holder = std::atoi(entry->path().filename().c_str());
+        if (holder <= 0 || holder == ::getpid()) continue;
+        std::error_code missing;
+        for (auto fd = fs::directory_iterator(entry->path() / "fd", missing); !missing && fd != fs::directory_iterator();
+             fd.increment(missing)) {
+            std::error_code unreadable;
+            if (fs::read_symlink(fd->path(), unreadable) != target) continue;
+            ::kill(holder, SIGKILL);
+            break;
+        }
+    }
 }
 
 bool ToolProcess::wasTerminated() const {

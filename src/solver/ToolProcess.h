@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -13,6 +14,10 @@ namespace siderama {
 struct ToolExit {
     int code = 0;
     std::optional<int> signal;
+
+    bool succeeded() const { return !signal && code == 0; }
+    // "TOOL terminated (status N)" or "TOOL terminated by signal SIGSEGV".
+    QString describe(const QString& tool) const;
 };
 
 // One plate-solving tool run as a child process in its own process group,
@@ -40,6 +45,14 @@ public:
 
     bool wasTerminated() const;
 
+    // True once the child itself has ended at least `grace` ago (its output
+    // pipe may still be held open by descendants that left its group).
+    bool endedLongerThan(std::chrono::milliseconds grace);
+
+    // Kills the processes that left the group but still hold the output
+    // pipe open (a daemon the tool started), so that nothing is left running.
+    void killOutputHolders() const;
+
 private:
     void signalGroup();  // with `lock` held
     void killGroupAfterGrace();
@@ -48,6 +61,8 @@ private:
     pid_t pid = -1;
     bool reaped = false;
     bool terminated = false;
+    std::optional<std::chrono::steady_clock::time_point> endSeen;
+    ino_t outputPipe = 0;
 };
 
 }  // namespace siderama

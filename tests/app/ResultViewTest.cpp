@@ -14,6 +14,7 @@
 #include "support/TestSupport.h"
 #include <QFile>
 #include <QMimeData>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QUrl>
@@ -49,6 +50,8 @@ protected:
         solver->setView(window);
         static bool finished = false;  // the connection outlives this function
         QObject::connect(solver, &SolverDelegate::solveFinished, [&] { finished = true; });
+        // The pipeline's full-resolution list: "fast xy" finds stars at half resolution.
+        QSettings("Siderama", "Siderama").setValue("solve/racing", false);
         QMimeData drop;
         drop.setUrls({QUrl::fromLocalFile(image)});
         if (window->solveDropped(drop) && testsupport::waitUntil([&] { return finished; }, std::chrono::seconds(300)))

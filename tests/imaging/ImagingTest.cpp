@@ -307,7 +307,7 @@ TEST(LargeFrames, MoreThanTwoGigapixelsConvertCompletely) {
     pixels[pixels.size() - 1] = '\xFE';
     const QString source = writeBytes(dir + "/huge.dat", rawFrame("RAW1", width, height, pixels));
     pixels.clear();
-    ASSERT_TRUE(siderama::Convert(source, dir + "/huge.fits"));
+    ASSERT_TRUE(siderama::Convert(source, dir + "/huge.fits", width * height));
     QFile::remove(source);
     EXPECT_EQ(QFile(dir + "/huge.fits").size(), 2880 + (width * height * 2 + 2879) / 2880 * 2880);
     int status = 0;

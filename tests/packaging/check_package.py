@@ -66,7 +66,8 @@ def check_listing(listing, arguments):
         check(owner == "root/root", f"{name} belongs to root")
         check(arguments.build_dir not in name, f"{name} is not a build-tree path")
         if mode.startswith("-"):
-            wanted = "-rwxr-xr-x" if name == "./usr/bin/siderama" else "-rw-r--r--"
+            programs = ("./usr/bin/siderama", "./usr/libexec/siderama/siderama-app")
+            wanted = "-rwxr-xr-x" if name in programs else "-rw-r--r--"
             check(mode == wanted, f"{name} is {wanted}, not {mode}")
 
 

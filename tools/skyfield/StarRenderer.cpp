@@ -27,8 +27,26 @@ bool near(const Field& field, PixelPosition at, double margin) {
            at.y <= field.height - 1 + margin;
 }
 
+PixelPosition distorted(const Field& field, PixelPosition at, double k) {
+    const double cx = (field.width - 1) / 2.0, cy = (field.height - 1) / 2.0;
+    const double halfDiagonal = std::hypot(cx, cy);
+    const double r = std::hypot(at.x - cx, at.y - cy) / halfDiagonal;
+    const double factor = 1 + k * r * r;
+    return {cx + (at.x - cx) * factor, cy + (at.y - cy) * factor};
+}
+
+// Large soft glows, bright enough to saturate their cores, like nebulae.
+void addBlobs(Field& field, const RenderSettings& settings, std::mt19937& random) {
+    std::uniform_real_distribution<double> x(0, field.width), y(0, field.height);
+    std::uniform_real_distribution<double> size(0.03, 0.08), peak(0.4, 1.5);
+    const double diagonal = std::hypot(field.width, field.height);
+    for (int i = 0; i < settings.blobs; ++i)
+        addStar(field, {x(random), y(random)}, peak(random), size(random) * diagonal);
+}
+
 void addSky(Field& field, const RenderSettings& settings) {
     std::mt19937 random(settings.seed);
+    addBlobs(field, settings, random);
     std::normal_distribution<float> sky(float(settings.background), float(settings.noise));
     for (float& pixel : field.pixels) pixel += sky(random);
 }
@@ -40,7 +58,8 @@ Field renderField(const std::vector<Star>& stars, const TanProjection& projectio
     Field field{width, height, std::vector<float>(size_t(width) * height, 0.0f)};
     drawn = 0;
     for (const Star& star : stars) {
-        const auto at = projection.project(star.ra, star.dec);
+        auto at = projection.project(star.ra, star.dec);
+        if (at && settings.distortion != 0) at = distorted(field, *at, settings.distortion);
         if (!at || !near(field, *at, 8 * settings.starSigma)) continue;
         drawn += near(field, *at, 0);
         const double peak = settings.peakAtMagnitude10 * std::pow(10.0, -0.4 * (star.magnitude - 10.0));

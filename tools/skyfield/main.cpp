@@ -27,6 +27,8 @@ struct Request {
     double ra, dec, scale, rotation;
     int width, height;
     unsigned seed;
+    int blobs;
+    double distortion;
     QString format, out, truth;
     QStringList indexes;
 };
@@ -44,6 +46,8 @@ void addOptions(QCommandLineParser& parser) {
         {"out", "Output image file.", "file"},
         {"truth", "Also write the JSON truth to this file.", "file"},
         {"seed", "Seed of the sky noise (default 1).", "n", "1"},
+        {"blobs", "Bright extended glows to add (default 0).", "n", "0"},
+        {"distortion", "Radial distortion k: r -> r (1 + k r^2), r in half diagonals (default 0).", "k", "0"},
         {"index", "Index file to take stars from (repeatable; default the Tycho-2 files).", "file"},
     });
 }
@@ -61,7 +65,8 @@ Request parseRequest(const QCommandLineParser& parser) {
     }
     Request request{number(parser, "ra"), number(parser, "dec"), number(parser, "scale"),
                     number(parser, "rotation"), int(number(parser, "width")), int(number(parser, "height")),
-                    unsigned(number(parser, "seed")), parser.value("format"), parser.value("out"),
+                    unsigned(number(parser, "seed")), int(number(parser, "blobs")),
+                    number(parser, "distortion"), parser.value("format"), parser.value("out"),
                     parser.value("truth"), parser.values("index")};
     if (request.width <= 0 || request.height <= 0 || request.scale <= 0) {
         throw std::runtime_error("width, height and scale must be positive");
@@ -89,6 +94,8 @@ int run(const Request& request) {
                                              request.width, request.height);
     skyfield::RenderSettings settings;
     settings.seed = request.seed;
+    settings.blobs = request.blobs;
+    settings.distortion = request.distortion;
     int drawn = 0;
     const auto field = skyfield::renderField(stars, projection, request.width, request.height, settings, drawn);
     if (!skyfield::writeField(field, request.format, request.out)) return 1;

@@ -1,0 +1,203 @@
+#include "solver/StrategyRace.h"
+
+#include "solver/SolvePaths.h"
+#include "solver/StreamReader.h"
+#include "solver/ToolProcess.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <thread>
+
+namespace siderama {
+
+struct StrategyRace::Lane {
+    std::vector<SolveAttempt> attempts;
+    std::shared_ptr<ToolProcess> tool;      // the running tool, if any
+    std::optional<Clock::time_point> budgetEnd;  // of the running attempt
+    bool overBudget = false;
+    QString stopReason;  // set when the lane must end
+    bool finished = false;
+    std::thread thread;
+};
+
+namespace {
+
+double secondsSince(StrategyRace::Clock::time_point start) {
+    return std::chrono::duration<double>(StrategyRace::Clock::now() - start).count();
+}
+
+QString commandLine(const SolveAttempt::Step& step) { return "\n" + (QStringList{step.tool} + step.arguments).join(' '); }
+
+}  // namespace
+
+StrategyRace::StrategyRace(Log log) : log(std::move(log)) {}
+
+StrategyRace::~StrategyRace() {
+    {
+        std::lock_guard guard(lock);
+        stopLanes("ended");
+    }
+    for (auto& lane : lanes)
+        if (lane->thread.joinable()) lane->thread.join();
+}
+
+StrategyRace::Outcome StrategyRace::run(const std::vector<std::vector<SolveAttempt>>& attemptLanes,
+                                        Clock::time_point deadline) {
+    {
+        std::lock_guard guard(lock);
+        for (const auto& attempts : attemptLanes) {
+            lanes.push_back(std::make_unique<Lane>());
+            lanes.back()->attempts = attempts;
+        }
+        if (aborted) stopLanes("aborted");
+    }
+    for (auto& lane : lanes) lane->thread = std::thread([this, &lane = *lane] { runLane(lane); });
+    superviseUntil(deadline);
+    for (auto& lane : lanes) lane->thread.join();
+    std::lock_guard guard(lock);
+    if (aborted && !outcome.winner) {
+        outcome.kind = Outcome::Kind::aborted;
+        outcome.failure = (loggedTool.isEmpty() ? QString("solve") : loggedTool) + " aborted";
+    }
+    return outcome;
+}
+
+void StrategyRace::superviseUntil(Clock::time_point deadline) {
+    std::unique_lock guard(lock);
+    for (;;) {
+        const bool allFinished = std::all_of(lanes.begin(), lanes.end(), [](auto& l) { return l->finished; });
+        if (decided || allFinished) return;
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline) {
+            outcome.kind = Outcome::Kind::timeLimit;
+            stopLanes("time limit");
+            return;
+        }
+        for (auto& lane : lanes) {
+            if (!lane->budgetEnd || *lane->budgetEnd > now || lane->overBudget) continue;
+            lane->overBudget = true;
+            if (lane->tool) lane->tool->terminate();
+        }
+        const auto budgetEnd = nextBudgetEnd();
+        changed.wait_until(guard, budgetEnd ? std::min(*budgetEnd, deadline) : deadline);
+    }
+}
+
+std::optional<StrategyRace::Clock::time_point> StrategyRace::nextBudgetEnd() const {
+    std::optional<Clock::time_point> next;
+    for (const auto& lane : lanes)
+        if (lane->budgetEnd && !lane->overBudget && (!next || *lane->budgetEnd < *next)) next = lane->budgetEnd;
+    return next;
+}
+
+void StrategyRace::stopLanes(const QString& reason) {
+    for (auto& lane : lanes) {
+        if (lane->stopReason.isEmpty()) lane->stopReason = reason;
+        if (lane->tool) lane->tool->terminate();
+    }
+    changed.notify_all();
+}
+
+void StrategyRace::abort() {
+    std::lock_guard guard(lock);
+    aborted = true;
+    stopLanes("aborted");
+}
+
+void StrategyRace::runLane(Lane& lane) {
+    for (const SolveAttempt& attempt : lane.attempts) {
+        QStringList output;
+        if (runAttempt(lane, attempt, output)) break;
+    }
+    std::lock_guard guard(lock);
+    lane.finished = true;
+    changed.notify_all();
+}
+
+// True when the lane is done: solved, or told to stop.
+bool StrategyRace::runAttempt(Lane& lane, const SolveAttempt& attempt, QStringList& output) {
+    const Clock::time_point start = Clock::now();
+    {
+        std::lock_guard guard(lock);
+        if (!lane.stopReason.isEmpty()) return true;
+        lane.overBudget = false;
+        lane.budgetEnd = attempt.budget > 0 ? std::optional(start + std::chrono::duration_cast<Clock::duration>(
+                                                                         std::chrono::duration<double>(attempt.budget)))
+                                            : std::nullopt;
+        changed.notify_all();
+    }
+    // A solution left by an earlier solve of the same file must not pass.
+    QFile::remove(attempt.solved);
+    QFile::remove(attempt.wcs);
+    bool ran = true;
+    for (const SolveAttempt::Step& step : attempt.steps)
+        if (!(ran = runStep(lane, attempt, step, output) == 0)) break;
+    const bool solved = ran && QFileInfo::exists(attempt.solved) && QFileInfo::exists(attempt.wcs);
+    finishAttempt(lane, attempt, start, solved, output);
+    std::lock_guard guard(lock);
+    return decided || !lane.stopReason.isEmpty();
+}
+
+int StrategyRace::runStep(Lane& lane, const SolveAttempt& attempt, const SolveAttempt::Step& step,
+                          QStringList& output) {
+    const bool logged = attempt.logged;
+    auto process = std::make_shared<ToolProcess>();
+    {
+        std::lock_guard guard(lock);
+        if (!lane.stopReason.isEmpty() || lane.overBudget) return -1;
+        lane.tool = process;
+        if (logged) loggedTool = step.tool;
+    }
+    // Only the shown strategy's commands are the solve's progress.
+    if (logged) log(commandLine(step), YELLOW);
+    else log("[" + attempt.name + "] " + commandLine(step).mid(1), LogColor::plain);
+    const int pipe = process->start(toolsDirectory() + "/" + step.tool, step.arguments);
+    if (pipe < 0) return reportFailure(attempt, step.tool + " failed to start");
+    {
+        StreamReader reader(pipe);
+        while (const std::optional<QString> line = reader.nextLine()) {
+            if (line->isEmpty()) continue;
+            if (logged) log(*line, LogColor::plain);
+            output << *line;
+        }
+    }
+    const ToolExit exit = process->waitForExit();
+    {
+        std::lock_guard guard(lock);
+        lane.tool.reset();
+    }
+    if (process->wasTerminated()) return -1;
+    if (!exit.succeeded()) return reportFailure(attempt, exit.describe(step.tool));
+    return 0;
+}
+
+int StrategyRace::reportFailure(const SolveAttempt& attempt, const QString& message) {
+    log(attempt.logged ? message : "[" + attempt.name + "] " + message, RED);
+    std::lock_guard guard(lock);
+    if (attempt.logged && outcome.failure.isEmpty()) outcome.failure = message;
+    return -1;
+}
+
+void StrategyRace::finishAttempt(Lane& lane, const SolveAttempt& attempt, Clock::time_point start, bool solved,
+                                 QStringList& output) {
+    // wcsinfo must read the solution before it counts.
+    std::optional<WcsSummary> solution = solved ? WcsSummary::read(attempt.wcs) : std::nullopt;
+    const double seconds = secondsSince(start);
+    std::lock_guard guard(lock);
+    QString result = solution ? "solved" : solved ? "solution rejected by wcsinfo" : "no solution";
+    if (solution && decided) result = "solved, but later";
+    else if (!solution && !lane.stopReason.isEmpty()) result = "ended (" + lane.stopReason + ")";
+    else if (!solution && lane.overBudget) result = "budget of " + formatSeconds(attempt.budget) + " s used up";
+    outcome.records.push_back({attempt.name, seconds, result});
+    if (solved && !solution && attempt.logged && outcome.failure.isEmpty())
+        outcome.failure = "wcsinfo could not read the solution";
+    if (!solution || decided) return;
+    decided = true;
+    outcome.kind = Outcome::Kind::solved;
+    outcome.winner = attempt;
+    outcome.solution = solution;
+    outcome.winnerOutput = std::move(output);
+    stopLanes(attempt.name + " solved");
+}
+
+}  // namespace siderama

@@ -1,0 +1,41 @@
+#include "solver/WcsSummary.h"
+
+#include "core/Constants.h"
+#include "solver/StreamReader.h"
+#include "solver/ToolProcess.h"
+
+#include <QHash>
+#include <cmath>
+#include <memory>
+
+namespace siderama {
+
+std::optional<WcsSummary> WcsSummary::read(const QString& wcsFile) {
+    auto process = std::make_shared<ToolProcess>();
+    const int output = process->start(toolsDirectory() + "/wcsinfo", {wcsFile});
+    if (output < 0) return std::nullopt;
+    QString text;
+    {
+        StreamReader reader(output);
+        while (const std::optional<QString> line = reader.nextLine()) text += *line + "\n";
+    }
+    if (!process->waitForExit().succeeded()) return std::nullopt;
+    return parse(text);
+}
+
+std::optional<WcsSummary> WcsSummary::parse(const QString& output) {
+    QHash<QString, double> values;
+    for (const QString& line : output.split('\n')) {
+        const QStringList words = line.split(' ', Qt::SkipEmptyParts);
+        bool ok = false;
+        const double value = words.size() == 2 ? words[1].toDouble(&ok) : 0;
+        if (ok && std::isfinite(value)) values.insert(words[0], value);
+    }
+    if (!values.contains("ra_center") || !values.contains("dec_center")) return std::nullopt;
+    const double scale = values.value("pixscale");
+    if (scale < 0 || std::abs(values["dec_center"]) > 90) return std::nullopt;
+    return WcsSummary{values["ra_center"], values["dec_center"], scale, values.value("imagew") * scale / 3600,
+                      values.value("imageh") * scale / 3600};
+}
+
+}  // namespace siderama

@@ -1,0 +1,80 @@
+// Requests that proxies may read differently, and clients that try to hold
+// the server's connections, over real loopback sockets.
+#include "http/HttpServer.h"
+#include "support/RawHttpClient.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+using namespace http;
+using namespace std::string_literals;
+using testsupport::RawHttpClient;
+
+namespace {
+
+class Abuse : public ::testing::Test {
+protected:
+    void start(HttpServerConfig config = {}) {
+        config.bindAddress = "127.0.0.1";
+        config.idleTimeout = std::chrono::milliseconds(400);
+        server = std::make_unique<HttpServer>(config);
+        server->GET["/hello"] = [](const HttpRequest&) { return HttpResponse::ok(HttpResponseBody::text("hello")); };
+        server->POST["/echo"] = [](const HttpRequest& r) { return HttpResponse::ok(HttpResponseBody::text(r.body)); };
+        server->start();
+    }
+    int status(const std::string& request) { return testsupport::parseAnswer(testsupport::exchangeRaw(server->port(), request)).status; }
+
+    std::unique_ptr<HttpServer> server;
+};
+
+struct Case {
+    const char* name;
+    std::string request;
+};
+
+class RequestAbuse : public Abuse, public ::testing::WithParamInterface<Case> {};
+
+TEST_P(RequestAbuse, IsRefusedWith400) {
+    start();
+    EXPECT_EQ(status(GetParam().request), 400) << GetParam().name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, RequestAbuse,
+    ::testing::Values(Case{"NulInName", "POST /echo HTTP/1.1\r\nContent-\0Length: 5\r\n\r\nhello"s},
+                      Case{"VerticalTabInLength", "POST /echo HTTP/1.1\r\nContent-Length: 1\x0b"
+                                                  "0\r\n\r\n0123456789"},
+                      Case{"ControlByteInValue", "GET /hello HTTP/1.1\r\nX-A: a\x01z\r\n\r\n"},
+                      Case{"NulInTarget", "GET /hel\0lo HTTP/1.1\r\n\r\n"s},
+                      Case{"SpaceBeforeColon", "POST /echo HTTP/1.1\r\nContent-Length : 3\r\n\r\nabc"},
+                      Case{"FoldedLine", "GET /hello HTTP/1.1\r\nX-A: 1\r\n  folded\r\n\r\n"},
+                      Case{"TwoTransferEncodings", "POST /echo HTTP/1.1\r\nTransfer-Encoding: identity\r\n"
+                                                   "Transfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n"},
+                      Case{"Http2Version", "GET /hello HTTP/2.0\r\n\r\n"},
+                      Case{"Http09Version", "GET /hello HTTP/0.9\r\n\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// One address holding its share of connections leaves room for others, and
+// is itself turned away beyond it.
+TEST_F(Abuse, ConnectionsBeyondTheClientsShareAreTurnedAway) {
+    start({.maxConnectionsPerClient = 2});
+    RawHttpClient first(server->port()), second(server->port());
+    for (int i = 0; i < 500 && server->connectionCount() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(status("GET /hello HTTP/1.1\r\n\r\n"), 503);
+}
+
+// A body trickling in just inside the idle time-out is cut off once it falls
+// behind the minimum rate.
+TEST_F(Abuse, TricklingBodyIsCutOff) {
+    start({.limits = {.minBodyRate = 1000, .bodyGrace = std::chrono::milliseconds(200)}});
+    RawHttpClient client(server->port());
+    bool open = client.send("POST /echo HTTP/1.1\r\nContent-Length: 100000\r\n\r\n");
+    for (int i = 0; open && i < 100; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        open = client.send("x");
+    }
+    EXPECT_TRUE(client.closedByServer());
+}
+
+}  // namespace

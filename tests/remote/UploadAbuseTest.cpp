@@ -1,0 +1,94 @@
+// Uploads that try to take the server's disk, reach the tools under names of
+// their own, or tie up a connection while the solver is busy.
+#include "core/Defaults.h"
+#include "remote/RemoteSolvingService.h"
+#include "solver/SolverDelegate.h"
+#include "support/RawHttpClient.h"
+#include "support/SolverProbe.h"
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <unistd.h>
+
+using namespace siderama;
+using nlohmann::json;
+
+namespace {
+
+struct Upload {
+    const char* name;
+    std::string fileName;
+    std::size_t bytes;
+    qint64 areaLimitMB;
+    std::string answer;  // "success" or the error message
+};
+
+class UploadAbuse : public ::testing::TestWithParam<Upload> {
+protected:
+    void SetUp() override {
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/siderama-test-bus");
+        qputenv("SIDERAMA_TOOLS_DIR", scratch.path().toLocal8Bit());
+        testsupport::writeStandInTools(scratch.path(), {}, "echo 'ra_center nan'\necho 'dec_center inf'\necho 'pixscale 2.5'\n");
+        solver.setView(&view);
+        service.startServer();
+        uploads = QDir::tempPath() + "/siderama-" + QString::number(::geteuid()) + "/";
+        QDir(uploads).removeRecursively();
+    }
+    json put(std::size_t bytes, const std::string& fileName) {
+        std::map<std::string, std::string> headers;
+        if (!fileName.empty()) headers["Content-Disposition"] = "attachment; filename=\"" + fileName + "\"";
+        const std::string body = "SIMPLE  =" + std::string(bytes - 9, ' ');
+        return json::parse(testsupport::request(service.port(), "PUT", "/api/upload", headers, body).body, nullptr, false);
+    }
+    bool uploadAreaEmpty() const { return QDir(uploads).entryList(QDir::Files).isEmpty(); }
+
+    QTemporaryDir scratch;
+    SolverDelegate solver;
+    testsupport::RecordingView view;
+    RemoteSolvingService service{solver};
+    QString uploads;
+};
+
+TEST_P(UploadAbuse, IsAnsweredAndNamedByUs) {
+    const Upload& row = GetParam();
+    Defaults::setString(Defaults::uploadAreaLimitMB, QString::number(row.areaLimitMB));
+    const json answer = put(row.bytes, row.fileName);
+    EXPECT_EQ(answer.value("status", "") == "success" ? "success" : answer.value("errormessage", ""), row.answer);
+    // The client's name is told in the log, never used as a path.
+    const QRegularExpression line("^\\nFile " + QRegularExpression::escape(QString::fromStdString(row.fileName)) +
+                                  " ?uploaded to " + QRegularExpression::escape(uploads) + "upload-\\w{6}\\.fits .*");
+    if (row.answer == "success") EXPECT_TRUE(testsupport::waitUntil([&] { return view.texts().indexOf(line) >= 0; }));
+    EXPECT_TRUE(testsupport::waitUntil([&] { return uploadAreaEmpty(); }));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, UploadAbuse,
+                         ::testing::Values(Upload{"Utf8Name", "Orion–M42 ✓.fits", 100, 4096, "success"},
+                                           Upload{"FilterSyntaxName", "m31(1)[2]$x.fits", 100, 4096, "success"},
+                                           Upload{"OverlongName", std::string(256, 'n'), 100, 4096, "File name too long"},
+                                           Upload{"AreaFull", "", 2 << 20, 1, "Upload area full"}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A busy solver refuses on the head: the announced body is never awaited.
+TEST_F(UploadAbuse, BusySolverRefusesBeforeTheBody) {
+    testsupport::writeStandInTools(scratch.path(), "sleep 3\n");
+    ASSERT_EQ(put(100, "")["status"], "success");
+    testsupport::RawHttpClient client(service.port());
+    client.send("PUT /api/upload HTTP/1.1\r\nContent-Length: 50000000\r\n\r\n");
+    EXPECT_NE(client.readResponse().find("Solver busy"), std::string::npos);
+}
+
+// Non-finite values are left out of the calibration, never sent as JSON.
+TEST_F(UploadAbuse, NonFiniteCalibrationIsAbsent) {
+    ASSERT_EQ(put(100, "")["status"], "success");
+    testsupport::waitUntil([&] { return !solver.isSolving(); });
+    const auto status = json::parse(testsupport::request(service.port(), "GET", "/api/status").body, nullptr, false);
+    EXPECT_EQ(status, json({{"status", "done"}, {"calibration", {{"pixscale", 2.5}}}}));
+}
+
+}  // namespace

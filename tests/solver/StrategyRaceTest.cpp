@@ -1,0 +1,106 @@
+// The race of solve attempts with a stand-in tool whose first argument says
+// what it does: which attempt wins, what the log records, and that losers
+// and overrunning attempts are ended with their whole process group.
+#include "solver/StrategyRace.h"
+#include "support/TestSupport.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <csignal>
+
+using namespace siderama;
+using Kind = StrategyRace::Outcome::Kind;
+
+namespace {
+
+// attempt BEHAVIOUR WCS SOLVED PIDFILE; a hanging attempt leaves a child in
+// its process group and writes the child's pid.
+const QByteArray attemptTool =
+    "case $1 in\n"
+    "  solve) echo good > $2; touch $3 ;;\n"
+    "  late) sleep 0.3; echo good > $2; touch $3 ;;\n"
+    "  reject) echo bad > $2; touch $3 ;;\n"
+    "  hang) sleep 1000 & echo $! > $4; wait ;;\n"
+    "esac\n";
+const QByteArray wcsinfoTool = "grep -q good $1 && printf 'ra_center 10\\ndec_center 20\\npixscale 30\\n'\n";
+
+struct Case {
+    const char* name;
+    std::vector<std::vector<std::pair<const char*, double>>> lanes;  // behaviour, budget
+    double limit;                                                    // seconds
+    Kind kind;
+    const char* winner;
+    std::vector<const char*> results;  // per attempt name, in the order they ended
+};
+
+class Race : public ::testing::TestWithParam<Case> {
+protected:
+    void SetUp() override {
+        testsupport::writeScript(dir.path(), "attempt", attemptTool);
+        testsupport::writeScript(dir.path(), "wcsinfo", wcsinfoTool);
+        qputenv("SIDERAMA_TOOLS_DIR", dir.path().toLocal8Bit());
+    }
+    void TearDown() override { qunsetenv("SIDERAMA_TOOLS_DIR"); }
+
+    // Attempts named A1, A2, ... in the first lane, B1, ... in the second.
+    std::vector<std::vector<SolveAttempt>> lanes(const Case& c) {
+        std::vector<std::vector<SolveAttempt>> result;
+        for (size_t l = 0; l < c.lanes.size(); ++l) {
+            result.emplace_back();
+            for (size_t i = 0; i < c.lanes[l].size(); ++i) {
+                const QString name = QChar('A' + int(l)) + QString::number(i + 1), base = dir.filePath(name);
+                pidFiles << base + ".pid";
+                result.back().push_back({name,
+                                         {{"attempt", {c.lanes[l][i].first, base + ".wcs", base + ".solved",
+                                                       base + ".pid"}}},
+                                         base + ".wcs", base + ".solved", {}, c.lanes[l][i].second, false});
+            }
+        }
+        return result;
+    }
+
+    QTemporaryDir dir;
+    QStringList pidFiles;
+};
+
+TEST_P(Race, WinnerRecordsAndEndedGroups) {
+    const Case& c = GetParam();
+    QStringList log;
+    StrategyRace race([&](const QString& text, LogColor) { log << text; });
+    const auto outcome = race.run(lanes(c), StrategyRace::Clock::now() + std::chrono::milliseconds(int(c.limit * 1000)));
+    EXPECT_EQ(outcome.kind, c.kind);
+    EXPECT_EQ(outcome.winner ? outcome.winner->name : QString(), QString(c.winner));
+    QStringList results, expected;
+    for (const auto& record : outcome.records) results << record.name + ": " + record.result;
+    for (const char* result : c.results) expected << result;
+    results.sort();  // lanes end in either order; within a lane the names follow it
+    expected.sort();
+    EXPECT_EQ(results, expected);
+    // Every child a hanging attempt left is gone with its group.
+    for (const QString& pidFile : pidFiles) {
+        QFile file(pidFile);
+        if (!file.open(QIODevice::ReadOnly)) continue;
+        const pid_t child = file.readAll().trimmed().toInt();
+        EXPECT_TRUE(testsupport::waitUntil([&] { return ::kill(child, 0) != 0; })) << qPrintable(pidFile);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Race,
+    ::testing::Values(
+        Case{"loser_group_ended", {{{"hang", 0}}, {{"solve", 0}}}, 60, Kind::solved, "B1",
+             {"B1: solved", "A1: ended (B1 solved)"}},
+        Case{"rejected_solution_does_not_win", {{{"reject", 0}}, {{"late", 0}}}, 60, Kind::solved, "B1",
+             {"A1: solution rejected by wcsinfo", "B1: solved"}},
+        Case{"fallback_in_order_with_budgets", {{{"fail", 0}, {"hang", 0.5}, {"reject", 0}, {"solve", 0}}}, 60,
+             Kind::solved, "A4",
+             {"A1: no solution", "A2: budget of 0.5 s used up", "A3: solution rejected by wcsinfo", "A4: solved"}},
+        Case{"first_solution_stops_the_lane", {{{"solve", 0}, {"solve", 0}}}, 60, Kind::solved, "A1",
+             {"A1: solved"}},
+        Case{"time_limit_ends_everything", {{{"hang", 0}}, {{"hang", 0}}}, 0.5, Kind::timeLimit, "",
+             {"A1: ended (time limit)", "B1: ended (time limit)"}},
+        Case{"no_solution_anywhere", {{{"fail", 0}}}, 60, Kind::failed, "", {"A1: no solution"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
