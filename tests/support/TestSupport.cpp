@@ -1,5 +1,4 @@
 #include "support/TestSupport.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -7,7 +6,6 @@
 #include <QThread>
 
 namespace testsupport {
-
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     QElapsedTimer timer;
     timer.start();
@@ -64,5 +62,4 @@ bool linkTycho2Indexes(const QString& folder) {
     }
     return linked == 10;
 }
-
 }  // namespace testsupport
