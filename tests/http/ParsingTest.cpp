@@ -232,8 +232,14 @@ HttpRequest formRequest(const std::string& contentType, std::string body) {
     return request;
 }
 
-std::vector<HttpRequest::MultiPart> parts(const std::string& body, const std::string& type = "multipart/form-data; boundary=XyZ") {
-    return formRequest(type, body).parseMultiPartFormData();
+// Parts together with the request whose body they view.
+struct Form : std::vector<HttpRequest::MultiPart> {
+    std::shared_ptr<const HttpRequest> request;
+};
+
+Form parts(const std::string& body, const std::string& type = "multipart/form-data; boundary=XyZ") {
+    auto request = std::make_shared<const HttpRequest>(formRequest(type, body));
+    return Form{{request->parseMultiPartFormData()}, request};
 }
 
 Bodies bodies(const std::vector<HttpRequest::MultiPart>& parts) {
