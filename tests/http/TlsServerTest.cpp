@@ -8,14 +8,12 @@
 #include <gtest/gtest.h>
 #include <openssl/ssl.h>
 #include <filesystem>
-#include <thread>
 
 using namespace http;
 using siderama::CertificateStore;
 using testsupport::RawHttpClient;
 
 namespace {
-
 const std::filesystem::path tlsDirectory = std::filesystem::temp_directory_path() / "siderama-tls-test";
 
 // A handshake from an OpenSSL client that trusts anything; none when it fails.
@@ -41,15 +39,10 @@ protected:
 
     // curl's exit code for `options` against /json on the TLS listener.
     int curl(const std::string& options = "") {
-        const std::string command = "curl -sS -o /dev/null --max-time 20 --cacert " + (tlsDirectory / "ca.crt").string() +
-                                    " " + options + " https://127.0.0.1:" + std::to_string(tlsPort) + "/json 2>/dev/null";
-        return WEXITSTATUS(std::system(command.c_str()));
+        return testsupport::curl("-o /dev/null --cacert " + (tlsDirectory / "ca.crt").string() + " " + options +
+                                 " https://127.0.0.1:" + std::to_string(tlsPort) + "/json").first;
     }
-    bool waitForConnections(std::size_t count) {
-        for (int i = 0; i < 2000 && server.connectionCount() != count; ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        return server.connectionCount() == count;
-    }
+    bool waitForConnections(std::size_t count) { return testsupport::waitForConnections(server, count); }
 
     HttpServer server{{.bindAddress = "127.0.0.1", .idleTimeout = std::chrono::seconds(10),
                        .handshakeTimeout = std::chrono::milliseconds(1500), .maxConnections = 1}};
@@ -57,17 +50,10 @@ protected:
     SSL_CTX* clientContext = SSL_CTX_new(TLS_client_method());
 };
 
-TEST_F(TlsServer, ProtocolVersions) {
-    const struct {
-        const char* options;
-        int exitCode;
-    } cases[] = {
-        {"--tlsv1.3", 0},
-        {"--tlsv1.2 --tls-max 1.2", 0},
-        {"--tlsv1.0 --tls-max 1.1", 35},                          // refused in the handshake
-        {"--cacert /etc/ssl/certs/ca-certificates.crt", 60},  // a client without our authority refuses us
-    };
-    for (const auto& c : cases) EXPECT_EQ(curl(c.options), c.exitCode) << c.options;
+// TLS 1.3 is every other curl() here; a client refused without the authority: the API's end-to-end run.
+TEST_F(TlsServer, TlsBefore12IsRefused) {
+    EXPECT_EQ(curl("--tlsv1.2 --tls-max 1.2"), 0);
+    EXPECT_EQ(curl("--tlsv1.0 --tls-max 1.1"), 35);
 }
 
 // Each misbehaving client is closed and frees its place under the cap of
@@ -81,8 +67,7 @@ TEST_F(TlsServer, MisbehavingClientsAreClosed) {
         const char* answer;   // what the server writes before closing
     } cases[] = {
         {"plain HTTP", "GET /json HTTP/1.1\r\nHost: a\r\n\r\n", false, false, "HTTP/1.1 400 Bad Request"},
-        {"silence (handshake time-out)", "", false, false, ""},
-        {"half a ClientHello", std::string("\x16\x03\x01\x02\x00\x01\x00\x01\xfc\x03\x03", 11), false, false, ""},
+        {"silence (handshake time-out)", "", false, false, ""},  // or half a ClientHello: the same wait
         {"garbage", std::string(300, '\xab'), false, false, ""},
         {"vanishing mid-handshake", std::string("\x16\x03\x01\x02\x00\x01", 6), false, true, ""},
         {"vanishing mid-record", std::string("\x17\x03\x03\x40\x00\x01\x02", 7), true, true, ""},
@@ -106,5 +91,4 @@ TEST_F(TlsServer, MisbehavingClientsAreClosed) {
         EXPECT_EQ(curl(), 0);
     }
 }
-
 }  // namespace

@@ -1,27 +1,15 @@
 // Planning for a field of view: which keys get ticked, what the ticks cost,
 // and refusing what the disk cannot hold.
-#include "cli/IndexCommands.h"
 #include "core/Defaults.h"
-#include "indexes/DownloadTestSupport.h"
 #include "indexes/FieldPlanner.h"
 #include "indexes/IndexCatalogue.h"
-#include "indexes/IndexManagerDelegate.h"
 #include "indexes/IndexTestSupport.h"
-#include "indexes/RecordingView.h"
-#include "support/FakeIndexServer.h"
-#include "support/TestSupport.h"
-
-#include <QFile>
-#include <gtest/gtest.h>
-
-#include <memory>
 
 using namespace siderama;
 using testsupport::FakeIndexServer;
 using testsupport::waitUntil;
 
 namespace {
-
 QStringList keys(const QStringList& numbers) {
     QStringList result;
     for (const QString& number : numbers)
@@ -43,39 +31,23 @@ TEST(FieldWidth, TicksTheKeysWhoseSkymarksSuitTheField) {
     }
 }
 
-struct ProgressView : RecordingView {
-    QList<TransferProgress> progress;
-    void setTransferProgress(const TransferProgress& value) override { progress << value; }
-};
-
-class PlanTest : public ::testing::Test {
+class PlanTest : public ManagerFixture {
 protected:
-    PlanTest() {
-        server.exportLocations();
-        qputenv("SIDERAMA_DISTRIBUTION_INDEX_DIR", dirs.distribution().toUtf8());
-        delegate->refresh();
-    }
     DownloadCost waitForCost() {
-        EXPECT_TRUE(waitUntil([this] { return !delegate->sizing(); }));
-        return delegate->cost();
+        EXPECT_TRUE(waitUntil([this] { return !delegate.sizing(); }));
+        return delegate.cost();
     }
-
-    IndexTestDirectories dirs;
-    FakeIndexServer server;
-    ProgressView view;
-    std::unique_ptr<IndexManagerDelegate> delegate = std::make_unique<IndexManagerDelegate>(
-        view, dirs.folder(), DistributionIndexes(dirs.distribution()), fastPolicy());
 };
 
 // Installed keys stay ticked (applying must not trash them), boxes set by
 // hand keep their state, and a new width replaces the last one's ticks.
 TEST_F(PlanTest, leavesHandSetAndInstalledKeysAlone) {
     dirs.write("index-4119.fits", FakeIndexServer::fitsBody(2880));
-    delegate->refresh();
-    delegate->planForField(2);
+    delegate.refresh();
+    delegate.planForField(2);
     view.states["index-4110.fits"] = CheckState::off;  // by hand
     view.states["index-4217.fits"] = CheckState::on;   // by hand
-    delegate->planForField(10);
+    delegate.planForField(10);
     QStringList ticked;
     for (const QString& key : FILES().keys(IndexSeries::s4100) + FILES().keys(IndexSeries::s4200))
         if (view.states.value(key) == CheckState::on) ticked << key;
@@ -88,7 +60,7 @@ TEST_F(PlanTest, showsTheCostFromRememberedSizesAndRefusesWhatDoesNotFit) {
     dirs.write(".index-4107.fits.part", FakeIndexServer::fitsBody(1200));  // half a transfer counts as fetched
     dirs.write(".index-4107.fits.part.id", "[General]\netag=\"v1\"\nlength=5000\n");
     view.states["index-4107.fits"] = CheckState::on;
-    delegate->ticksChanged();
+    delegate.ticksChanged();
     DownloadCost cost = waitForCost();
     EXPECT_EQ(cost.total, 3800);
     EXPECT_EQ(cost.unknown, 0);
@@ -100,55 +72,27 @@ TEST_F(PlanTest, showsTheCostFromRememberedSizesAndRefusesWhatDoesNotFit) {
     EXPECT_EQ(again.cost().total, 3800);
 
     view.states["index-4208.fits"] = CheckState::on;
-    delegate->ticksChanged();
+    delegate.ticksChanged();
     cost = waitForCost();
     EXPECT_FALSE(cost.fits());
-    delegate->go();
+    delegate.go();
     EXPECT_TRUE(view.lastStatus().startsWith("Not enough space in " + dirs.folder())) << view.lastStatus().toStdString();
-    EXPECT_FALSE(delegate->transferring());
+    EXPECT_FALSE(delegate.transferring());
     EXPECT_TRUE(server.requests().isEmpty());
 }
 
 TEST_F(PlanTest, applyingAnUntickedKeyDropsItsPartialFile) {
     dirs.write(".index-4119.fits.part", FakeIndexServer::fitsBody(1200));
     dirs.write(".index-4119.fits.part.id", "[General]\netag=\"v1\"\nlength=5000\n");
-    delegate->refresh();
-    delegate->go();
+    delegate.refresh();
+    delegate.go();
     EXPECT_TRUE(dirs.entries().isEmpty()) << dirs.entries().join(", ").toStdString();
 }
 
-// siderama --fetch-index --for-field WIDTH
-TEST_F(PlanTest, terminalFetchesTheFilesForAFieldWhenTheyFit) {
-    const auto run = [this](const QString& width) {
-        return runIndexCommand({"siderama", "--fetch-index", "--for-field", width}, dirs.folder(), fastPolicy());
-    };
-    for (int index = 4110; index <= 4116; ++index) server.serveFits(QString("index-%1.fits").arg(index), 2000);
-    server.serve("index-4117.fits", {.body = FakeIndexServer::fitsBody(100), .announcedLength = 1000000000000000000});
-    EXPECT_EQ(run("wide"), 2);
-    EXPECT_EQ(run("10"), 0);
-    EXPECT_EQ(dirs.entries().size(), 7);
-    EXPECT_EQ(run("40°"), 1) << "index-4117.fits does not fit the disk";
-    EXPECT_EQ(server.requests().size(), 7);
-}
-
 TEST_F(PlanTest, plansForTheLastSolvedField) {
-    EXPECT_FALSE(delegate->planForLastSolve());
+    EXPECT_FALSE(delegate.planForLastSolve());
     Defaults::setString(IndexManagerDelegate::lastFieldWidthKey, "10");
-    EXPECT_TRUE(delegate->planForLastSolve());
+    EXPECT_TRUE(delegate.planForLastSolve());
     EXPECT_EQ(view.states["index-4110.fits"], CheckState::on);
 }
-
-// Sizes learnt only from the answers still add up to the queue's total.
-TEST_F(PlanTest, countsTheBytesOfTheFileAndTheQueue) {
-    server.serveFits("index-4119.fits", 30000);
-    server.serveFits("index-4118.fits", 50000);
-    view.states["index-4119.fits"] = view.states["index-4118.fits"] = CheckState::on;
-    delegate->go();
-    ASSERT_TRUE(waitUntil([&] { return !delegate->transferring(); }));
-    ASSERT_FALSE(view.progress.isEmpty());
-    const TransferProgress last = view.progress.last();
-    EXPECT_EQ(QList<qint64>({last.fileDone, last.fileTotal, last.queueDone, last.queueTotal}),
-              QList<qint64>({50000, 50000, 80000, 80000}));
-}
-
 }  // namespace

@@ -4,20 +4,11 @@
 #include "cli/IndexCommands.h"
 #include "cli/IndexConsoleView.h"
 #include "indexes/IndexDownloadQueue.h"
-#include "indexes/IndexManagerDelegate.h"
-#include "indexes/DownloadTestSupport.h"
-#include "indexes/IndexManagerView.h"
 #include "indexes/IndexTestSupport.h"
-#include "indexes/RecordingView.h"
 #include "indexes/IndexServer.h"
-#include "support/FakeIndexServer.h"
-#include "support/TestSupport.h"
-#include <gtest/gtest.h>
 #include <QCheckBox>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -28,28 +19,15 @@ using testsupport::FakeIndexServer;
 using testsupport::waitUntil;
 
 namespace {
-
 using Progress = RecordingView::Progress;
 
 QString part(const char* key, int n) { return QString("index-%1-%2.fits").arg(key).arg(n, 2, 10, QChar('0')); }
 
-class DownloadQueueTest : public ::testing::Test {
+class DownloadQueueTest : public ManagerFixture {
 protected:
-    DownloadQueueTest() {
-        server.exportLocations();
-        delegate.refresh();
-    }
     void tick(const QStringList& keys) {
         for (const QString& key : keys) view.states[key] = CheckState::on;
     }
-    bool applyAndWait() {
-        delegate.go();
-        return waitUntil([this] { return !delegate.transferring(); });
-    }
-    IndexTestDirectories dirs;
-    FakeIndexServer server;
-    RecordingView view;
-    IndexManagerDelegate delegate{view, dirs.folder(), DistributionIndexes(dirs.distribution()), fastPolicy()};
 };
 
 TEST_F(DownloadQueueTest, FetchesOneFileAfterAnotherSeries4100FirstWithProgress) {
@@ -67,6 +45,10 @@ TEST_F(DownloadQueueTest, FetchesOneFileAfterAnotherSeries4100FirstWithProgress)
     EXPECT_EQ(view.queueProgress, QList<Progress>({{0, 3}, {1, 3}, {2, 3}, {3, 3}}));
     EXPECT_TRUE(view.fileProgress.contains(Progress(0, 3000))) << "a new file starts at 0";
     EXPECT_EQ(view.fileProgress.last(), Progress(2000, 2000));
+    ASSERT_FALSE(view.bytes.isEmpty());  // sizes learnt only from the answers add up
+    const TransferProgress last = view.bytes.last();
+    EXPECT_EQ(QList<qint64>({last.fileDone, last.fileTotal, last.queueDone, last.queueTotal}),
+              QList<qint64>({2000, 2000, 6000, 6000}));
     EXPECT_EQ(view.transferring, QList<bool>({false, true, false}));
     EXPECT_EQ(dirs.entries(), QStringList({"index-4117.fits", "index-4119.fits", "index-4219.fits"}));
     EXPECT_EQ(dirs.read("index-4219.fits"), FakeIndexServer::fitsBody(2000));
@@ -126,21 +108,13 @@ TEST(DownloadQueue, ReplacesFilesAndLinksWithoutWritingThroughThem) {
     server.exportLocations();
     IndexDownloadQueue queue{dirs.folder(), fastPolicy()};
     bool done = false;
-    QStringList notStarted;
     QObject::connect(&queue, &IndexDownloadQueue::allDone, [&] { done = true; });
-    QObject::connect(&queue, &IndexDownloadQueue::fileNotStarted, [&](const QString& name) { notStarted << name; });
-    queue.downloadNext();
-    EXPECT_TRUE(done) << "an empty queue is done at once";
-    done = false;
     dirs.write("index-4119.fits", "old content");
     dirs.writeDistribution("index-tycho2-18.littleendian.fits", "distribution file");
     ASSERT_TRUE(QFile::link(dirs.distribution() + "/index-tycho2-18.littleendian.fits", dirs.folder() + "/index-4118.fits"));
     server.serveFits("index-4119.fits", 2880);
     server.serveFits("index-4118.fits", 2880);
-    for (const char* name : {"index-9999.fits", "index-4119.fits", "index-4118.fits"}) queue.enqueue(name);
-    queue.downloadNext();
-    EXPECT_EQ(notStarted, QStringList({"index-9999.fits"})) << "a name of neither series";
-    EXPECT_EQ(queue.pending(), QStringList({"index-4119.fits", "index-4118.fits"}));
+    for (const char* name : {"index-4119.fits", "index-4118.fits"}) queue.enqueue(name);
     queue.downloadNext();
     ASSERT_TRUE(waitUntil([&] { return done; }));
     EXPECT_EQ(dirs.read("index-4119.fits") + dirs.read("index-4118.fits"), FakeIndexServer::fitsBody(2880).repeated(2));
@@ -219,6 +193,8 @@ TEST_F(ManagerDelegateTest, LinksAndUnlinksFilesTheDistributionInstalled) {
     EXPECT_EQ(view.opened, QList<QUrl>({IndexServer::readmeLocation()}));
 }
 
+// The window's boxes, buttons and labels wired to the manager (the logic
+// behind them: the delegate's tests above).
 class ManagerWindowTest : public ::testing::Test {
 protected:
     ManagerWindowTest() { server.exportLocations(); }
@@ -227,8 +203,10 @@ protected:
         EXPECT_NE(widget, nullptr) << name;
         return widget;
     }
-    bool applyEnabled() { return child<QPushButton>("goButton")->isEnabled(); }
-    bool abortEnabled() { return child<QPushButton>("abortButton")->isEnabled(); }
+    // Whether Apply and Abort are enabled.
+    std::pair<bool, bool> buttons() {
+        return {child<QPushButton>("goButton")->isEnabled(), child<QPushButton>("abortButton")->isEnabled()};
+    }
     QString statusText() { return child<QLabel>("statusText")->text(); }
     IndexTestDirectories dirs;
     FakeIndexServer server;
@@ -236,42 +214,12 @@ protected:
     IndexManagerDelegate delegate{window, dirs.folder(), DistributionIndexes(dirs.distribution()), fastPolicy()};
 };
 
-TEST_F(ManagerWindowTest, ApplyDownloadsTheTickedFilesAndAbortStopsATransfer) {
-    EXPECT_EQ(child<QGroupBox>("series4100")->findChildren<QCheckBox*>().size(), 13);
-    EXPECT_EQ(child<QGroupBox>("series4200")->findChildren<QCheckBox*>().size(), 20);
-    server.serveFits("index-4119.fits", 5000);
-    server.serveFits("index-4205-03.fits", 7000);
-    dirs.write("index-4205-00.fits", FakeIndexServer::fitsBody(2880));
-    for (int n = 4; n <= 11; ++n) dirs.write(QString("index-4205-%1.fits").arg(n, 2, 10, QChar('0')), FakeIndexServer::fitsBody(2880));
-    server.serveFits("index-4205-01.fits", 100);
-    server.serveFits("index-4205-02.fits", 100);
-    delegate.show();
-    QCheckBox* split = window.checkBox("index-4205-*.fits");
-    EXPECT_EQ(split->checkState(), Qt::PartiallyChecked);
-    EXPECT_TRUE(split->toolTip().startsWith("9 of 12")) << qPrintable(split->toolTip());
-    split->click();
-    EXPECT_EQ(split->checkState(), Qt::Checked) << "a click never leaves the box mixed";
-    window.checkBox("index-4119.fits")->click();
-    child<QPushButton>("goButton")->click();
-    EXPECT_FALSE(applyEnabled());
-    EXPECT_TRUE(abortEnabled());
-    ASSERT_TRUE(testsupport::waitUntil([this] { return statusText() == "Done"; }));
-    EXPECT_EQ(dirs.entries().size(), 13);
-    EXPECT_TRUE(applyEnabled());
-    EXPECT_FALSE(abortEnabled());
-    EXPECT_EQ(child<QProgressBar>("queueIndicator")->value(), 4);
-    EXPECT_EQ(child<QProgressBar>("fileIndicator")->value(), 7000);
-    server.serve("index-4118.fits", {.body = FakeIndexServer::fitsBody(400 * 1024), .chunkSize = 4096, .chunkDelayMs = 20});
-    window.checkBox("index-4118.fits")->click();
-    child<QPushButton>("goButton")->click();
-    ASSERT_TRUE(testsupport::waitUntil([this] { return statusText().startsWith("Downloading index-4118.fits ("); }));
-    child<QPushButton>("abortButton")->click();
-    EXPECT_EQ(statusText(), "Aborted");
-    EXPECT_TRUE(applyEnabled());
-    EXPECT_EQ(dirs.entries().size(), 13) << "no partial file left";
-}
-
-TEST_F(ManagerWindowTest, TypedFieldWidthTicksTheBoxesAndShowsTheCost) {
+// A typed field width ticks its boxes and shows their cost; a click on a mixed box ticks it; Apply downloads
+// what is ticked and Abort stops a transfer.
+TEST_F(ManagerWindowTest, PlanApplyAndAbort) {
+    for (const int n : {0, 4, 5, 6, 7, 8, 9, 10, 11}) dirs.write(part("4205", n), fits);
+    for (const int n : {1, 2, 3}) server.serveFits(part("4205", n), n == 3 ? 7000 : 100);
+    for (int index = 4110; index <= 4116; ++index) server.serveFits(QString("index-%1.fits").arg(index), 2000);
     delegate.show();
     const auto plan = [&](const QString& width) {
         child<QLineEdit>("fieldWidth")->setText(width);
@@ -279,36 +227,53 @@ TEST_F(ManagerWindowTest, TypedFieldWidthTicksTheBoxesAndShowsTheCost) {
         return statusText();
     };
     EXPECT_EQ(plan("wide"), "Type the field width in degrees (2.5) or arcminutes (40')");
-    for (int index = 4110; index <= 4116; ++index) server.serveFits(QString("index-%1.fits").arg(index), 2000);
     plan("10°");
-    for (int index = 4107; index <= 4119; ++index)
-        EXPECT_EQ(window.checkBox(QString("index-%1.fits").arg(index))->isChecked(), index >= 4110 && index <= 4116);
-    ASSERT_TRUE(testsupport::waitUntil([&] { return !delegate.sizing(); }));
+    EXPECT_TRUE(window.checkBox("index-4110.fits")->isChecked() && !window.checkBox("index-4117.fits")->isChecked());
+    ASSERT_TRUE(waitUntil([&] { return !delegate.sizing(); }));
     EXPECT_TRUE(child<QLabel>("costText")->text().startsWith("To download: 7 files, 14 kB"));
+    QCheckBox* split = window.checkBox("index-4205-*.fits");
+    EXPECT_EQ(split->checkState(), Qt::PartiallyChecked);
+    EXPECT_TRUE(split->toolTip().startsWith("9 of 12")) << qPrintable(split->toolTip());
+    split->click();
+    EXPECT_EQ(split->checkState(), Qt::Checked) << "a click never leaves the box mixed";
+    child<QPushButton>("goButton")->click();
+    EXPECT_EQ(buttons(), std::pair(false, true));
+    ASSERT_TRUE(waitUntil([this] { return statusText() == "Done"; }));
+    EXPECT_EQ(dirs.entries().size(), 19);
+    EXPECT_EQ(buttons(), std::pair(true, false));
+    EXPECT_EQ(child<QProgressBar>("queueIndicator")->value(), 10);
+    EXPECT_EQ(child<QProgressBar>("fileIndicator")->value(), 7000);
+    server.serve("index-4118.fits", {.body = FakeIndexServer::fitsBody(400 * 1024), .chunkSize = 4096, .chunkDelayMs = 20});
+    window.checkBox("index-4118.fits")->click();
+    child<QPushButton>("goButton")->click();
+    ASSERT_TRUE(waitUntil([this] { return statusText().startsWith("Downloading index-4118.fits ("); }));
+    child<QPushButton>("abortButton")->click();
+    EXPECT_EQ(statusText(), "Aborted");
+    EXPECT_EQ(dirs.entries().size(), 19) << "no partial file left";
 }
 
-TEST(IndexCommands, ArgumentTable) {
-    IndexTestDirectories dirs;
-    FakeIndexServer server;
-    server.exportLocations();
-    qputenv("SIDERAMA_DISTRIBUTION_INDEX_DIR", dirs.distribution().toUtf8());
+using IndexCommands = ManagerFixture;
+
+TEST_F(IndexCommands, ArgumentTable) {
     server.serveFits("index-4119.fits", 3000);
     for (int n = 0; n <= 11; ++n) server.serveFits(part("4206", n), 100);
+    for (const int n : {4110, 4111, 4112, 4113, 4114, 4116}) server.serveFits(QString("index-%1.fits").arg(n), 100);
     server.serve("index-4118.fits", {.status = 404, .body = "missing"});
-    dirs.writeDistribution("index-tycho2-15.littleendian.fits", FakeIndexServer::fitsBody(2880));
-    dirs.write("index-4117.fits", FakeIndexServer::fitsBody(2880));
+    dirs.writeDistribution("index-tycho2-15.littleendian.fits", fits);
+    dirs.write("index-4117.fits", fits);
     const std::vector<std::pair<QStringList, int>> cases{
         {{"--fetch-index", "4119", "index-4206-*.fits"}, 0}, {{"--fetch-index", "4118"}, 1}, {{"--fetch-index", "4115"}, 0},
         {{"--remove-index", "index-4117.fits"}, 0}, {{"--indexes"}, 0}, {{"--fetch-index", "4300"}, 2},
-        {{"--fetch-index", "index-4207-00.fits"}, 2}, {{"--remove-index"}, 2}, {{"--fetch-index", "--headless"}, 2}};
+        {{"--fetch-index", "index-4207-00.fits"}, 2}, {{"--remove-index"}, 2}, {{"--fetch-index", "--headless"}, 2},
+        {{"--fetch-index", "--for-field", "wide"}, 2}, {{"--fetch-index", "--for-field", "10"}, 0}};
     for (const auto& [arguments, status] : cases)
-        EXPECT_EQ(runIndexCommand(QStringList{"siderama"} + arguments, dirs.folder()), status) << qPrintable(arguments.join(' '));
-    EXPECT_EQ(dirs.entries().size(), 14) << "4119, twelve parts of 4206 and a link for 4115";
+        EXPECT_EQ(runIndexCommand(QStringList{"siderama"} + arguments, dirs.folder(), fastPolicy()), status)
+            << qPrintable(arguments.join(' '));
+    EXPECT_EQ(dirs.entries().size(), 20) << "4119, twelve parts of 4206, a link for 4115, the rest of a 10° field";
     EXPECT_TRUE(QFileInfo(dirs.folder() + "/index-4115.fits").isSymLink());
-    EXPECT_EQ(server.requests().size(), 14);
+    EXPECT_EQ(server.requests().size(), 20);
     EXPECT_EQ(IndexConsoleView::describe("index-4207-*.fits", {CheckState::mixed, 6, 12, 0}), "[-] index-4207-*.fits     6/12 files");
     EXPECT_EQ(IndexConsoleView::describe("index-4110.fits", {CheckState::off, 0, 1, 1}),
               "[ ] index-4110.fits       0/1 files, 1 installed by the distribution");
 }
-
 }  // namespace

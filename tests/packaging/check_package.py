@@ -1,9 +1,8 @@
 #!/usr/bin/env python3
 """The install path end to end: builds the Debian package with `cpack -G
 DEB` into a temporary directory, checks its control fields and file list,
-unpacks it into a temporary root and checks the installed layout, then runs
-the installed program: --version, --help, and a solve of a generated star
-field with the real tools, found from the program's own location."""
+unpacks it into a temporary root and checks the installed layout, then has
+the installed program solve a generated star field."""
 
 import argparse
 import glob
@@ -49,11 +48,8 @@ def package_names(relation):
 
 
 def check_control(info, arguments):
-    for name, value in [("Package", "siderama"), ("Version", arguments.version), ("Section", "science")]:
-        check(field(info, name) == value, f"{name}: {value}")
+    check(field(info, "Package") == "siderama" and field(info, "Version") == arguments.version, "package name and version")
     check(field(info, "Architecture") not in ("", "all"), "an architecture-specific package")
-    check(re.fullmatch(r".+ <[^@\s]+@[^@\s]+>", field(info, "Maintainer")) is not None, "Maintainer is 'Name <address>'")
-    check(re.match(r"plate solver.*\n ", field(info, "Description"), re.S) is not None, "Description: summary and long text")
     for relation, wanted in [("Depends", DEPENDS), ("Recommends", RECOMMENDS)]:
         names = package_names(field(info, relation))
         check(set(wanted) <= names, f"{relation} names {wanted} (got {sorted(names)})")
@@ -76,8 +72,6 @@ def check_listing(listing, arguments):
 
 
 def check_layout(usr, arguments):
-    binary = os.path.join(usr, "bin/siderama")
-    check(os.access(binary, os.X_OK), "bin/siderama is an executable")
     for tool in TOOLS:
         link = os.path.join(usr, "libexec/siderama", tool)
         check(os.path.islink(link) and os.readlink(link) == f"/usr/bin/{tool}", f"libexec/siderama/{tool} links /usr/bin/{tool}")
@@ -107,41 +101,37 @@ def check_layout(usr, arguments):
     for option in ["--solve", "--headless", "--indexes", "--fetch-index", "--remove-index", "--help", "--version",
                    "/api/upload", "/api/status"]:
         check(option.replace("-", "\\-") in page, f"manual page documents {option}")
-    copyright_text = open(os.path.join(usr, "share/doc/siderama/copyright"), encoding="utf-8").read()
-    check("Copyright 2026 The Siderama developers" in copyright_text and "Permission is hereby granted" in copyright_text,
-          "copyright holds the holders and the MIT text")
-    check(arguments.build_dir not in run(["readelf", "-d", binary]).stdout, "no run path into the build tree")
+    check(os.path.isfile(os.path.join(usr, "share/doc/siderama/copyright")), "copyright installed")
+    check(arguments.build_dir not in run(["readelf", "-d", os.path.join(usr, "bin/siderama")]).stdout,
+          "no run path into the build tree")
 
 
 def check_program(usr, arguments, work):
-    binary = os.path.join(usr, "bin/siderama")
+    """The installed program solves a generated field with the real tools, found from its own location."""
+    if not os.path.isfile(TYCHO2.format(10)):
+        print("Tycho-2 index files missing: the solve is skipped")
+        return
     home = os.path.join(work, "home")
     environment = dict(os.environ, HOME=home, XDG_DATA_HOME=os.path.join(home, "data"),
                        XDG_CONFIG_HOME=os.path.join(home, "config"), XDG_CACHE_HOME=os.path.join(home, "cache"),
                        XDG_RUNTIME_DIR=work, QT_QPA_PLATFORM="offscreen")
     environment.pop("SIDERAMA_TOOLS_DIR", None)
-    result = run([binary, "--version"], env=environment, cwd=work)  # --help and the rest: tests/app CommandLineTable
-    check(result.stdout.strip() == f"Siderama {arguments.version}", f"--version prints the version, got {result.stdout!r}")
-    if not os.path.isfile(TYCHO2.format(10)):
-        print("Tycho-2 index files missing: the solve is skipped")
-        return
-    indexes = os.path.join(home, "data", "Siderama")
-    os.makedirs(indexes)
+    os.makedirs(os.path.join(home, "data", "Siderama"))
     for n in range(10, 20):
-        os.symlink(TYCHO2.format(n), os.path.join(indexes, f"index-41{n:02d}.fits"))
+        os.symlink(TYCHO2.format(n), os.path.join(home, "data", "Siderama", f"index-41{n:02d}.fits"))
     image = os.path.join(home, "orion.png")
     result = run([arguments.skyfield, "--ra", "83.8", "--dec", "-5.4", "--width", "800", "--height", "600",
                   "--scale", "40", "--format", "png8", "--out", image])
     if not check(result.returncode == 0, "skyfield makes the field:\n" + result.stdout):
         return
-    result = run([binary, "--solve", image], env=environment, cwd=work, timeout=150)
+    result = run([os.path.join(usr, "bin/siderama"), "--solve", image], env=environment, cwd=work, timeout=150)
     output = result.stdout.strip()
-    check(result.returncode == 0 and "failed to start" not in output, "the installed program solves the field:\n" + output)
-    check("\nimage2xy -O -o " in output and "Done in " in output, "the log is streamed")
+    check(result.returncode == 0 and "\nimage2xy -O -o " in output and "Done in " in output,
+          "the installed program solves the field, its log streamed:\n" + output)
     check(os.path.isfile(os.path.join(home, "orion_wcs.fits")), "the result with WCS headers lies beside the image")
     last = output.splitlines()[-1].split() if output else []
-    if check(len(last) >= 6 and last[1:3] == ["solved", "RA"], "the summary is printed last:\n" + output):
-        check(abs(float(last[3]) - 83.8) < 0.05 and abs(float(last[5]) + 5.4) < 0.05, f"RA 83.8, Dec -5.4: {last}")
+    check(len(last) >= 6 and last[1:3] == ["solved", "RA"] and abs(float(last[3]) - 83.8) < 0.05
+          and abs(float(last[5]) + 5.4) < 0.05, f"the summary RA 83.8, Dec -5.4 is printed last: {last}")
 
 
 def main():

@@ -34,7 +34,7 @@ protected:
     void SetUp() override {
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=/nonexistent/siderama-test-bus");
         qputenv("SIDERAMA_TOOLS_DIR", scratch.path().toLocal8Bit());
-        testsupport::writeStandInTools(scratch.path(), {}, "echo 'ra_center nan'\necho 'dec_center inf'\necho 'pixscale 2.5'\n");
+        testsupport::writeStandInTools(scratch.path(), {}, "echo 'ra_center 83.5'\necho 'dec_center -5.25'\necho 'pixscale nan'\necho 'orientation inf'\n");
         solver.setView(&view);
         service.startServer();
         uploads = QDir::tempPath() + "/siderama-" + QString::number(::geteuid()) + "/";
@@ -88,7 +88,7 @@ TEST_F(UploadAbuse, NonFiniteCalibrationIsAbsent) {
     ASSERT_EQ(put(100, "")["status"], "success");
     testsupport::waitUntil([&] { return !solver.isSolving(); });
     const auto status = json::parse(testsupport::request(service.port(), "GET", "/api/status").body, nullptr, false);
-    EXPECT_EQ(status, json({{"status", "done"}, {"calibration", {{"pixscale", 2.5}}}}));
+    EXPECT_EQ(status, json({{"status", "done"}, {"calibration", {{"ra", 83.5}, {"dec", -5.25}}}}));
 }
 
 }  // namespace

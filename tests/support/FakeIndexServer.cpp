@@ -1,13 +1,10 @@
 #include "support/FakeIndexServer.h"
-
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTimer>
 
 namespace testsupport {
-
 namespace {
-
 QByteArray headerValue(const QByteArray& request, const QByteArray& name) {
     for (const QByteArray& line : request.split('\n'))
         if (line.toLower().startsWith(name.toLower() + ":")) return line.mid(name.size() + 1).trimmed();
@@ -30,7 +27,6 @@ QByteArray head(const FakeIndexFile& file, qint64 start) {
     if (!file.location.isEmpty()) text += "Location: " + file.location + "\r\n";
     return text + "\r\n";
 }
-
 }  // namespace
 
 FakeIndexServer::FakeIndexServer() {
@@ -43,8 +39,7 @@ QString FakeIndexServer::baseUrl(const QString& series) const {
 }
 
 void FakeIndexServer::exportLocations() const {
-    qputenv("SIDERAMA_INDEX_URL_4100", baseUrl("4100").toUtf8());
-    qputenv("SIDERAMA_INDEX_URL_4200", baseUrl("4200").toUtf8());
+    for (const char* series : {"4100", "4200"}) qputenv(QByteArray("SIDERAMA_INDEX_URL_") + series, baseUrl(series).toUtf8());
 }
 
 void FakeIndexServer::serve(const QString& fileName, const FakeIndexFile& file) {
@@ -52,9 +47,7 @@ void FakeIndexServer::serve(const QString& fileName, const FakeIndexFile& file) 
     files_.insert("/" + series + "/" + fileName, file);
 }
 
-void FakeIndexServer::serveFits(const QString& fileName, qint64 size) {
-    serve(fileName, FakeIndexFile{.body = fitsBody(size)});
-}
+void FakeIndexServer::serveFits(const QString& fileName, qint64 size) { serve(fileName, {.body = fitsBody(size)}); }
 
 QByteArray FakeIndexServer::fitsBody(qint64 size, char fill) {
     return QByteArray("SIMPLE  =                    T").leftJustified(80, ' ').leftJustified(size, fill).left(size);
@@ -123,5 +116,4 @@ void FakeIndexServer::sendChunk(QTcpSocket* socket, QByteArray rest, FakeIndexFi
     if (rest.isEmpty() && !file.endless) return socket->disconnectFromHost();
     QTimer::singleShot(file.chunkDelayMs, socket, [this, socket, rest, file] { sendChunk(socket, rest, file); });
 }
-
 }  // namespace testsupport

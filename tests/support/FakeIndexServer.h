@@ -1,17 +1,13 @@
 #pragma once
 
-#include <QByteArray>
 #include <QHash>
-#include <QObject>
 #include <QStringList>
 #include <QTcpServer>
-
 #include <functional>
 
 class QTcpSocket;
 
 namespace testsupport {
-
 // How the fake server answers one path.
 struct FakeIndexFile {
     int status = 200;
@@ -42,23 +38,20 @@ public:
     // Points SIDERAMA_INDEX_URL_4100 and SIDERAMA_INDEX_URL_4200 here.
     void exportLocations() const;
 
-    // Serves an index file under its series directory.
+    // Serves an index file under its series directory ("/4100/NAME").
     void serve(const QString& fileName, const FakeIndexFile& file);
     void serveFits(const QString& fileName, qint64 size);
 
-    // Paths requested with GET, in order of arrival; HEAD requests apart.
+    // Paths of the GETs and HEADs in order of arrival; the Range header of each GET ("" when none); body
+    // bytes written over all answers.
     const QStringList& requests() const { return requests_; }
     const QStringList& headRequests() const { return headRequests_; }
-    // The Range header of each GET ("" when none).
     const QStringList& ranges() const { return ranges_; }
-    // Body bytes written to the sockets, over all answers.
     qint64 bodyBytesSent() const { return bodyBytesSent_; }
     // Called with the path and the number of GETs of it so far (this one
     // included) before each GET is answered, so that a test can change files.
     void setOnRequest(std::function<void(const QString&, int)> hook) { onRequest_ = std::move(hook); }
-    // Most connections that were open at one time.
-    int mostConnections() const { return mostConnections_; }
-    int openConnections() const { return open_; }
+    int mostConnections() const { return mostConnections_; }  // open at one time
 
     // A body that starts as a FITS file does, `size` bytes long.
     static QByteArray fitsBody(qint64 size, char fill = 'f');
@@ -77,5 +70,4 @@ private:
     std::function<void(const QString&, int)> onRequest_;
     int open_ = 0, mostConnections_ = 0;
 };
-
 }  // namespace testsupport

@@ -1,12 +1,9 @@
 #include "support/PrivateHome.h"
-
 #include "support/TestSupport.h"
-
 #include <QDir>
 #include <QRegularExpression>
 
 namespace testsupport {
-
 PrivateHome::PrivateHome(const QString& name) : path_(root_.filePath(name)) { QDir().mkpath(path_ + "/tmp"); }
 
 std::unique_ptr<QProcess> PrivateHome::start(const QStringList& arguments, const QStringList& launcher) const {
@@ -55,5 +52,4 @@ bool HeadlessProgram::waitForLog(const QString& text, int times, std::chrono::se
     }
     return log().count(text) >= times;
 }
-
 }  // namespace testsupport

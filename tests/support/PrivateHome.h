@@ -6,7 +6,6 @@
 #include <memory>
 
 namespace testsupport {
-
 // A fresh home directory (HOME, XDG_*, TMPDIR) in which the built program runs on the offscreen platform,
 // with nothing to announce to.
 class PrivateHome {
@@ -48,5 +47,4 @@ private:
     std::unique_ptr<QProcess> process_;
     QString output_;
 };
-
 }  // namespace testsupport

@@ -1,28 +1,20 @@
 #include "support/RawHttpClient.h"
-
 #include <arpa/inet.h>
-#include <netinet/in.h>
+#include <sys/wait.h>
 #include <netinet/tcp.h>
-#include <sys/socket.h>
 #include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <utility>
 
 namespace testsupport {
-
-namespace {
-
 // Calls on a socket with a time-out are not restarted after a signal (a child process ending).
-ssize_t receive(int fd, char* buffer, std::size_t size) {
+static ssize_t receive(int fd, char* buffer, std::size_t size) {
     ssize_t got;
     do got = recv(fd, buffer, size, 0);
     while (got < 0 && errno == EINTR);
     return got;
 }
-
-}  // namespace
 
 RawHttpClient::RawHttpClient(int port, std::chrono::milliseconds timeout) : fd_(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
     const timeval value{time_t(timeout.count() / 1000), suseconds_t(timeout.count() % 1000 * 1000)};
@@ -51,24 +43,20 @@ void RawHttpClient::close() {
 }
 
 std::string RawHttpClient::readAll() {
-    std::string all = std::exchange(pending_, {});
     char buffer[65536];
-    for (ssize_t got; (got = receive(fd_, buffer, sizeof buffer)) > 0;) all.append(buffer, std::size_t(got));
-    return all;
+    for (ssize_t got; (got = receive(fd_, buffer, sizeof buffer)) > 0;) pending_.append(buffer, std::size_t(got));
+    return std::exchange(pending_, {});
 }
 
 std::string RawHttpClient::readResponse() {
     char buffer[65536];
-    for (;;) {
-        const auto headEnd = pending_.find("\r\n\r\n");
-        if (headEnd != std::string::npos) {
+    for (ssize_t got;; pending_.append(buffer, std::size_t(got))) {
+        if (const auto headEnd = pending_.find("\r\n\r\n"); headEnd != std::string::npos) {
             const auto headers = parseAnswer(pending_.substr(0, headEnd + 4)).headers;
             const std::size_t size = headEnd + 4 + (headers.count("content-length") ? std::stoul(headers.at("content-length")) : 0);
             if (pending_.size() >= size) return std::exchange(pending_, pending_.substr(size)).substr(0, size);
         }
-        const ssize_t got = receive(fd_, buffer, sizeof buffer);
-        if (got <= 0) return {};
-        pending_.append(buffer, std::size_t(got));
+        if ((got = receive(fd_, buffer, sizeof buffer)) <= 0) return {};
     }
 }
 
@@ -111,4 +99,10 @@ HttpAnswer request(int port, const std::string& method, const std::string& targe
     return parseAnswer(exchangeRaw(port, text + "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body));
 }
 
+std::pair<int, std::string> curl(const std::string& arguments) {
+    std::string output;
+    FILE* pipe = popen(("curl -sS --max-time 20 " + arguments + " 2>/dev/null").c_str(), "r");
+    for (char buffer[4096]; std::size_t got = fread(buffer, 1, sizeof buffer, pipe);) output.append(buffer, got);
+    return {WEXITSTATUS(pclose(pipe)), output};
+}
 }  // namespace testsupport

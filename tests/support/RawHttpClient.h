@@ -4,9 +4,9 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace testsupport {
-
 // An HTTP answer taken apart; header names lower-cased.
 struct HttpAnswer {
     int status = 0;
@@ -44,4 +44,12 @@ std::string exchangeRaw(int port, std::string_view request);
 HttpAnswer request(int port, const std::string& method, const std::string& target,
                    const std::map<std::string, std::string>& headers = {}, const std::string& body = {});
 
+// `curl -sS --max-time 20 ARGUMENTS` (a shell command line): its exit code and standard output.
+std::pair<int, std::string> curl(const std::string& arguments);
+
+// Waits until the server holds `count` connections; false after 10 s.
+template <class Server> bool waitForConnections(const Server& server, std::size_t count) {
+    for (int i = 0; i < 2000 && server.connectionCount() != count; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    return server.connectionCount() == count;
+}
 }  // namespace testsupport

@@ -1,19 +1,7 @@
 #include "support/SolverProbe.h"
-
 #include "support/TestSupport.h"
 
 namespace testsupport {
-
-QStringList RecordingView::texts() const {
-    QStringList all;
-    for (const Line& line : lines) all << line.text;
-    return all;
-}
-
-int RecordingView::count(const QString& text, siderama::LogColor color) const {
-    return int(std::count_if(lines.begin(), lines.end(), [&](const Line& line) { return line.text == text && line.color == color; }));
-}
-
 void settleLog(siderama::SolverDelegate& solver, RecordingView& view) {
     solver.append("--settled--");  // arrives after everything posted before it
     waitUntil([&] { return view.texts().contains("--settled--"); }, std::chrono::seconds(30));
@@ -30,5 +18,4 @@ bool solveAndWait(siderama::SolverDelegate& solver, const QString& path, std::ch
     QObject::disconnect(connection);
     return ended && result;
 }
-
 }  // namespace testsupport

@@ -2,11 +2,9 @@
 
 #include "solver/SolverDelegate.h"
 #include "solver/SolverView.h"
-
 #include <QStringList>
 
 namespace testsupport {
-
 // A solver view that remembers everything the controller told it.
 struct RecordingView : siderama::SolverView {
     struct Line {
@@ -19,8 +17,14 @@ struct RecordingView : siderama::SolverView {
     void setCheckBoxes(bool remove, bool write) override { checkBoxes = {remove, write}; }
     void present() override { ++presented; }
 
-    QStringList texts() const;
-    int count(const QString& text, siderama::LogColor color) const;
+    QStringList texts() const {
+        QStringList all;
+        for (const Line& line : lines) all << line.text;
+        return all;
+    }
+    int count(const QString& text, siderama::LogColor color) const {
+        return int(std::count_if(lines.begin(), lines.end(), [&](const Line& l) { return l.text == text && l.color == color; }));
+    }
 
     QList<Line> lines;
     int batches = 0, presented = 0;
@@ -31,5 +35,4 @@ struct RecordingView : siderama::SolverView {
 void settleLog(siderama::SolverDelegate& solver, RecordingView& view);
 // Solves `path` and waits until the solve ends; its result.
 bool solveAndWait(siderama::SolverDelegate& solver, const QString& path, std::chrono::seconds timeout = std::chrono::seconds(60));
-
 }  // namespace testsupport

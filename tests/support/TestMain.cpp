@@ -4,7 +4,6 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-
 #include <cstdlib>
 
 int main(int argc, char** argv) {

@@ -1,5 +1,4 @@
 #include "support/TestSupport.h"
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -7,7 +6,6 @@
 #include <QThread>
 
 namespace testsupport {
-
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     QElapsedTimer timer;
     timer.start();
@@ -43,7 +41,9 @@ void writeStandInTools(const QString& directory, const QByteArray& image2xyFirst
     const QByteArray record = calls.isEmpty() ? "" : "echo \"$(basename $0) $*\" >> '" + calls.toUtf8() + "'\n";
     writeScript(directory, "image2xy", record + image2xyFirst + "touch \"$3\"\n");
     writeScript(directory, "solve-field", "[ \"$1\" = --help ] && { echo '  --overwrite'; exit 0; }\n" + record +
-                    "eval b=\\${$#}; b=${b%.xy}\n"
+                    "eval b=\\${$#}; b=${b%.xy}; d=; o=\n"
+                    "while [ $# -gt 0 ]; do case $1 in --dir) d=$2;; --out) o=$2;; esac; shift; done\n"
+                    "[ -n \"$d\" ] && b=\"$d/$o\"\n"
                     "for e in .wcs .axy .corr .match .rdls .solved -indx.xyls; do touch \"$b$e\"; done\n");
     writeScript(directory, "new-wcs", record + "touch \"$6\"\n");
     writeScript(directory, "wcsinfo", record + wcsinfo);
@@ -62,5 +62,4 @@ bool linkTycho2Indexes(const QString& folder) {
     }
     return linked == 10;
 }
-
 }  // namespace testsupport

@@ -5,7 +5,6 @@
 #include <functional>
 
 namespace testsupport {
-
 // Processes Qt events until `done` returns true or `timeout` passes.
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
@@ -29,5 +28,4 @@ QString sideramaExecutable();
 // Links the distribution's Tycho-2 index files into `folder` as
 // index-4110.fits ... index-4119.fits; false when they are not installed.
 bool linkTycho2Indexes(const QString& folder);
-
 }  // namespace testsupport

@@ -5,11 +5,8 @@
 #
 #   netns-avahi.sh hold DIR          create the namespace; runs until killed
 #   netns-avahi.sh run DIR CMD...    run CMD inside it (the bus address set)
-#   netns-avahi.sh start-bus DIR     start dbus-daemon inside it
-#   netns-avahi.sh start-avahi DIR   start avahi-daemon inside it
-#   netns-avahi.sh stop-avahi DIR    stop that avahi-daemon
+#   netns-avahi.sh start-bus|start-avahi|stop-avahi DIR
 #   netns-avahi.sh stop DIR          end every process inside, the namespace with them
-#
 # DIR holds the state: holder.pid and run/ (mounted on /run); the configs lie beside this script.
 set -eu
 command=$1
@@ -32,26 +29,18 @@ _hold)
     mkdir -p /run/dbus /run/avahi-daemon
     ip link set lo up
     ip link add sdrtest0 type veth peer name sdrtest1
-    ip addr add 10.213.0.1/24 dev sdrtest0
-    ip addr add 10.213.0.2/24 dev sdrtest1
-    ip link set sdrtest0 up
-    ip link set sdrtest1 up
+    for end in 0 1; do
+        ip addr add 10.213.0.$((end + 1))/24 dev sdrtest$end
+        ip link set sdrtest$end up
+    done
     echo $$ > "$dir/holder.pid.new"
     mv "$dir/holder.pid.new" "$dir/holder.pid"
     exec sleep infinity
     ;;
-run)
-    inside "$@"
-    ;;
-start-bus)
-    inside dbus-daemon --config-file="$here/netns-dbus.conf" --fork --nopidfile
-    ;;
-start-avahi)
-    inside avahi-daemon -f "$here/netns-avahi.conf" --no-drop-root --no-chroot --no-rlimits -D
-    ;;
-stop-avahi)
-    inside avahi-daemon -k
-    ;;
+run) inside "$@" ;;
+start-bus) inside dbus-daemon --config-file="$here/netns-dbus.conf" --fork --nopidfile ;;
+start-avahi) inside avahi-daemon -f "$here/netns-avahi.conf" --no-drop-root --no-chroot --no-rlimits -D ;;
+stop-avahi) inside avahi-daemon -k ;;
 stop)
     holder=$(cat "$dir/holder.pid")
     net=$(readlink "/proc/$holder/ns/net")

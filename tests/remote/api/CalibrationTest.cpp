@@ -2,19 +2,15 @@
 // table of positive and negative parity, rotations, FITS and JPEG images.
 #include "remote/api/Calibration.h"
 #include "support/TestSupport.h"
-
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-
 #include <gtest/gtest.h>
-
 #include <cmath>
 
 using siderama::Calibration;
 
 namespace {
-
 struct Field {
     const char* name;
     double parity;        // the sign of det CD
@@ -57,8 +53,7 @@ TEST_P(CalibrationVsWcsinfo, MatchesThePublicServiceNumbers) {
     const Field& field = GetParam();
     QTemporaryDir scratch;
     QFile wcs(scratch.filePath("job.wcs"));
-    ASSERT_TRUE(wcs.open(QIODevice::WriteOnly));
-    wcs.write(wcsHeader(field));
+    ASSERT_TRUE(wcs.open(QIODevice::WriteOnly) && wcs.write(wcsHeader(field)) == 2880);
     wcs.close();
     QProcess wcsinfo;
     wcsinfo.start(testsupport::realToolsDirectory() + "/wcsinfo", {wcs.fileName()});
@@ -78,8 +73,5 @@ TEST_P(CalibrationVsWcsinfo, MatchesThePublicServiceNumbers) {
 
 INSTANTIATE_TEST_SUITE_P(Fields, CalibrationVsWcsinfo, ::testing::ValuesIn(fields));
 
-TEST(Calibration, MissingValuesGiveNone) {
-    EXPECT_FALSE(Calibration::fromWcsinfo("ra_center 10\ndec_center 41\n", false));
-}
-
+TEST(Calibration, MissingValuesGiveNone) { EXPECT_FALSE(Calibration::fromWcsinfo("ra_center 10\ndec_center 41\n", false)); }
 }  // namespace

@@ -6,18 +6,15 @@
 #include "remote/api/StarList.h"
 #include "support/RawHttpClient.h"
 #include "support/TestSupport.h"
-
 #include <QFile>
 #include <QTemporaryDir>
 #include <QUrl>
-
 #include <gtest/gtest.h>
 
 using namespace siderama;
 using nlohmann::json;
 
 namespace {
-
 // The stand-in's behaviour is chosen by the scale hint's lower bound.
 enum Mode { solves = 1, findsNothing = 2, hangs = 3, crashes = 4 };
 
@@ -57,10 +54,7 @@ protected:
         server->POST["/api/upload"] = [this](const http::HttpRequest& r) { return *api->upload(r); };
         server->start(0);
     }
-    void stop() {
-        server.reset();
-        api.reset();
-    }
+    void stop() { server.reset(), api.reset(); }
 
     json get(const std::string& target) {
         const testsupport::HttpAnswer answer = testsupport::request(server->port(), "GET", target);
@@ -126,7 +120,7 @@ struct Outcome {
 };
 
 const Outcome outcomes[] = {
-    {solves, false, "success", ""},
+    // solves: the star lists below
     {findsNothing, false, "failure", "No solution found"},
     {hangs, false, "failure", "Time limit of 2 s reached"},
     {hangs, true, "failure", "Cancelled"},
@@ -149,21 +143,10 @@ TEST_P(JobOutcome, EndsAsClientsExpect) {
 
 INSTANTIATE_TEST_SUITE_P(Tools, JobOutcome, ::testing::ValuesIn(outcomes));
 
-TEST_F(JobLifecycle, StopDuringASolveEndsItAndIdsKeepGrowing) {
-    start();
-    const int first = upload(hints(hangs));
-    follow(first, [&](int) { stop(); start(); });
-    EXPECT_EQ(get("/api/submissions/" + std::to_string(first))["error_message"], "Siderama stopped during the solve");
-    const int firstJob = lastJob;
-    stop();
-    start();
-    const int second = upload(hints(solves));
-    EXPECT_EQ(follow(second).first, "success");
-    EXPECT_GT(second, first);
-    EXPECT_GT(lastJob, firstJob);
-}
-
-TEST_F(JobLifecycle, CrashDuringASolveFailsItAndWaitingUploadsAreSolved) {
+// A process that ended without finishing job 1 fails it at the next start and
+// solves the waiting upload 2; a stop during a solve fails that one too; ids
+// keep growing across both.
+TEST_F(JobLifecycle, SolvesCutByACrashOrAStopFailAndWaitingUploadsAreSolved) {
     {
         QDir().mkpath(folders.submission(1) + "/..");
         JobStore store(folders.database());
@@ -173,72 +156,53 @@ TEST_F(JobLifecycle, CrashDuringASolveFailsItAndWaitingUploadsAreSolved) {
             ASSERT_EQ(store.addSubmission(submission), i);
             QDir().mkpath(folders.submission(i));
             QFile input(folders.input(i));
-            ASSERT_TRUE(input.open(QIODevice::WriteOnly));
-            input.write("1 4\n2 5\n3 6\n");
+            ASSERT_TRUE(input.open(QIODevice::WriteOnly) && input.write("1 4\n2 5\n3 6\n") > 0);
         }
         ASSERT_EQ(store.startJob(1), 1);
-    }  // the process ends here without finishing job 1
+    }
     start();
     EXPECT_EQ(follow(1).second, "Siderama stopped during the solve");
     EXPECT_EQ(follow(2).first, "success");
+    const int stopped = upload(hints(hangs));
+    EXPECT_EQ(follow(stopped, [&](int) { stop(); start(); }).second, "Siderama stopped during the solve");
+    const int firstJob = lastJob;
+    const int last = upload(hints(solves));
+    EXPECT_EQ(follow(last).first, "success");
+    EXPECT_GT(last, stopped);
+    EXPECT_GT(lastJob, firstJob);
 }
 
 // Star lists in every form a client sends them, with the image size taken
-// from the arguments, else from the FITS table, else from the positions.
-TEST_F(JobLifecycle, StarListsAndTheirImageSize) {
+// from the arguments, else from the FITS table, else from the positions; then
+// the job's routes answer any method, and what is no known id is a 404 with
+// a JSON error (slashes: the router's table).
+TEST_F(JobLifecycle, StarListsTheirImageSizeAndTheRoutesOfTheJob) {
     start();
-    StarList table{{10, 20, 30}, {40, 50, 60.5}, 1000, 900};
-    ASSERT_TRUE(table.writeTable(scratch.filePath("stars.xyls")));
-    QFile tableFile(scratch.filePath("stars.xyls"));
-    ASSERT_TRUE(tableFile.open(QIODevice::ReadOnly));
-    const json solving = json::parse(hints(solves));
-    json sized = solving;
+    ASSERT_TRUE((StarList{{10, 20, 30}, {40, 50, 60.5}, 1000, 900}.writeTable(scratch.filePath("stars.xyls"))));
+    json sized = json::parse(hints(solves));
     sized["image_width"] = "640.2";
-    const struct {
-        std::string arguments, file, size;
-    } lists[] = {
-        {solving.dump(), tableFile.readAll().toStdString(), "3 positions, image 1000 x 900"},
-        {sized.dump(), "# x y\n10 40\n20.5 50\n\n30 60.5 # brightest last\n", "3 positions, image 641 x 61"},
-        {solving.dump(), "", "3 positions, image 3 x 6"},  // the JSON lists
+    const std::tuple<std::string, std::string, std::string> lists[] = {
+        {hints(solves), testsupport::readFile(scratch.filePath("stars.xyls")).toStdString(), "image 1000 x 900"},
+        {sized.dump(), "# x y\n10 40\n20.5 50\n\n30 60.5 # brightest last\n", "image 641 x 61"},
+        {hints(solves), "", "image 3 x 6"},  // the JSON lists
     };
-    for (const auto& list : lists) {
-        EXPECT_EQ(follow(upload(list.arguments, list.file)).first, "success");
-        EXPECT_TRUE(testsupport::request(server->port(), "GET", "/joblog/" + std::to_string(lastJob)).body.find(list.size) !=
-                    std::string::npos) << list.size;
+    for (const auto& [arguments, file, size] : lists) {
+        EXPECT_EQ(follow(upload(arguments, file)).first, "success");
+        const std::string log = testsupport::request(server->port(), "GET", "/joblog/" + std::to_string(lastJob)).body;
+        EXPECT_NE(log.find("3 positions, " + size), std::string::npos) << size;
+    }
+    const std::string job = std::to_string(lastJob), type = "application/json";
+    const std::tuple<const char*, std::string, int, std::string> routes[] = {
+        {"PUT", "/api/jobs/" + job + "?x=1", 200, type}, {"DELETE", "/api/submissions/1", 200, type},
+        {"POST", "/api/jobs/" + job + "/calibration/", 200, type}, {"GET", "/wcs_file/" + job, 200, "application/fits"},
+        {"GET", "/joblog/" + job, 200, "text/plain; charset=utf-8"}, {"GET", "/api/jobs/x1", 404, type},
+        {"GET", "/api/jobs/0", 404, type}, {"GET", "/api/jobs/2147483648", 404, type},
+        {"GET", "/api/jobs/" + job + "/bogus", 404, type}, {"GET", "/api/submissions/99", 404, type},
+    };
+    for (const auto& [method, target, code, contentType] : routes) {
+        const testsupport::HttpAnswer answer = testsupport::request(server->port(), method, target);
+        EXPECT_EQ(answer.status, code) << method << " " << target;
+        EXPECT_EQ(answer.headers.at("content-type"), contentType) << target;
     }
 }
-
-// Every API route answers any method, with repeated and trailing slashes;
-// anything that is not a known id is a 404 with a JSON error.
-TEST_F(JobLifecycle, RoutingNormalisation) {
-    start();
-    const int subid = upload(hints(solves));
-    ASSERT_EQ(follow(subid).first, "success");
-    const std::string job = std::to_string(lastJob), sub = std::to_string(subid);
-    const struct {
-        const char* method;
-        std::string target;
-        int code;
-        const char* type;
-    } routes[] = {
-        {"GET", "/api/jobs/" + job, 200, "application/json"},
-        {"POST", "//api/jobs/" + job + "/", 200, "application/json"},
-        {"PUT", "/api//jobs//" + job + "?x=1", 200, "application/json"},
-        {"DELETE", "/api/submissions/" + sub + "//", 200, "application/json"},
-        {"GET", "//api/jobs/" + job + "/calibration/", 200, "application/json"},
-        {"GET", "/wcs_file/" + job + "/", 200, "application/fits"},
-        {"GET", "/joblog/" + job, 200, "text/plain; charset=utf-8"},
-        {"GET", "/api/jobs/x1", 404, "application/json"},
-        {"GET", "/api/jobs/0", 404, "application/json"},
-        {"GET", "/api/jobs/2147483648", 404, "application/json"},
-        {"GET", "/api/jobs/" + job + "/bogus", 404, "application/json"},
-        {"GET", "/api/submissions/99", 404, "application/json"},
-    };
-    for (const auto& route : routes) {
-        const testsupport::HttpAnswer answer = testsupport::request(server->port(), route.method, route.target);
-        EXPECT_EQ(answer.status, route.code) << route.method << " " << route.target;
-        EXPECT_EQ(answer.headers.at("content-type"), route.type) << route.target;
-    }
-}
-
 }  // namespace

@@ -1,13 +1,13 @@
 // Requests as real clients of the astrometry.net API write them: each row is
-// one body, decoded into the request's arguments and uploaded file.
+// one body, decoded into the request's arguments and uploaded file; then the
+// hints of one request and the solve options they become.
 #include "remote/api/ApiArguments.h"
-
+#include "remote/api/SolveHints.h"
 #include <gtest/gtest.h>
 
-using siderama::ApiArguments;
+using namespace siderama;
 
 namespace {
-
 const std::string fileBytes("SIMPLE\r\n--\0\xff\r\n", 13);
 
 struct Wire {
@@ -55,10 +55,7 @@ class WireFormat : public ::testing::TestWithParam<Wire> {};
 
 TEST_P(WireFormat, ArgumentsAndFileComeOutExact) {
     const Wire& wire = GetParam();
-    http::HttpRequest request;
-    request.headers["content-type"] = wire.contentType;
-    request.body = wire.body;
-    const std::optional<ApiArguments> arguments = ApiArguments::from(request);
+    const std::optional<ApiArguments> arguments = ApiArguments::from({.headers = {{"content-type", wire.contentType}}, .body = wire.body});
     if (wire.session.empty()) {
         EXPECT_FALSE(arguments);
         return;
@@ -74,27 +71,62 @@ TEST_P(WireFormat, ArgumentsAndFileComeOutExact) {
 
 INSTANTIATE_TEST_SUITE_P(Clients, WireFormat, ::testing::ValuesIn(wires));
 
-// Values as clients type them: numbers as text, null as absent, booleans
-// in four spellings, x/y lists with numbers as text.
+// Values as clients type them beyond the hint table's (numbers as text, null
+// as absent, flags as "yes", 1, "true"): padding, junk, true, "no", x/y
+// lists; JSON that is no object.
 TEST(WireValues, LenientReading) {
-    const ApiArguments arguments(nlohmann::json::parse(
-        R"({"a": "1.5", "b": null, "c": " 2 ", "t1": true, "t2": 1, "t3": "true", "t4": "yes", "f": "no",
-            "bad": "1.5x", "x": [1, "2.5"], "y": [3, null]})"));
-    EXPECT_EQ(arguments.number("a"), 1.5);
-    EXPECT_EQ(arguments.number("b"), std::nullopt);
+    const ApiArguments arguments(nlohmann::json::parse(R"({"c": " 2 ", "bad": "1.5x", "t": true, "f": "no", "x": [1, "2.5"], "y": [3, null]})"));
     EXPECT_EQ(arguments.number("c"), 2.0);
     EXPECT_EQ(arguments.number("bad"), std::nullopt);
-    for (const char* key : {"t1", "t2", "t3", "t4"}) EXPECT_EQ(arguments.flag(key), true) << key;
-    EXPECT_EQ(arguments.flag("f"), false);
+    EXPECT_EQ(std::pair(arguments.flag("t"), arguments.flag("f")), std::pair(std::optional(true), std::optional(false)));
     EXPECT_EQ(arguments.numbers("x"), (std::vector<double>{1, 2.5}));
     EXPECT_EQ(arguments.numbers("y"), std::nullopt);
+    http::HttpRequest notAnObject{.headers = {{"content-type", "application/x-www-form-urlencoded"}}, .body = "request-json=%5B1%5D"};
+    EXPECT_FALSE(ApiArguments::from(notAnObject)->error().empty());
 }
 
-TEST(WireValues, NotAnObjectIsAnError) {
-    http::HttpRequest request;
-    request.headers["content-type"] = "application/x-www-form-urlencoded";
-    request.body = "request-json=%5B1%5D";
-    EXPECT_FALSE(ApiArguments::from(request)->error().empty());
+// Written "units low high | ra dec radius | downsample | extra solve-field words".
+struct Hint {
+    const char* json;
+    const char* options;
+};
+
+const Hint hints[] = {
+    {R"({})", "degwidth - - | - - - | 0 |"},
+    {R"({"scale_units": "arcminwidth", "scale_type": "ul", "scale_lower": 10, "scale_upper": "20"})",
+     "arcminwidth 10 20 | - - - | 0 |"},
+    {R"({"scale_units": "arcsecperpix", "scale_type": "ev", "scale_est": 40, "scale_err": 10})",
+     "arcsecperpix 36 44 | - - - | 0 |"},
+    {R"({"scale_units": "focalmm", "scale_lower": 50, "scale_upper": 200})", "degwidth 10.2855 39.5978 | - - - | 0 |"},
+    {R"({"scale_units": "focalmm", "scale_lower": 200})", "degwidth - 10.2855 | - - - | 0 |"},
+    {R"({"scale_units": "furlongs", "scale_lower": 1, "scale_upper": 2})", "degwidth - - | - - - | 0 |"},
+    {R"({"center_ra": 0, "center_dec": -5.5, "radius": 3})", "degwidth - - | 0 -5.5 3 | 0 |"},
+    {R"({"center_ra": "83.8", "center_dec": "-5.4"})", "degwidth - - | 83.8 -5.4 15 | 0 |"},
+    {R"({"center_ra": 83.8, "center_dec": null})", "degwidth - - | - - - | 0 |"},
+    {R"({"parity": 0})", "degwidth - - | - - - | 0 | --parity pos"},
+    {R"({"parity": "1"})", "degwidth - - | - - - | 0 | --parity neg"},
+    {R"({"parity": 2})", "degwidth - - | - - - | 0 |"},
+    {R"({"downsample_factor": 4, "tweak_order": 0})", "degwidth - - | - - - | 4 | --no-tweak"},
+    {R"({"tweak_order": "3"})", "degwidth - - | - - - | 0 | --tweak-order 3"},
+    {R"({"crpix_center": "yes", "positional_error": "1.5", "use_sextractor": 1, "invert": "true"})",
+     "degwidth - - | - - - | 0 | --crpix-center --pixel-error 1.5 --use-source-extractor --invert"},
+};
+
+SolveOptions options(const char* json) { return solveHintOptions(ApiArguments(nlohmann::json::parse(json)), 15); }
+
+std::string describe(const SolveOptions& o) {
+    const auto text = [](const std::optional<double>& v) { return v ? QString::number(*v, 'g', 6) : QString("-"); };
+    const QStringList fields{o.scaleUnits, text(o.scaleLow), text(o.scaleHigh), "|", text(o.ra), text(o.dec),
+                             text(o.radius), "|", QString::number(o.downsample), "|"};
+    return (fields + o.extraWords).join(' ').toStdString();
 }
 
+class SolveHints : public ::testing::TestWithParam<Hint> {};
+TEST_P(SolveHints, BecomeSolveOptions) { EXPECT_EQ(describe(options(GetParam().json)), GetParam().options); }
+INSTANTIATE_TEST_SUITE_P(Hints, SolveHints, ::testing::ValuesIn(hints));
+
+// A star list's single solve-field run: without a scale, the whole range.
+TEST(HintWords, OfAStarListRun) {
+    EXPECT_EQ(solveFieldHintWords(options("{}")).join(' '), "--scale-units degwidth --scale-low 0.1 --scale-high 180");
+}
 }  // namespace

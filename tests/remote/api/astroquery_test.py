@@ -39,13 +39,8 @@ def start_server(program, environment):
     raise RuntimeError("the server did not start")
 
 
-def centre(header):
-    ra, dec = WCS(header).all_pix2world([[(FIELD["width"] + 1) / 2, (FIELD["height"] + 1) / 2]], 1)[0]
-    return ra, dec
-
-
 def check(name, header):
-    ra, dec = centre(header)
+    ra, dec = WCS(header).all_pix2world([[(FIELD["width"] + 1) / 2, (FIELD["height"] + 1) / 2]], 1)[0]
     off = numpy.hypot((ra - FIELD["ra"]) * numpy.cos(numpy.radians(dec)), dec - FIELD["dec"])
     print(f"{name}: RA {ra:.4f} Dec {dec:.4f}, {off * 3600:.1f} arcsec from the truth", flush=True)
     if off > 0.02:
@@ -54,10 +49,7 @@ def check(name, header):
 
 def solve_both(base, image, stars):
     client = AstrometryNet
-    client.api_key = "siderama-test"
-    client.URL = base
-    client.API_URL = f"{base}/api"
-    client._session_id = None
+    client.api_key, client.URL, client.API_URL, client._session_id = "siderama-test", base, f"{base}/api", None
     check("image upload", client.solve_from_image(image, force_image_upload=True, solve_timeout=120, **HINTS))
     x, y = stars
     check("star list", client.solve_from_source_list(x, y, FIELD["width"], FIELD["height"], solve_timeout=120,
@@ -88,9 +80,10 @@ def main(program, skyfield, image2xy):
                 if scheme == "https":
                     try:
                         requests.get(f"{base}/api/login", timeout=30)
-                        raise AssertionError("a client without the authority was not refused")
                     except requests.exceptions.SSLError as error:
                         print(f"refused: {error}", flush=True)
+                    else:
+                        raise AssertionError("a client without the authority was not refused")
                     authority = os.path.join(home, "fetched-ca.crt")  # from the plain listener
                     with open(authority, "wb") as file:
                         file.write(requests.get(f"http://127.0.0.1:{ports['http']}/ca.crt", timeout=30).content)
