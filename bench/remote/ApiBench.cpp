@@ -115,7 +115,8 @@ int runQuietly(const QString& program, const QStringList& arguments) {
 // then wcsinfo on the solution.
 bool solveBare(const Field& field, const QString& directory, const QString& config) {
     QDir().mkpath(directory);
-    QStringList arguments = siderama::solveHintOptions(siderama::ApiArguments(hints), 15);
+    QStringList arguments =
+        siderama::solveFieldHintWords(siderama::solveHintOptions(siderama::ApiArguments(hints), 15));
     arguments << "--fits-image" << "--dir" << directory << "--out" << "job" << "--overwrite" << "--no-plots"
               << "--no-remove-lines" << "--uniformize" << "0" << "--config" << config << field.path;
     runQuietly(QString(TOOLS_DIR) + "/solve-field", arguments);

@@ -19,6 +19,9 @@ struct SolveOptions {
     int downsample = 0;             // 0: the strategy chooses
     int timeLimit = 300;            // seconds for the whole solve
     bool racing = true;
+    // solve-field words for every attempt, after the stored ones (a remote
+    // client's parity, tweak order, ...); not kept in the user defaults.
+    QStringList extraWords;
 
     bool hasScale() const { return scaleLow && scaleHigh; }
     bool hasPosition() const { return ra && dec; }

@@ -47,10 +47,10 @@ bool isWinner(const StrategyRace::Outcome& outcome) {
     return outcome.kind == StrategyRace::Outcome::Kind::solved;
 }
 
-SolveStrategies strategiesIn(const QString& workDir, const SolvePaths& paths) {
+SolveStrategies strategiesIn(const QString& workDir, const SolvePaths& paths, const SolveOptions& options) {
     const bool noFits2Fits = solveFieldSupports(toolsDirectory() + "/solve-field", "--no-fits2fits");
     return SolveStrategies(paths, {workDir, CONFIG(), writeParallelConfig(workDir),
-                                   Defaults::words(Defaults::solveFieldArgs), noFits2Fits});
+                                   Defaults::words(Defaults::solveFieldArgs) + options.extraWords, noFits2Fits});
 }
 
 void replace(const QString& from, const QString& to) {
@@ -59,12 +59,13 @@ void replace(const QString& from, const QString& to) {
     QFile::copy(from, to);
 }
 
-// The solution, its matched stars and its source list where the pipeline
-// keeps them, for new-wcs and the result view.
+// The solution, its matched stars, reference stars, augmented and source
+// lists where the pipeline keeps them, for new-wcs, the result view and the
+// remote API's result files.
 void keepWinnerFiles(const SolveAttempt& winner, const SolvePaths& paths) {
     const QString base = winner.wcs.chopped(QString(".wcs").size());
     replace(winner.wcs, paths.wcs);
-    replace(base + ".corr", paths.base + ".corr");
+    for (const char* suffix : {".corr", ".rdls", ".axy"}) replace(base + suffix, paths.base + suffix);
     if (winner.source != paths.fits) replace(winner.source, paths.xyList);
 }
 
@@ -89,7 +90,7 @@ QString SolvePortfolio::solve(const SolvePaths& paths, const SolveOptions& optio
     if (hint.isUsable()) log("\nHint: " + hint.describe(), YELLOW);
     else if (hint.ra) log("\nA position without a scale is not used: it hardly narrows the search", YELLOW);
     QTemporaryDir work(QDir::tempPath() + "/siderama-solve-XXXXXX");
-    const SolveStrategies strategies = strategiesIn(work.path(), paths);
+    const SolveStrategies strategies = strategiesIn(work.path(), paths, options);
     const bool racing = options.racing && std::thread::hardware_concurrency() > 1;
     const int downsample = options.downsample > 0 ? options.downsample : width * height > 4'000'000 ? 2 : 1;
     StrategyRace::Outcome outcome =

@@ -84,27 +84,29 @@ void JobQueue::work() {
 }
 
 void JobQueue::solve(int submissionId) {
+    // The job is running before a client can see it: a cancel always finds it.
+    std::unique_lock guard(lock);
     const std::optional<int> job = store.startJob(submissionId);
     const std::optional<Submission> submission = store.submission(submissionId);
     if (!job || !submission) {
+        guard.unlock();
         events.log("API submission " + QString::number(submissionId) + ": no job id left", RED);
         return;
     }
-    events.log("API job " + QString::number(*job) + " started (submission " + QString::number(submissionId) + ")",
-               YELLOW);
     QDir().mkpath(folders.job(*job));
     JobTools tools(folders.log(*job));
-    {
-        std::lock_guard guard(lock);
-        const auto limit = std::chrono::duration<double>(settings.timeLimitSeconds);
-        running[*job] = {&tools, Clock::now() + std::chrono::duration_cast<Clock::duration>(limit)};
-        if (stopping) tools.stop(stoppedMessage);
-    }
+    const auto limit = std::chrono::duration<double>(settings.timeLimitSeconds);
+    const Clock::time_point deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(limit);
+    running[*job] = {&tools, deadline};
+    if (stopping) tools.stop(stoppedMessage);
+    guard.unlock();
     changed.notify_all();  // the watchdog takes the new deadline
+    events.log("API job " + QString::number(*job) + " started (submission " + QString::number(submissionId) + ")",
+               YELLOW);
     const ApiArguments arguments(nlohmann::json::parse(submission->arguments, nullptr, false));
     try {
         JobSolver solver(folders.input(submissionId), folders.job(*job),
-                         solveHintOptions(arguments, settings.defaultRadius));
+                         solveHintOptions(arguments, settings.defaultRadius), {deadline, limitText()});
         finish(*job, solver.solve(arguments, tools), {});
     } catch (const JobFailure& failure) {
         tools.note(failure.message());
@@ -135,7 +137,7 @@ void JobQueue::watch() {
         Clock::time_point wake = nextExpiry;
         for (auto& [job, run] : running) {
             if (run.deadline <= Clock::now()) {
-                run.tools->stop("Time limit of " + QString::number(settings.timeLimitSeconds) + " s reached");
+                run.tools->stop(limitText());
                 run.deadline = Clock::time_point::max();
             }
             wake = std::min(wake, run.deadline);
@@ -148,6 +150,10 @@ void JobQueue::watch() {
             nextExpiry = Clock::now() + expiryPeriod;
         }
     }
+}
+
+QString JobQueue::limitText() const {
+    return "Time limit of " + QString::number(settings.timeLimitSeconds) + " s reached";
 }
 
 void JobQueue::expire() {

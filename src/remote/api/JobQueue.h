@@ -53,6 +53,7 @@ private:
     void watch();
     void expire();
     void publishLength();
+    QString limitText() const;
     void finish(int job, const std::optional<Calibration>& calibration, const QString& error);
 
     JobStore& store;

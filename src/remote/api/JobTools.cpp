@@ -7,6 +7,7 @@ namespace siderama {
 JobTools::JobTools(const QString& logPath) : log(logPath) { log.open(QIODevice::Append | QIODevice::Text); }
 
 void JobTools::note(const QString& line) {
+    std::lock_guard guard(logLock);
     log.write((line + "\n").toUtf8());
     log.flush();
 }
@@ -25,10 +26,22 @@ QString JobTools::run(const QString& tool, const QStringList& arguments) {
     try {
         runner.execute(tool, arguments, false);
     } catch (const ToolError& error) {
-        std::lock_guard guard(lock);
-        throw JobFailure(stopReason.isEmpty() ? QString::fromStdString(error.what()) : stopReason);
+        throwIfStopped();
+        throw JobFailure(QString::fromStdString(error.what()));
     }
     return output;
+}
+
+QString JobTools::solve(const SolvePaths& paths, const SolveOptions& options,
+                        SolvePortfolio::Clock::time_point deadline) {
+    const QString failure = portfolio.solve(paths, options, deadline);
+    if (!failure.isEmpty()) throwIfStopped();
+    return failure;
+}
+
+void JobTools::throwIfStopped() {
+    std::lock_guard guard(lock);
+    if (!stopReason.isEmpty()) throw JobFailure(stopReason);
 }
 
 void JobTools::stop(const QString& reason) {
@@ -37,6 +50,7 @@ void JobTools::stop(const QString& reason) {
         if (stopReason.isEmpty()) stopReason = reason;
     }
     runner.abort();
+    portfolio.abort();
 }
 
 }  // namespace siderama

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "solver/ProcessToolRunner.h"
+#include "solver/SolvePortfolio.h"
 #include "solver/SolveReporter.h"
 
 #include <QFile>
@@ -18,9 +19,9 @@ public:
     QString message() const { return QString::fromStdString(what()); }
 };
 
-// Runs the tools of one API job one after another through the solver's
-// process runner, writing their command lines and output to the job's log
-// file. stop() may come from any thread.
+// Runs the tools of one API job through the solver's process runner or its
+// portfolio of strategies, writing their command lines and output to the
+// job's log file. stop() may come from any thread.
 class JobTools : public SolveReporter {
 public:
     explicit JobTools(const QString& logPath);
@@ -28,9 +29,12 @@ public:
     // Runs a tool of the tools directory and returns its output. Throws
     // JobFailure when the tool does not start, does not succeed, or was stopped.
     QString run(const QString& tool, const QStringList& arguments);
+    // Solves an image with the portfolio; returns its failure ("" when
+    // solved). Throws JobFailure when stopped.
+    QString solve(const SolvePaths& paths, const SolveOptions& options, SolvePortfolio::Clock::time_point deadline);
     // Ends the running tool; this and every later run fail with `reason`.
     void stop(const QString& reason);
-    void note(const QString& line);
+    void note(const QString& line);  // any thread
 
     void append(const QString& text, LogColor color = LogColor::plain) override;
     void busy(const std::optional<QString>& message = std::nullopt) override;
@@ -38,8 +42,12 @@ public:
     void resetCalibration() override {}
 
 private:
+    void throwIfStopped();
+
     QFile log;
+    std::mutex logLock;
     ProcessToolRunner runner{*this};
+    SolvePortfolio portfolio{[this](const QString& text, LogColor) { note(text.trimmed()); }};
     QString output;  // of the running tool
     std::mutex lock;
     QString stopReason;  // guarded by `lock`

@@ -1,14 +1,21 @@
 #pragma once
 
+#include "solver/SolveOptions.h"
+
 #include <QStringList>
 
 namespace siderama {
 
 class ApiArguments;
 
-// The solve-field options for an API job's hints: scale, position, parity,
-// downsampling, tweak order and the source extraction switches.
-// A centre without a radius gets `defaultRadius` degrees.
-QStringList solveHintOptions(const ApiArguments& hints, double defaultRadius);
+// An API job's hints as solve options: the scale (focalmm becomes the width
+// a 36 mm frame sees), the position (a centre without a radius gets
+// `defaultRadius` degrees) and the downsampling; parity, tweak order and the
+// source extraction switches become extra solve-field words.
+SolveOptions solveHintOptions(const ApiArguments& hints, double defaultRadius);
+
+// The same options as the words of a single solve-field run; without a
+// scale, 0.1 to 180 degwidth.
+QStringList solveFieldHintWords(const SolveOptions& options);
 
 }  // namespace siderama

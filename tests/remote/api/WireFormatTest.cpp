@@ -1,6 +1,6 @@
 // Requests as real clients of the astrometry.net API write them: each row is
 // one body, decoded into the request's arguments and uploaded file; then the
-// hints of one request and the solve-field options they become.
+// hints of one request and the solve options they become.
 #include "remote/api/ApiArguments.h"
 #include "remote/api/SolveHints.h"
 #include <gtest/gtest.h>
@@ -85,41 +85,48 @@ TEST(WireValues, LenientReading) {
     EXPECT_FALSE(ApiArguments::from(notAnObject)->error().empty());
 }
 
+// Written "units low high | ra dec radius | downsample | extra solve-field words".
 struct Hint {
     const char* json;
-    const char* options;  // the expected options, space-separated
+    const char* options;
 };
-
-const char* const plain = "--downsample 2 --tweak-order 2";
-const std::string noScale = "--scale-units degwidth --scale-low 0.1 --scale-high 180 ";
 
 const Hint hints[] = {
-    {R"({})", ""},
+    {R"({})", "degwidth - - | - - - | 0 |"},
     {R"({"scale_units": "arcminwidth", "scale_type": "ul", "scale_lower": 10, "scale_upper": "20"})",
-     "--scale-units arcminwidth --scale-low 10 --scale-high 20 "},
+     "arcminwidth 10 20 | - - - | 0 |"},
     {R"({"scale_units": "arcsecperpix", "scale_type": "ev", "scale_est": 40, "scale_err": 10})",
-     "--scale-units arcsecperpix --scale-low 36 --scale-high 44 "},
-    {R"({"scale_units": "focalmm", "scale_lower": 200})", "--scale-units focalmm --scale-low 200 "},
-    {R"({"scale_units": "furlongs", "scale_lower": 1, "scale_upper": 2})", ""},
-    {R"({"center_ra": 0, "center_dec": -5.5, "radius": 3})", "--ra 0 --dec -5.5 --radius 3 "},
-    {R"({"center_ra": "83.8", "center_dec": "-5.4"})", "--ra 83.8 --dec -5.4 --radius 15 "},
-    {R"({"center_ra": 83.8, "center_dec": null})", ""},
-    {R"({"parity": 0})", "--parity pos "},
-    {R"({"parity": "1"})", "--parity neg "},
-    {R"({"parity": 2})", ""},
-    {R"({"downsample_factor": 4, "tweak_order": 0})", "--downsample 4 --no-tweak"},
-    {R"({"tweak_order": "3"})", "--downsample 2 --tweak-order 3"},
+     "arcsecperpix 36 44 | - - - | 0 |"},
+    {R"({"scale_units": "focalmm", "scale_lower": 50, "scale_upper": 200})", "degwidth 10.2855 39.5978 | - - - | 0 |"},
+    {R"({"scale_units": "focalmm", "scale_lower": 200})", "degwidth - 10.2855 | - - - | 0 |"},
+    {R"({"scale_units": "furlongs", "scale_lower": 1, "scale_upper": 2})", "degwidth - - | - - - | 0 |"},
+    {R"({"center_ra": 0, "center_dec": -5.5, "radius": 3})", "degwidth - - | 0 -5.5 3 | 0 |"},
+    {R"({"center_ra": "83.8", "center_dec": "-5.4"})", "degwidth - - | 83.8 -5.4 15 | 0 |"},
+    {R"({"center_ra": 83.8, "center_dec": null})", "degwidth - - | - - - | 0 |"},
+    {R"({"parity": 0})", "degwidth - - | - - - | 0 | --parity pos"},
+    {R"({"parity": "1"})", "degwidth - - | - - - | 0 | --parity neg"},
+    {R"({"parity": 2})", "degwidth - - | - - - | 0 |"},
+    {R"({"downsample_factor": 4, "tweak_order": 0})", "degwidth - - | - - - | 4 | --no-tweak"},
+    {R"({"tweak_order": "3"})", "degwidth - - | - - - | 0 | --tweak-order 3"},
     {R"({"crpix_center": "yes", "positional_error": "1.5", "use_sextractor": 1, "invert": "true"})",
-     "--downsample 2 --tweak-order 2 --crpix-center --pixel-error 1.5 --use-source-extractor --invert"},
+     "degwidth - - | - - - | 0 | --crpix-center --pixel-error 1.5 --use-source-extractor --invert"},
 };
 
-// Rows without scale or downsample options get the defaults for them.
-class SolveHints : public ::testing::TestWithParam<Hint> {};
-TEST_P(SolveHints, BecomeOptions) {
-    const std::string expected = GetParam().options;
-    const std::string options = solveHintOptions(ApiArguments(nlohmann::json::parse(GetParam().json)), 15).join(' ').toStdString();
-    EXPECT_EQ(options, (expected.find("--scale") == 0 ? "" : noScale) + expected +
-                           (expected.find("--downsample") == std::string::npos ? plain : ""));
+SolveOptions options(const char* json) { return solveHintOptions(ApiArguments(nlohmann::json::parse(json)), 15); }
+
+std::string describe(const SolveOptions& o) {
+    const auto text = [](const std::optional<double>& v) { return v ? QString::number(*v, 'g', 6) : QString("-"); };
+    const QStringList fields{o.scaleUnits, text(o.scaleLow), text(o.scaleHigh), "|", text(o.ra), text(o.dec),
+                             text(o.radius), "|", QString::number(o.downsample), "|"};
+    return (fields + o.extraWords).join(' ').toStdString();
 }
+
+class SolveHints : public ::testing::TestWithParam<Hint> {};
+TEST_P(SolveHints, BecomeSolveOptions) { EXPECT_EQ(describe(options(GetParam().json)), GetParam().options); }
 INSTANTIATE_TEST_SUITE_P(Hints, SolveHints, ::testing::ValuesIn(hints));
+
+// A star list's single solve-field run: without a scale, the whole range.
+TEST(HintWords, OfAStarListRun) {
+    EXPECT_EQ(solveFieldHintWords(options("{}")).join(' '), "--scale-units degwidth --scale-low 0.1 --scale-high 180");
+}
 }  // namespace
