@@ -7,6 +7,7 @@
 #include "remote/api/SolveHints.h"
 
 #include <QDir>
+#include <thread>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -105,8 +106,10 @@ void JobQueue::solve(int submissionId) {
                YELLOW);
     const ApiArguments arguments(nlohmann::json::parse(submission->arguments, nullptr, false));
     try {
-        JobSolver solver(folders.input(submissionId), folders.job(*job),
-                         solveHintOptions(arguments, settings.defaultRadius), {deadline, limitText()});
+        SolveOptions options = solveHintOptions(arguments, settings.defaultRadius);
+        // A race takes a second core; jobs solved side by side already use them.
+        options.racing = settings.concurrentSolves * 2 <= int(std::thread::hardware_concurrency());
+        JobSolver solver(folders.input(submissionId), folders.job(*job), options, {deadline, limitText()});
         finish(*job, solver.solve(arguments, tools), {});
     } catch (const JobFailure& failure) {
         tools.note(failure.message());
