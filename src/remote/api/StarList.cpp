@@ -1,61 +1,21 @@
 #include "remote/api/StarList.h"
 
+#include "imaging/FitsTable.h"
 #include "remote/api/ApiArguments.h"
 
 #include <QFile>
-#include <fitsio.h>
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
 #include <sstream>
 
 namespace siderama {
 
-namespace {
-
-struct FitsCloser {
-    void operator()(fitsfile* file) const {
-        int status = 0;
-        fits_close_file(file, &status);
-    }
-};
-using FitsHandle = std::unique_ptr<fitsfile, FitsCloser>;
-
-FitsHandle openTable(const QString& path) {
-    fitsfile* file = nullptr;
-    int status = 0;
-    const QByteArray name = QFile::encodeName(path);
-    if (fits_open_diskfile(&file, name.constData(), READONLY, &status) != 0) return nullptr;
-    FitsHandle handle(file);
-    return fits_movabs_hdu(file, 2, nullptr, &status) == 0 ? std::move(handle) : nullptr;
-}
-
-std::optional<std::vector<double>> column(fitsfile* file, const char* name, long rows) {
-    int status = 0, number = 0;
-    if (fits_get_colnum(file, CASEINSEN, const_cast<char*>(name), &number, &status) != 0) return std::nullopt;
-    std::vector<double> values(static_cast<std::size_t>(rows));
-    if (rows > 0 && fits_read_col(file, TDOUBLE, number, 1, 1, rows, nullptr, values.data(), nullptr, &status) != 0)
-        return std::nullopt;
-    return values;
-}
-
-int headerSize(fitsfile* file, const char* key) {
-    int status = 0;
-    long value = 0;
-    return fits_read_key(file, TLONG, key, &value, nullptr, &status) == 0 ? int(value) : 0;
-}
-
-}  // namespace
-
 std::optional<StarList> StarList::fromFile(const QString& path) {
-    if (const FitsHandle table = openTable(path)) {
-        int status = 0;
-        long rows = 0;
-        fits_get_num_rows(table.get(), &rows, &status);
-        auto x = column(table.get(), "X", rows), y = column(table.get(), "Y", rows);
-        if (!x || !y || rows == 0) return std::nullopt;
-        return StarList{*x, *y, headerSize(table.get(), "IMAGEW"), headerSize(table.get(), "IMAGEH")};
+    if (const auto columns = readFitsColumns(path, {"X", "Y"})) {
+        if ((*columns)[0].empty()) return std::nullopt;
+        return StarList{(*columns)[0], (*columns)[1], int(readFitsTableKey(path, "IMAGEW")),
+                        int(readFitsTableKey(path, "IMAGEH"))};
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
@@ -106,21 +66,7 @@ std::string StarList::text() const {
 }
 
 bool StarList::writeTable(const QString& path) const {
-    QFile::remove(path);
-    fitsfile* file = nullptr;
-    int status = 0;
-    const QByteArray name = QFile::encodeName(path);
-    if (fits_create_diskfile(&file, name.constData(), &status) != 0) return false;
-    FitsHandle handle(file);
-    char* names[] = {const_cast<char*>("X"), const_cast<char*>("Y")};
-    char* formats[] = {const_cast<char*>("D"), const_cast<char*>("D")};
-    long w = width, h = height;
-    fits_create_tbl(file, BINARY_TBL, 0, 2, names, formats, nullptr, nullptr, &status);
-    fits_update_key(file, TLONG, "IMAGEW", &w, nullptr, &status);
-    fits_update_key(file, TLONG, "IMAGEH", &h, nullptr, &status);
-    fits_write_col(file, TDOUBLE, 1, 1, 1, long(x.size()), const_cast<double*>(x.data()), &status);
-    fits_write_col(file, TDOUBLE, 2, 1, 1, long(y.size()), const_cast<double*>(y.data()), &status);
-    return status == 0;
+    return writeFitsTable(path, {"X", "Y"}, {x, y}, {{"IMAGEW", width}, {"IMAGEH", height}});
 }
 
 }  // namespace siderama
