@@ -6,7 +6,7 @@ SUDO=""
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update
 $SUDO apt-get install -y --no-install-recommends \
-    build-essential cmake ninja-build pkg-config git \
+    build-essential cmake ninja-build pkg-config git ccache \
     qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libqt6svg6 \
     libgl-dev libxkbcommon-dev \
     libcfitsio-dev nlohmann-json3-dev libavahi-client-dev libsqlite3-dev libssl-dev \
