@@ -18,6 +18,7 @@ namespace siderama {
 struct Submission {
     int id = 0;
     QString session;
+    QString address;  // the client's, as the server saw it
     QDateTime created;
     std::optional<QDateTime> started, finished;
     QString originalFilename;
