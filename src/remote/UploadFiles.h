@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -43,6 +44,10 @@ public:
     // The extension of the image format recognised by the data's leading
     // bytes; "fits" for FITS or unknown data.
     static QString extensionFor(std::string_view leading);
+
+    // Removes the files in `directory` unchanged for `age` or longer:
+    // uploads a killed server left there.
+    static void sweep(const QString& directory, std::chrono::seconds age);
 
     // Bytes taken by the files in `directory`.
     static qint64 usedSpace(const QString& directory);
