@@ -10,6 +10,9 @@
 #include "remote/api/AstrometryApi.h"
 #include "solver/SolverDelegate.h"
 
+#include <QCoreApplication>
+#include <QTimer>
+
 
 
 #include <limits>
@@ -108,6 +111,11 @@ void RemoteSolvingService::startApi() {
     try {
         api = std::make_unique<AstrometryApi>(JobFolders(FOLDER()), settings, std::move(events));
         api->install(*server);
+    } catch (const FolderLock::InUse& failure) {
+        // Two servers would solve each other's jobs: this one ends with status 1.
+        solver.append(QString("Can't start: ") + failure.what(), RED);
+        qCWarning(lcRemote).noquote() << "Can't start:" << failure.what();
+        QTimer::singleShot(0, [] { QCoreApplication::exit(1); });
     } catch (const std::exception& failure) {
         solver.append(QString("Solving API unavailable: ") + failure.what(), RED);
     }

@@ -52,7 +52,9 @@ public:
 
     // Listens on the ports of the command line (`port`, `tlsPort`) or of the
     // user defaults (ServerSettings) and announces the service; the outcome
-    // goes to the solver log. Call once, on the main thread.
+    // goes to the solver log. When another server holds the data folder, the
+    // application ends with status 1 once its event loop runs. Call once, on
+    // the main thread.
     void startServer(std::optional<std::uint16_t> port = std::nullopt,
                      std::optional<std::uint16_t> tlsPort = std::nullopt);
     // The listening ports; 0 before a successful start (or without TLS).

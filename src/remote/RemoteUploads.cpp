@@ -121,9 +121,13 @@ std::variant<HttpResponse, std::shared_ptr<http::BodyFile>> RemoteUploads::admit
     const std::optional<QString> folder = directory();
     if (!folder) return JsonAnswer::error("Upload failed");
     const qint64 limit = Defaults::integerValue(Defaults::uploadAreaLimitMB, defaultAreaLimitMB) * 1024 * 1024;
-    const qint64 room = limit - UploadFiles::usedSpace(*folder);
+    const qint64 used = UploadFiles::usedSpace(*folder) + (api ? api->keptBytes() : 0);
+    const qint64 room = limit - used;
     if (room <= 0 || announcedLength(request) > quint64(room)) return failed(EFBIG);
-    auto file = http::BodyFile::create(QFile::encodeName(*folder).toStdString(), "upload-", quint64(room));
+    // What is on disk now, plus what every upload adds from here on.
+    area->limit = quint64(limit);
+    area->used = quint64(used);
+    auto file = http::BodyFile::create(QFile::encodeName(*folder).toStdString(), "upload-", quint64(room), area);
     if (!file) return failed(errno);
     return file;
 }
@@ -165,13 +169,13 @@ HttpResponse RemoteUploads::solve(http::BodyFile& file, const QString& named, bo
 // The body file holds the whole form; the image part is copied from it to a
 // file of its own, a window at a time.
 HttpResponse RemoteUploads::multipart(const HttpRequest& request) {
-    if (api)
-        if (std::optional<HttpResponse> answer = api->upload(request)) return *answer;
     http::BodyFile& form = *request.bodyFile;
     if (form.error() != 0) {
         form.discard();
         return failed(form.error());
     }
+    if (api)
+        if (std::optional<HttpResponse> answer = api->upload(request)) return *answer;
     const std::vector<HttpRequest::MultiPart> parts = request.parseMultiPartFormData();
     if (parts.size() != 1) {
         form.discard();
@@ -179,7 +183,7 @@ HttpResponse RemoteUploads::multipart(const HttpRequest& request) {
     }
     const std::string_view data = parts.front().body;
     const QString folder = QFileInfo(QFile::decodeName(QByteArray::fromStdString(form.path()))).path();
-    auto image = http::BodyFile::create(QFile::encodeName(folder).toStdString(), "upload-", data.size());
+    auto image = http::BodyFile::create(QFile::encodeName(folder).toStdString(), "upload-", data.size(), area);
     if (!image) return failed(errno);
     image->writeFrom(&form, data);
     form.discard();

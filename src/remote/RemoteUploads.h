@@ -1,5 +1,6 @@
 #pragma once
 
+#include "http/BodyFile.h"
 #include "http/HttpResponse.h"
 #include "http/HttpRequest.h"
 
@@ -13,7 +14,6 @@
 #include <variant>
 
 namespace http {
-class BodyFile;
 class HttpServer;
 }  // namespace http
 
@@ -25,7 +25,8 @@ class SolverDelegate;
 // The service's own upload routes, POST /api/upload (a multipart form with
 // one part, the image) and PUT /api/upload (the image as the body, its name
 // in Content-Disposition): admission on the head (a busy solver, the file
-// name, the upload area's cap), the body streamed to a file in the private
+// name, the upload area's cap, which counts the uploads the API keeps and
+// holds while bytes arrive), the body streamed to a file in the private
 // upload directory, the solve it starts, and the removal of the upload and
 // what its solve made beside it when the solve ends. A POST carrying
 // `request-json` goes to the solving API instead.
@@ -66,6 +67,8 @@ private:
     QMetaObject::Connection cleanup;
     std::mutex lock;
     std::set<QString> unfinished;  // uploads whose solve has not ended
+    // The upload area's cap, held while bytes arrive.
+    std::shared_ptr<http::BodyFile::SharedRoom> area = std::make_shared<http::BodyFile::SharedRoom>();
     std::chrono::steady_clock::time_point lastRefusalLog{};
     int unloggedRefusals = 0;
 };

@@ -89,7 +89,8 @@ QString UploadFiles::extensionFor(std::string_view leading) {
 
 qint64 UploadFiles::usedSpace(const QString& directory) {
     qint64 used = 0;
-    for (QDirIterator files(directory, QDir::Files | QDir::Hidden); files.hasNext();) used += files.nextFileInfo().size();
+    for (QDirIterator files(directory, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); files.hasNext();)
+        used += files.nextFileInfo().size();
     return used;
 }
 

@@ -49,7 +49,7 @@ public:
     // uploads a killed server left there.
     static void sweep(const QString& directory, std::chrono::seconds age);
 
-    // Bytes taken by the files in `directory`.
+    // Bytes taken by the files in `directory` and its subdirectories.
     static qint64 usedSpace(const QString& directory);
 
     // The files of the solve of `upload`: the upload and what the solve

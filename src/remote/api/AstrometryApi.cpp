@@ -124,6 +124,8 @@ std::optional<HttpResponse> AstrometryApi::upload(const HttpRequest& request) {
     return accept(request, *arguments);
 }
 
+qint64 AstrometryApi::keptBytes() const { return UploadFiles::usedSpace(QFileInfo(folders.submission(0)).path()); }
+
 HttpResponse AstrometryApi::urlUpload(const HttpRequest& request) {
     const std::optional<ApiArguments> arguments = ApiArguments::from(request);
     if (!arguments) return JsonAnswer::error("no request-json field");

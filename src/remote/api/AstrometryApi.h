@@ -43,6 +43,8 @@ public:
     void install(http::HttpServer& server);
     // An API upload when the request carries `request-json`; else none.
     std::optional<http::HttpResponse> upload(const http::HttpRequest& request);
+    // Bytes of the uploads kept for the retention time.
+    qint64 keptBytes() const;
 
 private:
     http::HttpResponse login(const http::HttpRequest& request);

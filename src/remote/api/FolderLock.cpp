@@ -31,7 +31,7 @@ FolderLock::FolderLock(const QString& folder) {
     if (::flock(descriptor, LOCK_EX | LOCK_NB) != 0) {
         const std::string message = folder.toStdString() + " is in use by another Siderama (" + holderOf(descriptor) + ")";
         ::close(descriptor);
-        throw std::runtime_error(message);
+        throw InUse(message);
     }
     const std::string pid = std::to_string(::getpid());
     // The name serves a second start's message only: the lock holds without it.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <stdexcept>
 
 namespace siderama {
 
@@ -9,7 +10,12 @@ namespace siderama {
 // servers never work on the same jobs.
 class FolderLock {
 public:
-    // Throws std::runtime_error naming the process that holds the folder.
+    struct InUse : std::runtime_error {
+        using std::runtime_error::runtime_error;
+    };
+
+    // Throws InUse naming the process that holds the folder, or
+    // std::runtime_error when the lock file cannot be opened.
     explicit FolderLock(const QString& folder);
     ~FolderLock();
     FolderLock(const FolderLock&) = delete;
