@@ -13,7 +13,8 @@ namespace {
 constexpr const char* schema = R"(
 CREATE TABLE IF NOT EXISTS sessions(key TEXT PRIMARY KEY, used TEXT);
 CREATE TABLE IF NOT EXISTS submissions(id INTEGER PRIMARY KEY AUTOINCREMENT, session TEXT, created TEXT,
-    started TEXT, finished TEXT, filename TEXT, arguments TEXT, hash TEXT, error TEXT, job INTEGER, address TEXT);
+    started TEXT, finished TEXT, filename TEXT, arguments TEXT, hash TEXT, error TEXT, job INTEGER, address TEXT,
+    finished_at TEXT);
 CREATE TABLE IF NOT EXISTS jobs(id INTEGER PRIMARY KEY AUTOINCREMENT, submission INTEGER, status TEXT,
     calibration TEXT);
 )";
@@ -23,6 +24,7 @@ CREATE TABLE IF NOT EXISTS jobs(id INTEGER PRIMARY KEY AUTOINCREMENT, submission
 constexpr const char* fromVersion1 = R"(
 ALTER TABLE sessions ADD COLUMN used TEXT;
 ALTER TABLE submissions ADD COLUMN address TEXT;
+ALTER TABLE submissions ADD COLUMN finished_at TEXT;
 UPDATE jobs SET status = CASE status WHEN 0 THEN 'solving' WHEN 1 THEN 'success' WHEN 2 THEN 'failure' ELSE status END;
 UPDATE submissions SET arguments = json_remove(arguments, '$.x', '$.y') WHERE json_valid(arguments);
 )";
@@ -163,11 +165,12 @@ void JobStore::load() {
         if (used >= sessionCutoff) sessions[rows.text(0)] = used;
     }
     Statement subs(db, "SELECT id, session, created, started, finished, filename, arguments, hash, error, job, "
-                       "address FROM submissions");
+                       "address, finished_at FROM submissions");
     while (subs.step()) {
         Submission s{subs.integer(0), subs.text(1), subs.text(10), subs.time(2).value_or(now()), subs.time(3),
-                     subs.time(4), subs.text(5), subs.text(6).toStdString(), subs.text(7), subs.text(8), std::nullopt};
+                     subs.time(4), std::nullopt, subs.text(5), subs.text(6).toStdString(), subs.text(7), subs.text(8), std::nullopt};
         if (!subs.isNull(9)) s.job = subs.integer(9);
+        s.finishedAt = BootMoment::fromText(subs.text(11));
         submissions[s.id] = s;
     }
     loadJobs();
@@ -234,9 +237,10 @@ std::optional<int> JobStore::nextId(const char* table) {
 
 bool JobStore::writeSubmission(const Submission& s) {
     return Statement(db, "UPDATE submissions SET session=?, created=?, started=?, finished=?, filename=?, "
-                         "arguments=?, hash=?, error=?, job=?, address=? WHERE id=?")
+                         "arguments=?, hash=?, error=?, job=?, address=?, finished_at=? WHERE id=?")
         .bind(s.session).bind(s.created).bind(s.started).bind(s.finished).bind(s.originalFilename)
-        .bind(QString::fromStdString(s.arguments)).bind(s.hash).bind(s.error).bind(s.job).bind(s.address).bind(s.id)
+        .bind(QString::fromStdString(s.arguments)).bind(s.hash).bind(s.error).bind(s.job).bind(s.address)
+        .bind(s.finishedAt ? s.finishedAt->text() : QString()).bind(s.id)
         .run();
 }
 
@@ -297,6 +301,7 @@ bool JobStore::finishJob(int id, const std::optional<Calibration>& calibration, 
         found->second.status = calibration ? Job::Status::success : Job::Status::failure;
         found->second.calibration = calibration;
         owner->second.finished = now();
+        owner->second.finishedAt = BootMoment::now();
         owner->second.error = calibration ? QString() : error;
         job = found->second;
         submission = owner->second;
@@ -348,12 +353,16 @@ std::vector<int> JobStore::recover() {
     return waiting;
 }
 
-std::pair<std::vector<int>, std::vector<int>> JobStore::expire(const QDateTime& cutoff) {
+std::pair<std::vector<int>, std::vector<int>> JobStore::expire(double retentionSeconds) {
     std::vector<int> gone, goneJobs;
+    const BootMoment clock = BootMoment::now();
+    const QDateTime wallClock = now();
     {
         std::lock_guard guard(lock);
         for (const auto& [id, submission] : submissions) {
-            if (!submission.finished || *submission.finished >= cutoff) continue;
+            if (!submission.finished) continue;
+            const std::optional<double> age = submission.finishedAt ? submission.finishedAt->secondsUntil(clock) : std::nullopt;
+            if (age.value_or(double(submission.finished->secsTo(wallClock))) < retentionSeconds) continue;
             gone.push_back(id);
             if (submission.job) goneJobs.push_back(*submission.job);
         }
