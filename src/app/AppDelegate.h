@@ -30,7 +30,9 @@ public:
 
     // Ports from the command line; none: the user defaults'.
     void setServerPorts(std::optional<std::uint16_t> port, std::optional<std::uint16_t> tlsPort);
-    void applicationDidFinishLaunching();
+    // Opens the windows (or the consoles) and starts the server; false when
+    // the index directory cannot be created, and the program must end.
+    [[nodiscard]] bool applicationDidFinishLaunching();
 
     SolverDelegate& solver() { return solverDelegate; }
     // The solver window; null without windows.

@@ -68,10 +68,18 @@ TEST(Startup, CommandLineTable) {
         {{"--json", "image.fits"}, 2, "--json goes with --solve"},
         {{"--fetch-index", "4300"}, 2, "4300"}, {{"--remove-index"}, 2, "--remove-index"},
     };
+    const PrivateHome blocked("blocked");  // a file where the index directory's parent belongs
+    QFile(blocked.filePath("data")).open(QIODevice::WriteOnly);
+    const QString cannot = "Can't create " + blocked.indexFolder();
     for (const auto& [arguments, exitCode, text] : cases) {
         const auto ended = home.run(arguments);
         EXPECT_EQ(ended.exitCode, exitCode) << qPrintable(arguments.join(' '));
         EXPECT_TRUE(ended.output.contains(text)) << qPrintable(arguments.join(' ')) << "\n" << qPrintable(ended.output);
+    }
+    for (const QStringList& arguments : {QStringList{"--indexes"}, QStringList{"--headless"}}) {
+        const auto ended = blocked.run(arguments, std::chrono::seconds(60));
+        EXPECT_EQ(ended.exitCode, 1) << qPrintable(arguments.join(' '));
+        EXPECT_TRUE(ended.output.contains(cannot)) << qPrintable(ended.output);
     }
 }
 

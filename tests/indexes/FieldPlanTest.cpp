@@ -43,7 +43,7 @@ protected:
 // hand keep their state, and a new width replaces the last one's ticks.
 TEST_F(PlanTest, leavesHandSetAndInstalledKeysAlone) {
     dirs.write("index-4119.fits", FakeIndexServer::fitsBody(2880));
-    delegate.refresh();
+    ASSERT_TRUE(delegate.refresh());
     delegate.planForField(2);
     view.states["index-4110.fits"] = CheckState::off;  // by hand
     view.states["index-4217.fits"] = CheckState::on;   // by hand
@@ -84,7 +84,7 @@ TEST_F(PlanTest, showsTheCostFromRememberedSizesAndRefusesWhatDoesNotFit) {
 TEST_F(PlanTest, applyingAnUntickedKeyDropsItsPartialFile) {
     dirs.write(".index-4119.fits.part", FakeIndexServer::fitsBody(1200));
     dirs.write(".index-4119.fits.part.id", "[General]\netag=\"v1\"\nlength=5000\n");
-    delegate.refresh();
+    ASSERT_TRUE(delegate.refresh());
     delegate.go();
     EXPECT_TRUE(dirs.entries().isEmpty()) << dirs.entries().join(", ").toStdString();
 }

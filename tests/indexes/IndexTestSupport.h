@@ -78,7 +78,7 @@ protected:
     ManagerFixture() {
         server.exportLocations();
         qputenv("SIDERAMA_DISTRIBUTION_INDEX_DIR", dirs.distribution().toUtf8());
-        delegate.refresh();
+        EXPECT_TRUE(delegate.refresh());
     }
     bool applyAndWait() {
         delegate.go();
