@@ -3,6 +3,7 @@
 #include "app/SolverWindow.h"
 #include "core/Defaults.h"
 #include "core/SolverConfig.h"
+#include "solver/SolveResult.h"
 #include "solver/SolverDelegate.h"
 #include "support/PrivateHome.h"
 #include "support/RawHttpClient.h"
@@ -187,6 +188,18 @@ TEST_F(SolverWindowTest, ColouredLinesArriveInOrder) {
         ++found;
     }
     EXPECT_EQ(found, expected.size());
+}
+
+// The stored time limit (the desktop's; the terminal's comes from --time-limit) ends a solve whose tool runs on.
+TEST_F(SolverWindowTest, TheTimeLimitEndsASolve) {
+    testsupport::writeScript(tools.path(), "image2xy", "exec sleep 60\n");
+    QSettings("Siderama", "Siderama").setValue("solve/time-limit", 1);
+    QFile(tools.filePath("slow.fits")).open(QIODevice::WriteOnly);
+    ASSERT_TRUE(solver.solvePath(tools.filePath("slow.fits")));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return !solver.isSolving(); }, std::chrono::seconds(40)));
+    settle();
+    EXPECT_TRUE(window.logText().contains("\ntime limit\n")) << qPrintable(window.logText());
+    EXPECT_EQ(solver.lastResult()->message, "time limit");
 }
 
 // A verbose tool's lines all reach the window, a slice per turn of the event loop: a flood waiting in the log
