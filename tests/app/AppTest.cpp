@@ -5,6 +5,7 @@
 #include "core/SolverConfig.h"
 #include "solver/SolveResult.h"
 #include "solver/SolverDelegate.h"
+#include "support/FitsCards.h"
 #include "support/PrivateHome.h"
 #include "support/RawHttpClient.h"
 #include "support/TestSupport.h"
@@ -97,7 +98,7 @@ TEST(Startup, TerminationSignalsEndTheRunningToolInEveryMode) {
             const QRegularExpression started("HTTP server started on port (\\d+)\n");
             if (mode == "--headless") {
                 ASSERT_TRUE(testsupport::waitUntil([&] { return started.match(log += program->readAll()).hasMatch(); }));
-                testsupport::request(started.match(log).captured(1).toInt(), "PUT", "/api/upload", {}, "SIMPLE  =      T");
+                testsupport::request(started.match(log).captured(1).toInt(), "PUT", "/api/upload", {}, testsupport::fitsCards().toStdString());
             }
             ASSERT_TRUE(testsupport::waitUntil([&] { return !readFile(pidFile).isEmpty(); }, std::chrono::seconds(30))) << qPrintable(what);
             const pid_t tool = readFile(pidFile).trimmed().toInt();

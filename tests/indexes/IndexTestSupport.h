@@ -7,6 +7,7 @@
 #include "indexes/IndexManagerDelegate.h"
 #include "indexes/IndexManagerView.h"
 #include "support/FakeIndexServer.h"
+#include "support/FitsCards.h"
 #include "support/TestSupport.h"
 #include <gtest/gtest.h>
 #include <QDir>

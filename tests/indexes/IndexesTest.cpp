@@ -51,7 +51,7 @@ TEST_F(DownloadQueueTest, FetchesOneFileAfterAnotherSeries4100FirstWithProgress)
               QList<qint64>({2000, 2000, 6000, 6000}));
     EXPECT_EQ(view.transferring, QList<bool>({false, true, false}));
     EXPECT_EQ(dirs.entries(), QStringList({"index-4117.fits", "index-4119.fits", "index-4219.fits"}));
-    EXPECT_EQ(dirs.read("index-4219.fits"), FakeIndexServer::fitsBody(2000));
+    EXPECT_EQ(dirs.read("index-4219.fits"), testsupport::fitsBytes(2000));
 }
 
 // The second of four files fails (each kind of failure is caught by the download itself): the queue stops there,
@@ -59,7 +59,7 @@ TEST_F(DownloadQueueTest, FetchesOneFileAfterAnotherSeries4100FirstWithProgress)
 TEST_F(DownloadQueueTest, AFailingFileStopsTheQueueAndLeavesNoFile) {
     const QStringList keys = {"index-4119.fits", "index-4118.fits", "index-4117.fits", "index-4116.fits"};
     for (const QString& key : keys) server.serveFits(key, 3000);
-    server.serve("index-4118.fits", {.body = FakeIndexServer::fitsBody(40000), .cutAfter = 20000});
+    server.serve("index-4118.fits", {.body = testsupport::fitsBytes(40000), .cutAfter = 20000});
     tick(keys);
     ASSERT_TRUE(applyAndWait());
     EXPECT_EQ(view.lastStatus(), "Downloading index-4118.fits (40000 bytes) - failed");
@@ -78,7 +78,7 @@ TEST_F(DownloadQueueTest, AFailingFileStopsTheQueueAndLeavesNoFile) {
 }
 
 TEST_F(DownloadQueueTest, AbortStopsTheTransferAndLeavesNoFile) {
-    server.serve("index-4119.fits", {.body = FakeIndexServer::fitsBody(400 * 1024), .chunkSize = 4096, .chunkDelayMs = 20});
+    server.serve("index-4119.fits", {.body = testsupport::fitsBytes(400 * 1024), .chunkSize = 4096, .chunkDelayMs = 20});
     server.serveFits("index-4118.fits", 1000);
     tick({"index-4119.fits", "index-4118.fits"});
     delegate.go();
@@ -117,12 +117,12 @@ TEST(DownloadQueue, ReplacesFilesAndLinksWithoutWritingThroughThem) {
     for (const char* name : {"index-4119.fits", "index-4118.fits"}) queue.enqueue(name);
     queue.downloadNext();
     ASSERT_TRUE(waitUntil([&] { return done; }));
-    EXPECT_EQ(dirs.read("index-4119.fits") + dirs.read("index-4118.fits"), FakeIndexServer::fitsBody(2880).repeated(2));
+    EXPECT_EQ(dirs.read("index-4119.fits") + dirs.read("index-4118.fits"), testsupport::fitsBytes(2880).repeated(2));
     EXPECT_FALSE(QFileInfo(dirs.folder() + "/index-4118.fits").isSymLink());
     EXPECT_EQ(testsupport::readFile(dirs.distribution() + "/index-tycho2-18.littleendian.fits"), "distribution file");
 }
 
-const QByteArray fits = FakeIndexServer::fitsBody(2880);
+const QByteArray fits = testsupport::fitsBytes(2880);
 
 using ManagerDelegateTest = DownloadQueueTest;
 
@@ -245,7 +245,7 @@ TEST_F(ManagerWindowTest, PlanApplyAndAbort) {
     EXPECT_EQ(buttons(), std::pair(true, false));
     EXPECT_EQ(child<QProgressBar>("queueIndicator")->value(), 10);
     EXPECT_EQ(child<QProgressBar>("fileIndicator")->value(), 7000);
-    server.serve("index-4118.fits", {.body = FakeIndexServer::fitsBody(400 * 1024), .chunkSize = 4096, .chunkDelayMs = 20});
+    server.serve("index-4118.fits", {.body = testsupport::fitsBytes(400 * 1024), .chunkSize = 4096, .chunkDelayMs = 20});
     window.checkBox("index-4118.fits")->click();
     child<QPushButton>("goButton")->click();
     ASSERT_TRUE(waitUntil([this] { return statusText().startsWith("Downloading index-4118.fits ("); }));
