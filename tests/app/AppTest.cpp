@@ -70,7 +70,6 @@ TEST(Startup, CommandLineTable) {
     };
     const PrivateHome blocked("blocked");  // a file where the index directory's parent belongs
     QFile(blocked.filePath("data")).open(QIODevice::WriteOnly);
-    const QString cannot = "Can't create " + blocked.indexFolder();
     for (const auto& [arguments, exitCode, text] : cases) {
         const auto ended = home.run(arguments);
         EXPECT_EQ(ended.exitCode, exitCode) << qPrintable(arguments.join(' '));
@@ -78,8 +77,7 @@ TEST(Startup, CommandLineTable) {
     }
     for (const QStringList& arguments : {QStringList{"--indexes"}, QStringList{"--headless"}}) {
         const auto ended = blocked.run(arguments, std::chrono::seconds(60));
-        EXPECT_EQ(ended.exitCode, 1) << qPrintable(arguments.join(' '));
-        EXPECT_TRUE(ended.output.contains(cannot)) << qPrintable(ended.output);
+        EXPECT_TRUE(ended.exitCode == 1 && ended.output.contains("Can't create " + blocked.indexFolder())) << qPrintable(ended.output);
     }
 }
 
@@ -217,9 +215,9 @@ TEST_F(SolverWindowTest, AVerboseToolNeverFreezesTheWindow) {
     settle();
     const int before = ui.logText->document()->blockCount();
     for (int line = 0; line < 100000; ++line) solver.append("flood");
-    QCoreApplication::processEvents();  // one turn
+    for (int turn = 0; turn < 1000 && ui.logText->document()->blockCount() == before; ++turn) QCoreApplication::processEvents();
     const int inserted = ui.logText->document()->blockCount() - before;
-    EXPECT_TRUE(inserted > 0 && inserted <= 10000) << inserted << " lines in one turn";
+    EXPECT_TRUE(inserted > 0 && inserted <= 10000) << inserted << " lines in the first turn that showed any";
     settle();
 }
 

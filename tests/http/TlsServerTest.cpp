@@ -47,8 +47,7 @@ protected:
     }
     bool waitForConnections(std::size_t count) { return testsupport::waitForConnections(server, count); }
 
-    // The handshake time-out outlasts a curl start on a loaded machine, so a silent client still holds its place
-    // when the cap is checked.
+    // The handshake time-out outlasts a curl start on a loaded machine (a silent client holds its place).
     HttpServer server{{.bindAddress = "127.0.0.1", .idleTimeout = std::chrono::seconds(20),
                        .handshakeTimeout = std::chrono::seconds(8), .maxConnections = 1}};
     int tlsPort = 0;

@@ -108,8 +108,8 @@ def check_layout(usr, arguments):
 
 
 def check_program(usr, arguments, work):
-    """The installed program solves a generated field with the real tools, found from its own location. False
-    when the optional Tycho-2 index files are not installed, so that no solve could be tried."""
+    """The installed program solves a generated field with the real tools, found from its own location; False
+    when the optional Tycho-2 index files are missing."""
     if not all(os.path.isfile(TYCHO2.format(n)) for n in range(10, 20)):
         print("SKIP: the Tycho-2 index files are not installed")
         return False
@@ -126,11 +126,7 @@ def check_program(usr, arguments, work):
                   "--scale", "40", "--format", "png8", "--out", image])
     if not check(result.returncode == 0, "skyfield makes the field:\n" + result.stdout):
         return True
-    try:
-        result = run([os.path.join(usr, "bin/siderama"), "--solve", image], env=environment, cwd=work, timeout=150)
-    except subprocess.TimeoutExpired as expired:
-        check(False, f"the installed program solves the field within 150 s:\n{expired.output}")
-        return True
+    result = run([os.path.join(usr, "bin/siderama"), "--solve", image], env=environment, cwd=work, timeout=150)
     output = result.stdout.strip()
     check(result.returncode == 0 and "\nimage2xy -O -o " in output and "Done in " in output,
           "the installed program solves the field, its log streamed:\n" + output)
