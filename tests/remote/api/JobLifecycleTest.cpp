@@ -155,8 +155,8 @@ TEST_P(JobOutcome, EndsAsClientsExpect) {
 INSTANTIATE_TEST_SUITE_P(Tools, JobOutcome, ::testing::ValuesIn(outcomes));
 
 // A process that ended without finishing job 1 fails it at the next start and
-// solves the waiting upload 2; a stop during a solve fails that one too; ids
-// keep growing across both.
+// solves the waiting upload 2; a stop during two solves side by side fails
+// them too; ids keep growing across both.
 TEST_F(JobLifecycle, SolvesCutByACrashOrAStopFailAndWaitingUploadsAreSolved) {
     {
         QDir().mkpath(folders.submission(1) + "/..");
@@ -171,11 +171,16 @@ TEST_F(JobLifecycle, SolvesCutByACrashOrAStopFailAndWaitingUploadsAreSolved) {
         }
         ASSERT_EQ(store.startJob(1), 1);
     }
-    start();
+    ApiSettings two;
+    two.concurrentSolves = 2;
+    start(100, two);
     EXPECT_EQ(follow(1).second, "Siderama stopped during the solve");
     EXPECT_EQ(follow(2).first, "success");
-    const int stopped = upload(hints(hangs));
-    EXPECT_EQ(follow(stopped, [&](int) { stop(); start(); }).second, "Siderama stopped during the solve");
+    const int stopped = upload(hints(hangs)), alongside = upload(hints(hangs));
+    EXPECT_EQ(follow(stopped, [&](int) {
+        EXPECT_TRUE(testsupport::waitUntil([&] { return !get("/api/submissions/" + std::to_string(alongside))["jobs"].empty(); }));
+        stop(), start(100, two);
+    }).second, "Siderama stopped during the solve");
     const int firstJob = lastJob;
     const int last = upload(hints(solves));
     EXPECT_EQ(follow(last).first, "success");
@@ -242,20 +247,4 @@ TEST_F(JobLifecycle, AKeyedApiAnswersSessionsAndTheirJobs) {
     EXPECT_EQ(call("/api/jobs/" + job + "/cancel", "{}").status, 403) << "a cancel needs the owner's session";
 }
 
-// Two solves at a time; results past their retention time are gone after a restart.
-TEST_F(JobLifecycle, SolvesSideBySideAndExpiresOldResults) {
-    ApiSettings settings;
-    settings.concurrentSolves = 2;
-    settings.retentionDays = 0;
-    start(100, settings);
-    const int first = upload(hints(hangs)), second = upload(hints(hangs));
-    EXPECT_TRUE(testsupport::waitUntil([&] {
-        return !get("/api/submissions/" + std::to_string(first))["jobs"].empty() &&
-               !get("/api/submissions/" + std::to_string(second))["jobs"].empty();
-    }));
-    stop();
-    start(100, settings);
-    EXPECT_EQ(testsupport::request(server->port(), "GET", "/api/submissions/" + std::to_string(first)).status, 404);
-    EXPECT_FALSE(QFileInfo::exists(folders.input(second)));
-}
 }  // namespace
