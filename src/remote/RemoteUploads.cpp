@@ -127,6 +127,11 @@ HttpResponse RemoteUploads::solve(http::BodyFile& file, const QString& named, bo
         file.discard();
         return failed(file.error());
     }
+    const QString tooLarge = UploadFiles::sizeProblem(file.view().substr(0, UploadFiles::headerBytes));
+    if (!tooLarge.isEmpty()) {
+        file.discard();
+        return refused(tooLarge.toStdString());
+    }
     const QString extension = UploadFiles::extensionFor(file.view().substr(0, 64));
     const QString path = QFile::decodeName(QByteArray::fromStdString(file.path())) + "." + extension;
     if (!file.keepAs(QFile::encodeName(path).toStdString())) return failed(file.error());

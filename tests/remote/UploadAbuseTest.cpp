@@ -3,6 +3,7 @@
 #include "core/Defaults.h"
 #include "remote/RemoteSolvingService.h"
 #include "remote/RemoteUploads.h"
+#include "remote/UploadFiles.h"
 #include "solver/SolverDelegate.h"
 #include "support/RawHttpClient.h"
 #include "support/FitsCards.h"
@@ -122,6 +123,15 @@ TEST_F(UploadAbuse, TheAreaCapHoldsWhileBytesArriveAndAbandonedUploadsGo) {
     abandoned.setFileTime(QDateTime::currentDateTime().addSecs(-2 * 3600), QFileDevice::FileModificationTime);
     const RemoteUploads restarted(solver, nullptr);
     EXPECT_TRUE(uploadAreaEmpty()) << QDir(uploads).entryList(QDir::Files).join(' ').toStdString();
+}
+
+// A FITS image is held to the megapixel limit from its header, as other formats are.
+TEST(UploadSize, FitsBeyondTheMegapixelLimitIsRefused) {
+    const auto problem = [](const char* side) {
+        return UploadFiles::sizeProblem(testsupport::fitsHeader({testsupport::fitsCard("NAXIS1", side), testsupport::fitsCard("NAXIS2", side)}).toStdString());
+    };
+    EXPECT_EQ(problem("16000"), "Image too large: 16000 × 16000 pixels, above max-image-megapixels (150)");
+    EXPECT_EQ(problem("12000"), "");
 }
 
 }  // namespace
