@@ -20,7 +20,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <sstream>
 
 using namespace siderama;
 using nlohmann::json;
@@ -35,11 +34,7 @@ struct Upload {
     std::string answer;  // "success" or the error message
 };
 
-std::string chunk(const std::string& bytes) {
-    std::ostringstream size;
-    size << std::hex << bytes.size();
-    return size.str() + "\r\n" + bytes + "\r\n";
-}
+std::string chunk(const std::string& bytes) { return QByteArray::number(qulonglong(bytes.size()), 16).toStdString() + "\r\n" + bytes + "\r\n"; }
 
 class UploadAbuse : public ::testing::TestWithParam<Upload> {
 protected:

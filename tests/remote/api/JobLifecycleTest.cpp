@@ -63,10 +63,9 @@ protected:
         return json::parse(answer.body, nullptr, false);
     }
 
-    testsupport::HttpAnswer call(const std::string& target, const std::string& arguments, std::map<std::string, std::string> headers = {}) {
-        headers["Content-Type"] = "application/x-www-form-urlencoded";
+    testsupport::HttpAnswer call(const std::string& target, const std::string& arguments) {
         const std::string form = "request-json=" + QUrl::toPercentEncoding(QString::fromStdString(arguments)).toStdString();
-        return testsupport::request(server->port(), "POST", target, headers, form);
+        return testsupport::request(server->port(), "POST", target, {{"Content-Type", "application/x-www-form-urlencoded"}}, form);
     }
 
     int upload(const std::string& arguments, const std::string& file = {}) {
@@ -243,7 +242,6 @@ TEST_F(JobLifecycle, AKeyedApiAnswersSessionsAndTheirJobs) {
     };
     for (const auto& [target, expected] : routes) EXPECT_EQ(json::parse(call(target, own).body), expected) << target;
     EXPECT_EQ(json::parse(call("/api/jobs/" + job + "/info", own).body).value("status", ""), "success");
-    EXPECT_EQ(call("/api/jobs/" + job + "/cancel", own, {{"Origin", "http://evil.example"}}).status, 403);
     EXPECT_EQ(call("/api/jobs/" + job + "/cancel", "{}").status, 403) << "a cancel needs the owner's session";
 }
 
