@@ -49,6 +49,7 @@ protected:
 
     void start(double timeLimit = 100, ApiSettings settings = {}) {
         settings.timeLimitSeconds = timeLimit;
+        settings.concurrentSolves = 2;  // the restart test stops two solves side by side
         api = std::make_unique<AstrometryApi>(folders, settings, JobQueue::Events{[](const QString&, LogColor) {}, {}});
         server = std::make_unique<http::HttpServer>();
         api->install(*server);
@@ -170,15 +171,13 @@ TEST_F(JobLifecycle, SolvesCutByACrashOrAStopFailAndWaitingUploadsAreSolved) {
         }
         ASSERT_EQ(store.startJob(1), 1);
     }
-    ApiSettings two;
-    two.concurrentSolves = 2;
-    start(100, two);
+    start();
     EXPECT_EQ(follow(1).second, "Siderama stopped during the solve");
     EXPECT_EQ(follow(2).first, "success");
     const int stopped = upload(hints(hangs)), alongside = upload(hints(hangs));
     EXPECT_EQ(follow(stopped, [&](int) {
         EXPECT_TRUE(testsupport::waitUntil([&] { return !get("/api/submissions/" + std::to_string(alongside))["jobs"].empty(); }));
-        stop(), start(100, two);
+        stop(), start();
     }).second, "Siderama stopped during the solve");
     const int firstJob = lastJob;
     const int last = upload(hints(solves));

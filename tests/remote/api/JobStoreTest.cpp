@@ -1,6 +1,5 @@
 // The job store's file as other programs, older versions and crashes leave it: damaged rows, a version-1
-// file, a newer one, a wrong clock, another program holding the write lock, and a second server on the folder.
-#include "remote/api/FolderLock.h"
+// file, a newer one, a wrong clock, and another program holding the write lock.
 #include "remote/api/JobStore.h"
 #include "support/TestSupport.h"
 #include <QProcess>
@@ -8,7 +7,6 @@
 #include <gtest/gtest.h>
 #include <atomic>
 #include <thread>
-#include <unistd.h>
 
 using namespace siderama;
 
@@ -19,16 +17,6 @@ QString sqlite(const QString& path, const QString& sql) {
     program.start("sqlite3", {path, sql});
     const bool done = program.waitForFinished(30000) && program.exitCode() == 0;
     return done ? QString::fromUtf8(program.readAllStandardOutput()).trimmed() : "failed";
-}
-
-// What `open` threw; "" when nothing.
-std::string failureOf(const std::function<void()>& open) {
-    try {
-        open();
-    } catch (const std::runtime_error& error) {
-        return error.what();
-    }
-    return {};
 }
 
 class JobStoreFile : public ::testing::Test {
@@ -53,8 +41,7 @@ TEST_P(DamagedRow, FailsItsJobAloneAndTheOthersReadBackAfterARestart) {
     ASSERT_EQ(sqlite(path, GetParam()), "");
     JobStore store(path);
     const auto [submission, job] = *store.snapshot(1);
-    ASSERT_TRUE(job);
-    EXPECT_EQ(std::pair(job->status, submission.error), std::pair(Job::Status::failure, QString("The job's stored record is damaged")));
+    EXPECT_EQ(std::pair(job.value_or(Job{}).status, submission.error), std::pair(Job::Status::failure, QString("The job's stored record is damaged")));
     EXPECT_EQ(store.job(2)->calibration.value_or(Calibration{}).dec, -5.4);
     EXPECT_EQ(store.snapshot(3)->first.error, "No solution found");
 }
@@ -78,7 +65,12 @@ TEST_F(JobStoreFile, AVersion1FileIsMigratedAndANewerOneRefused) {
         EXPECT_TRUE(store.useSession("s1"));
     }
     EXPECT_EQ(sqlite(path, "SELECT status FROM jobs; PRAGMA user_version=3"), "success");
-    EXPECT_NE(failureOf([&] { JobStore newer(path); }).find("written by a newer version"), std::string::npos);
+    try {
+        JobStore newer(path);
+        ADD_FAILURE() << "a newer file was opened";
+    } catch (const std::runtime_error& error) {
+        EXPECT_NE(std::string(error.what()).find("written by a newer version"), std::string::npos) << error.what();
+    }
 }
 
 // Jobs that ended in this boot age on the boot clock, whatever the wall clock said then; others on the wall
@@ -98,22 +90,17 @@ TEST_F(JobStoreFile, WritesWaitForAnotherProgramsLockAndReadsDoNot) {
     JobStore store(path);
     QProcess holder;
     holder.start("sqlite3", {path});
-    holder.write("BEGIN EXCLUSIVE; INSERT INTO sessions VALUES('other', NULL); SELECT 'held';\n");
+    holder.write("BEGIN EXCLUSIVE; SELECT 'held';\n");  // until its input ends
     ASSERT_TRUE(testsupport::waitUntil([&] { return holder.waitForReadyRead(100) || holder.bytesAvailable() > 0; }));
     std::atomic<bool> added = false;
     std::thread writer([&] { added = store.addSubmission({}) == 4; });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the writer waits for the lock meanwhile
     EXPECT_EQ(store.job(2)->status, Job::Status::success);
     EXPECT_FALSE(added);
-    holder.write("COMMIT;\n");
     holder.closeWriteChannel();
     ASSERT_TRUE(holder.waitForFinished(30000));
     writer.join();
     EXPECT_TRUE(added);
 }
 
-TEST_F(JobStoreFile, OneServerHoldsAFolder) {
-    const FolderLock first(scratch.path());
-    EXPECT_NE(failureOf([&] { FolderLock second(scratch.path()); }).find("(process " + std::to_string(::getpid()) + ")"), std::string::npos);
-}
 }  // namespace
