@@ -8,6 +8,7 @@
 #include "support/TestSupport.h"
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <signal.h>
@@ -106,6 +107,7 @@ protected:
         EXPECT_TRUE(ended);
         const json submission = get("/api/submissions/" + std::to_string(subid));
         EXPECT_EQ(submission["job_calibrations"].empty(), status != "success");
+        EXPECT_TRUE(QRegularExpression(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d$)").match(QString::fromStdString(submission["processing_finished"])).hasMatch());
         EXPECT_EQ(get("/api/jobs/" + std::to_string(job) + "/calibration").contains("ra"), status == "success");
         lastJob = job;
         return {status, submission.value("error_message", "")};
