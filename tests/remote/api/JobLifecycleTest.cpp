@@ -140,6 +140,8 @@ class JobOutcome : public JobLifecycle, public ::testing::WithParamInterface<Out
 
 TEST_P(JobOutcome, EndsAsClientsExpect) {
     const Outcome& row = GetParam();
+    QFile stale(folders.result(1, "wcs"));  // of a job 1 whose store was lost
+    ASSERT_TRUE(QDir().mkpath(folders.job(1)) && stale.open(QIODevice::WriteOnly) && stale.write("old") == 3);
     start(row.cancel ? 100 : 2);
     const int subid = row.mode ? upload(hints(row.mode)) : upload("{}", "not an image\n");
     const auto [status, error] = follow(subid, [&](int job) {
@@ -149,6 +151,7 @@ TEST_P(JobOutcome, EndsAsClientsExpect) {
     });
     EXPECT_EQ(status, row.status);
     EXPECT_TRUE(error.starts_with(row.error)) << error;
+    EXPECT_EQ(testsupport::request(server->port(), "GET", "/wcs_file/" + std::to_string(lastJob)).status, 404);
     if (row.mode != hangs) return;
     const int tool = testsupport::readFile(folders.job(lastJob) + "/pid").trimmed().toInt();
     EXPECT_TRUE(tool > 0 && testsupport::waitUntil([&] { return ::kill(tool, 0) != 0; })) << "the tools end with the job";
