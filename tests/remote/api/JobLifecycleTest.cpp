@@ -159,17 +159,18 @@ TEST_P(JobOutcome, EndsAsClientsExpect) {
 
 INSTANTIATE_TEST_SUITE_P(Tools, JobOutcome, ::testing::ValuesIn(outcomes));
 
-// A process that ended without finishing job 1 fails it at the next start and
-// solves the waiting upload 2; a stop during two solves side by side fails
+// A process that ended without finishing job 1 fails it at the next start,
+// solves the waiting upload 2 and fails 3, whose data it never wrote; a stop during two solves side by side fails
 // them too; ids keep growing across both.
 TEST_F(JobLifecycle, SolvesCutByACrashOrAStopFailAndWaitingUploadsAreSolved) {
     {
         QDir().mkpath(folders.submission(1) + "/..");
         JobStore store(folders.database());
-        for (int i = 1; i <= 2; ++i) {
+        for (int i = 1; i <= 3; ++i) {
             Submission submission;
             submission.arguments = hints(solves);
             ASSERT_EQ(store.addSubmission(submission), i);
+            if (i == 3) break;  // killed before its data was written
             QDir().mkpath(folders.submission(i));
             QFile input(folders.input(i));
             ASSERT_TRUE(input.open(QIODevice::WriteOnly) && input.write("1 4\n2 5\n3 6\n") > 0);
@@ -179,6 +180,7 @@ TEST_F(JobLifecycle, SolvesCutByACrashOrAStopFailAndWaitingUploadsAreSolved) {
     start();
     EXPECT_EQ(follow(1).second, "Siderama stopped during the solve");
     EXPECT_EQ(follow(2).first, "success");
+    EXPECT_EQ(follow(3).second, "The upload's data was not stored (the server stopped while receiving it)");
     const int stopped = upload(hints(hangs)), alongside = upload(hints(hangs));
     EXPECT_EQ(follow(stopped, [&](int) {
         EXPECT_TRUE(testsupport::waitUntil([&] { return !get("/api/submissions/" + std::to_string(alongside))["jobs"].empty(); }));
