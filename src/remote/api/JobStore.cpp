@@ -221,20 +221,14 @@ bool JobStore::addSession(const QString& key) {
     return true;
 }
 
-// A use is written to the file at most hourly, so that the lifetime counts
-// across restarts without a write per request.
+// Uses reach the file with the next expiry, so that polls never write.
 bool JobStore::useSession(const QString& key) {
     const QDateTime used = now();
-    bool stale = false;
-    {
-        std::lock_guard guard(lock);
-        const auto found = sessions.find(key);
-        if (found == sessions.end() || found->second < used.addSecs(-sessionLifetimeSeconds)) return false;
-        stale = found->second < used.addSecs(-3600);
-        found->second = used;
-    }
-    if (stale)
-        transaction([&] { return Statement(db, "UPDATE sessions SET used=? WHERE key=?").bind(used).bind(key).run(); }, 1);
+    std::lock_guard guard(lock);
+    const auto found = sessions.find(key);
+    if (found == sessions.end() || found->second < used.addSecs(-sessionLifetimeSeconds)) return false;
+    found->second = used;
+    touched.insert(key);
     return true;
 }
 
@@ -367,10 +361,13 @@ std::vector<int> JobStore::recover() {
 
 std::pair<std::vector<int>, std::vector<int>> JobStore::expire(double retentionSeconds) {
     std::vector<int> gone, goneJobs;
+    std::vector<std::pair<QString, QDateTime>> uses;
     const BootMoment clock = BootMoment::now();
     const QDateTime wallClock = now();
     {
         std::lock_guard guard(lock);
+        for (const QString& key : std::exchange(touched, {}))
+            if (const auto found = sessions.find(key); found != sessions.end()) uses.emplace_back(key, found->second);
         for (const auto& [id, submission] : submissions) {
             if (!submission.finished) continue;
             const std::optional<double> age = submission.finishedAt ? submission.finishedAt->secondsUntil(clock) : std::nullopt;
@@ -382,7 +379,10 @@ std::pair<std::vector<int>, std::vector<int>> JobStore::expire(double retentionS
         std::erase_if(sessions, [&](const auto& session) { return session.second < sessionCutoff; });
     }
     const bool saved = transaction([&] {
-        bool ok = Statement(db, "DELETE FROM sessions WHERE used < ?").bind(now().addSecs(-sessionLifetimeSeconds)).run();
+        bool ok = true;
+        for (const auto& [key, used] : uses)
+            ok = ok && Statement(db, "UPDATE sessions SET used=? WHERE key=?").bind(used).bind(key).run();
+        ok = ok && Statement(db, "DELETE FROM sessions WHERE used < ?").bind(now().addSecs(-sessionLifetimeSeconds)).run();
         for (const int id : goneJobs) ok = ok && Statement(db, "DELETE FROM jobs WHERE id=?").bind(id).run();
         for (const int id : gone) ok = ok && Statement(db, "DELETE FROM submissions WHERE id=?").bind(id).run();
         return ok;

@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <vector>
 
 struct sqlite3;
@@ -64,7 +65,8 @@ public:
 
     // False when the session could not be stored.
     bool addSession(const QString& key);
-    // Whether the session is known and unexpired; counts as a use.
+    // Whether the session is known and unexpired; counts as a use (which
+    // reaches the file with the next expire()).
     bool useSession(const QString& key);
 
     // The new submission's id; none when the ids are used up or the write failed.
@@ -108,6 +110,7 @@ private:
     std::mutex writeLock;     // the database connection
     sqlite3* db = nullptr;
     std::map<QString, QDateTime> sessions;  // key -> last use
+    std::set<QString> touched;              // used since the file was told
     std::map<int, Submission> submissions;
     std::map<int, Job> jobs;
 };
