@@ -12,6 +12,7 @@
 #include "remote/ServiceAnnouncement.h"
 #include "remote/UploadFiles.h"
 #include "remote/api/AstrometryApi.h"
+#include "remote/web/WebPages.h"
 #include "solver/SolverDelegate.h"
 
 #include <QDir>
@@ -162,6 +163,7 @@ void RemoteSolvingService::startApi() {
     try {
         api = std::make_unique<AstrometryApi>(JobFolders(FOLDER()), settings, std::move(events));
         api->install(*server);
+        WebPages::install(*server, *api);
     } catch (const std::exception& failure) {
         solver.append(QString("Solving API unavailable: ") + failure.what(), RED);
     }
@@ -191,7 +193,7 @@ HttpResponse RemoteSolvingService::authority(const HttpRequest&) {
 }
 
 HttpResponse RemoteSolvingService::uploadForm(const HttpRequest&) {
-    return HttpResponse::ok(HttpResponseBody::html(formFragment()));
+    return HttpResponse::ok(HttpResponseBody::html(formFragment() + "<p><a href='/upload'>Upload page</a></p>"));
 }
 
 std::optional<QString> RemoteSolvingService::uploadDirectory() {

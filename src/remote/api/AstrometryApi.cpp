@@ -6,6 +6,8 @@
 #include "remote/UploadFiles.h"
 #include "remote/api/ApiArguments.h"
 #include "remote/api/StarList.h"
+#include "core/Constants.h"
+#include "solver/SolutionQuality.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -78,7 +80,7 @@ QString prepared(const JobFolders& folders) {
 }  // namespace
 
 AstrometryApi::AstrometryApi(JobFolders folders, ApiSettings settings, JobQueue::Events events)
-    : folders(folders), settings(settings), events(events), store(prepared(folders)), objects(folders),
+    : folders(folders), settings(settings), keys(ApiKeys::defaultPath()), events(events), store(prepared(folders)), objects(folders),
       queue(std::make_unique<JobQueue>(store, folders, settings, events)) {}
 
 void AstrometryApi::install(http::HttpServer& server) {
@@ -95,11 +97,14 @@ void AstrometryApi::install(http::HttpServer& server) {
     server["/annotated_display/:id"] = [this](const HttpRequest& r) { return annotatedDisplay(r); };
 }
 
-std::optional<std::string> AstrometryApi::sessionProblem(const ApiArguments& arguments) const {
+std::optional<std::string> AstrometryApi::sessionProblem(const ApiArguments& arguments, const QString& session) const {
     if (!arguments.error().empty()) return arguments.error();
+    if (keys.required()) {
+        if (!keys.sessionAccount(session)) return "no valid session: log in first";
+        return std::nullopt;
+    }
     if (settings.apiKey.isEmpty()) return std::nullopt;
-    const auto session = arguments.text("session");
-    if (!session || !store.hasSession(QString::fromStdString(*session))) return "no valid session: log in first";
+    if (!store.hasSession(session)) return "no valid session: log in first";
     return std::nullopt;
 }
 
@@ -108,16 +113,23 @@ HttpResponse AstrometryApi::login(const HttpRequest& request) {
     if (!arguments) return JsonAnswer::error("no request-json field");
     if (!arguments->error().empty()) return JsonAnswer::error(arguments->error());
     const QString key = QString::fromStdString(arguments->text("apikey").value_or(""));
+    if (keys.required()) {
+        const std::optional<ApiKeys::Account> account = keys.account(key);
+        if (!account) return JsonAnswer::error("bad apikey");
+        const QString session = keys.session(*account);
+        return JsonAnswer::of({{"status", "success"}, {"message", "authenticated user: " + account->name.toStdString()},
+                               {"session", session.toStdString()}});
+    }
     if (!settings.apiKey.isEmpty() && key != settings.apiKey) return JsonAnswer::error("bad apikey");
     const QString session = randomKey();
     store.addSession(session);
     return JsonAnswer::of({{"status", "success"}, {"message", "authenticated user: siderama"}, {"session", session.toStdString()}});
 }
 
-std::optional<HttpResponse> AstrometryApi::upload(const HttpRequest& request) {
+std::optional<HttpResponse> AstrometryApi::upload(const HttpRequest& request, const std::optional<QString>& session) {
     const std::optional<ApiArguments> arguments = ApiArguments::from(request);
     if (!arguments) return std::nullopt;
-    return accept(*arguments, request.bodyFile.get());
+    return accept(*arguments, request, session);
 }
 
 HttpResponse AstrometryApi::urlUpload(const HttpRequest& request) {
@@ -126,12 +138,15 @@ HttpResponse AstrometryApi::urlUpload(const HttpRequest& request) {
     if (arguments->text("url"))
         return JsonAnswer::error("url_upload with a url is not supported: this server does not fetch from the network; "
                      "send the file to /api/upload");
-    return accept(*arguments, request.bodyFile.get());
+    return accept(*arguments, request);
 }
 
 // An uploaded file is hashed and written a window at a time from the form.
-HttpResponse AstrometryApi::accept(const ApiArguments& arguments, http::BodyFile* form) {
-    if (const auto problem = sessionProblem(arguments)) return JsonAnswer::error(*problem);
+HttpResponse AstrometryApi::accept(const ApiArguments& arguments, const HttpRequest& request,
+                                   const std::optional<QString>& session) {
+    http::BodyFile* form = request.bodyFile.get();
+    const QString owner = session.value_or(QString::fromStdString(arguments.text("session").value_or("")));
+    if (const auto problem = sessionProblem(arguments, owner)) return JsonAnswer::error(*problem);
     std::string starText, name;
     std::string_view data;
     if (const auto& upload = arguments.file()) {
@@ -148,8 +163,7 @@ HttpResponse AstrometryApi::accept(const ApiArguments& arguments, http::BodyFile
     QCryptographicHash sha1(QCryptographicHash::Sha1);
     http::BodyFile::eachWindow(data, form, [&sha1](std::string_view piece) { sha1.addData(QByteArrayView(piece)); });
     const QString hash = sha1.result().toHex();
-    Submission submission{0, QString::fromStdString(arguments.text("session").value_or("")),
-                          QDateTime::currentDateTimeUtc(), std::nullopt, std::nullopt, QString::fromStdString(name),
+    Submission submission{0, owner, QString::fromStdString(request.address.value_or("")), QDateTime::currentDateTimeUtc(), std::nullopt, std::nullopt, QString::fromStdString(name),
                           arguments.object().dump(), hash, {}, std::nullopt};
     const std::optional<int> id = store.addSubmission(submission);
     if (!id) return JsonAnswer::error("no submission id left");
@@ -196,6 +210,7 @@ nlohmann::json AstrometryApi::jobInfo(const Job& job) {
                         {"original_filename", submission ? submission->originalFilename.toStdString() : ""}};
     if (!job.calibration) return info;
     info["calibration"] = job.calibration->toJson();
+    if (const auto quality = SolutionQuality::read(folders.job(job.id) + "/job")) info["quality"] = quality->toJson();
     const std::vector<std::string> names = objects.names(job.id);
     info["tags"] = info["machine_tags"] = info["objects_in_field"] = names;
     return info;

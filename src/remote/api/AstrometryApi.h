@@ -1,5 +1,6 @@
 #pragma once
 
+#include "remote/api/ApiKeys.h"
 #include "remote/api/ApiSettings.h"
 #include "remote/api/JobFolders.h"
 #include "remote/api/JobQueue.h"
@@ -37,13 +38,23 @@ public:
     // requests carrying `request-json` to upload().
     void install(http::HttpServer& server);
     // An API upload when the request carries `request-json`; else none.
-    std::optional<http::HttpResponse> upload(const http::HttpRequest& request);
+    // `session`, when given, stands for the one in `request-json`.
+    std::optional<http::HttpResponse> upload(const http::HttpRequest& request,
+                                             const std::optional<QString>& session = std::nullopt);
+
+    // What the service's pages show.
+    JobStore& jobStore() { return store; }
+    const JobFolders& jobFolders() const { return folders; }
+    const JobQueue& jobQueue() const { return *queue; }
+    const ApiSettings& apiSettings() const { return settings; }
+    ApiKeys& apiKeys() { return keys; }
 
 private:
     http::HttpResponse login(const http::HttpRequest& request);
     http::HttpResponse urlUpload(const http::HttpRequest& request);
-    // `form` holds the request's body when it was streamed to a file.
-    http::HttpResponse accept(const ApiArguments& arguments, http::BodyFile* form);
+    // The request's body file, when it was streamed to one, holds the form.
+    http::HttpResponse accept(const ApiArguments& arguments, const http::HttpRequest& request,
+                              const std::optional<QString>& session = std::nullopt);
     http::HttpResponse submissionStatus(const http::HttpRequest& request);
     http::HttpResponse jobStatus(const http::HttpRequest& request);
     http::HttpResponse jobDetail(const http::HttpRequest& request);
@@ -52,12 +63,13 @@ private:
     http::HttpResponse jobLog(const http::HttpRequest& request);
     http::HttpResponse annotatedDisplay(const http::HttpRequest& request);
 
-    std::optional<std::string> sessionProblem(const ApiArguments& arguments) const;
+    std::optional<std::string> sessionProblem(const ApiArguments& arguments, const QString& session) const;
     std::optional<Job> findJob(const http::HttpRequest& request) const;
     nlohmann::json jobInfo(const Job& job);
 
     JobFolders folders;
     ApiSettings settings;
+    ApiKeys keys;
     JobQueue::Events events;
     JobStore store;
     SkyObjects objects;

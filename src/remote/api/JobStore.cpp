@@ -94,7 +94,7 @@ void JobStore::load() {
     Statement subs(db, "SELECT id, session, created, started, finished, filename, arguments, hash, error, job "
                        "FROM submissions");
     while (subs.step()) {
-        Submission s{subs.integer(0), subs.text(1), *subs.time(2), subs.time(3), subs.time(4), subs.text(5),
+        Submission s{subs.integer(0), subs.text(1), {}, *subs.time(2), subs.time(3), subs.time(4), subs.text(5),
                      subs.text(6).toStdString(), subs.text(7), subs.text(8), std::nullopt};
         if (!subs.isNull(9)) s.job = subs.integer(9);
         submissions[s.id] = s;
@@ -218,6 +218,18 @@ std::vector<int> JobStore::jobsOfSession(const QString& session) const {
     for (const auto& [id, submission] : submissions)
         if (submission.session == session && submission.job) ids.push_back(*submission.job);
     return ids;
+}
+
+std::vector<std::pair<Submission, std::optional<Job>>> JobStore::recent(const QDateTime& since) const {
+    std::lock_guard guard(lock);
+    std::vector<std::pair<Submission, std::optional<Job>>> found;
+    for (auto entry = submissions.rbegin(); entry != submissions.rend(); ++entry) {
+        const Submission& submission = entry->second;
+        if (submission.finished && *submission.finished < since && submission.created < since) continue;
+        const auto job = submission.job ? jobs.find(*submission.job) : jobs.end();
+        found.emplace_back(submission, job == jobs.end() ? std::nullopt : std::optional<Job>(job->second));
+    }
+    return found;
 }
 
 std::vector<int> JobStore::recover() {
