@@ -11,13 +11,13 @@
 namespace http {
 
 std::shared_ptr<BodyFile> BodyFile::create(const std::string& directory, const std::string& prefix,
-                                           std::uint64_t limit) {
+                                           std::uint64_t limit, std::shared_ptr<SharedRoom> room) {
     std::string name = directory + "/" + prefix + "XXXXXX";
     std::vector<char> buffer(name.begin(), name.end());
     buffer.push_back('\0');
     const int fd = ::mkostemp(buffer.data(), O_CLOEXEC);
     if (fd < 0) return nullptr;
-    return std::shared_ptr<BodyFile>(new BodyFile(fd, buffer.data(), limit));
+    return std::shared_ptr<BodyFile>(new BodyFile(fd, buffer.data(), limit, std::move(room)));
 }
 
 BodyFile::~BodyFile() { discard(); }
@@ -31,9 +31,16 @@ void BodyFile::discard() {
     kept_ = true;  // nothing left to remove
 }
 
+bool BodyFile::takeRoom(std::uint64_t bytes) {
+    if (!room_) return true;
+    if (room_->used.fetch_add(bytes) + bytes <= room_->limit.load()) return true;
+    room_->used.fetch_sub(bytes);
+    return false;
+}
+
 void BodyFile::write(std::string_view bytes) {
     if (error_ != 0) return;
-    if (bytes.size() > limit_ - size_) {
+    if (bytes.size() > limit_ - size_ || !takeRoom(bytes.size())) {
         error_ = EFBIG;
         return;
     }
@@ -42,6 +49,7 @@ void BodyFile::write(std::string_view bytes) {
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) {
             error_ = written < 0 ? errno : ENOSPC;
+            if (room_) room_->used.fetch_sub(bytes.size());
             return;
         }
         bytes.remove_prefix(static_cast<std::size_t>(written));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -13,10 +14,18 @@ namespace http {
 // removed again unless kept under a final name once whole.
 class BodyFile {
 public:
+    // Room shared by the files of one area while their bytes arrive: a write
+    // that would take `used` beyond `limit` fails with EFBIG.
+    struct SharedRoom {
+        std::atomic<std::uint64_t> used{0};
+        std::atomic<std::uint64_t> limit{0};
+    };
+
     // A new empty file "<directory>/<prefix>XXXXXX" that accepts at most
-    // `limit` bytes. Null when it cannot be created (errno tells why).
+    // `limit` bytes, and no more than `room` has left when one is given.
+    // Null when it cannot be created (errno tells why).
     static std::shared_ptr<BodyFile> create(const std::string& directory, const std::string& prefix,
-                                            std::uint64_t limit);
+                                            std::uint64_t limit, std::shared_ptr<SharedRoom> room = nullptr);
     ~BodyFile();
     BodyFile(const BodyFile&) = delete;
     BodyFile& operator=(const BodyFile&) = delete;
@@ -48,11 +57,14 @@ public:
     void release(std::string_view range);
 
 private:
-    BodyFile(int fd, std::string path, std::uint64_t limit) : fd_(fd), path_(std::move(path)), limit_(limit) {}
+    BodyFile(int fd, std::string path, std::uint64_t limit, std::shared_ptr<SharedRoom> room)
+        : fd_(fd), path_(std::move(path)), limit_(limit), room_(std::move(room)) {}
+    bool takeRoom(std::uint64_t bytes);
 
     int fd_;
     std::string path_;
     std::uint64_t limit_;
+    std::shared_ptr<SharedRoom> room_;
     std::uint64_t size_ = 0;
     int error_ = 0;
     bool kept_ = false;

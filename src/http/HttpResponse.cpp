@@ -4,6 +4,10 @@
 #define SIDERAMA_VERSION "1.0.3"
 #endif
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace http {
 
 HttpResponse HttpResponse::ok(HttpResponseBody body) {
@@ -77,6 +81,22 @@ HttpResponse::Headers HttpResponse::headers() const {
         headers["Content-Type"] = "text/html";
     }
     return headers;
+}
+
+std::optional<HttpResponse> HttpResponse::file(const std::string& path, Headers headers) {
+    const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat info {};
+    if (descriptor < 0) return std::nullopt;
+    if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(descriptor);
+        return std::nullopt;
+    }
+    HttpResponse response = raw(200, "OK", std::move(headers));
+    response.file_ = std::shared_ptr<const int>(new int(descriptor), [](const int* owned) {
+        ::close(*owned);
+        delete owned;
+    });
+    return response;
 }
 
 std::optional<std::string> HttpResponse::body() const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -31,6 +32,11 @@ public:
     static HttpResponse raw(int statusCode, std::string reasonPhrase, std::optional<Headers> headers = std::nullopt,
                             std::optional<std::string> body = std::nullopt);
 
+    // A 200 answer whose body is the file at `path`, opened now and sent from
+    // disk a piece at a time, so that its size never weighs on memory; none
+    // when the file cannot be opened.
+    static std::optional<HttpResponse> file(const std::string& path, Headers headers);
+
     // "Siderama " followed by the build's version.
     static const std::string& serverName();
 
@@ -39,6 +45,8 @@ public:
     std::string reasonPhrase() const;
     Headers headers() const;
     std::optional<std::string> body() const;
+    // The open file a file() answer sends (its descriptor), else none.
+    const std::shared_ptr<const int>& bodyFile() const { return file_; }
 
 private:
     explicit HttpResponse(Kind kind) : kind_(kind) {}
@@ -49,6 +57,7 @@ private:
     int rawCode_ = 0;
     std::optional<Headers> rawHeaders_;
     std::optional<std::string> rawBody_;
+    std::shared_ptr<const int> file_;
 };
 
 }  // namespace http

@@ -14,6 +14,10 @@ struct HttpServerConfig {
     std::string bindAddress = "0.0.0.0";  // numeric IPv4
     int listenBacklog = 128;
     HttpLimits limits{.headTimeout = std::chrono::milliseconds(10000), .minBodyRate = 16 * 1024};
+    // The largest body of a route that does not stream its bodies (see
+    // HttpServer::streamBodies): such a body is held in memory, and a larger
+    // one is refused with 413 (on its head when its length is announced).
+    std::uint64_t maxBufferedBody = std::uint64_t{1} << 30;
     // Longest wait for the next bytes from (or room to write to) a client.
     std::chrono::milliseconds idleTimeout{30000};
     // Longest time an encrypted connection's handshake may take.

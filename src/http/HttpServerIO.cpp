@@ -1,6 +1,7 @@
 #include "http/HttpServerIO.h"
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -189,7 +190,9 @@ void HttpServerIO::serve(std::uint64_t id, Socket client, const SecureHandshake*
 bool HttpServerIO::receiveBody(const HttpParser& parser, Socket& client, HttpRequest& request) const {
     const BodyGate bodyGate = gate(request.method, request.url);
     if (!bodyGate) {
-        parser.readBody(client, request);
+        HttpLimits buffered = runningConfig_.limits;
+        buffered.maxBodySize = std::min(buffered.maxBodySize, runningConfig_.maxBufferedBody);
+        HttpParser(buffered).readBody(client, request);
         return true;
     }
     auto decision = [&]() -> std::variant<HttpResponse, std::shared_ptr<BodyFile>> {
@@ -278,15 +281,31 @@ std::pair<RouteParams, HttpHandler> HttpServerIO::select(const std::string&, con
 
 BodyGate HttpServerIO::gate(const std::string&, const std::string&) const { return {}; }
 
+// A file body goes out a piece at a time; its length is what the file held
+// when the answer began (a file that shrinks meanwhile ends the connection).
 void HttpServerIO::respond(Socket& socket, const HttpResponse& response, bool keepAlive) {
     const std::optional<std::string> body = response.body();
+    const std::shared_ptr<const int>& file = response.bodyFile();
+    struct stat info {};
+    if (file && ::fstat(*file, &info) != 0) info.st_size = 0;
     std::string head = "HTTP/1.1 " + std::to_string(response.statusCode()) + " " + response.reasonPhrase() + "\r\n";
-    head += "Content-Length: " + std::to_string(body ? body->size() : 0) + "\r\n";
+    head += "Content-Length: " + std::to_string(file ? std::uint64_t(info.st_size) : body ? body->size() : 0) + "\r\n";
     // HTTP/1.1 clients keep a connection unless told otherwise.
     head += keepAlive ? "Connection: keep-alive\r\n" : "Connection: close\r\n";
     for (const auto& [name, value] : response.headers()) head += name + ": " + value + "\r\n";
     head += "\r\n";
-    socket.write(head, body ? std::string_view(*body) : std::string_view());
+    if (!file) {
+        socket.write(head, body ? std::string_view(*body) : std::string_view());
+        return;
+    }
+    socket.write(head);
+    std::string piece(std::size_t(256 * 1024), '\0');
+    for (off_t sent = 0; sent < info.st_size;) {
+        const ssize_t got = ::pread(*file, piece.data(), std::size_t(std::min<off_t>(off_t(piece.size()), info.st_size - sent)), sent);
+        if (got <= 0) throw SocketError(SocketError::Kind::writeFailed, "the file being sent shrank");
+        socket.write(std::string_view(piece.data(), std::size_t(got)));
+        sent += got;
+    }
 }
 
 }  // namespace http

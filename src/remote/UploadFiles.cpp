@@ -5,6 +5,7 @@
 #include "imaging/ImageFormats.h"
 #include "solver/SolvePaths.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -88,8 +89,17 @@ QString UploadFiles::extensionFor(std::string_view leading) {
 
 qint64 UploadFiles::usedSpace(const QString& directory) {
     qint64 used = 0;
-    for (QDirIterator files(directory, QDir::Files | QDir::Hidden); files.hasNext();) used += files.nextFileInfo().size();
+    for (QDirIterator files(directory, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories); files.hasNext();)
+        used += files.nextFileInfo().size();
     return used;
+}
+
+void UploadFiles::sweep(const QString& directory, std::chrono::seconds age) {
+    const QDateTime cutoff = QDateTime::currentDateTimeUtc().addSecs(-age.count());
+    for (QDirIterator files(directory, QDir::Files | QDir::Hidden); files.hasNext();) {
+        const QFileInfo file = files.nextFileInfo();
+        if (file.lastModified().toUTC() <= cutoff) QFile::remove(file.filePath());
+    }
 }
 
 QStringList UploadFiles::solveFiles(const QString& upload) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -44,7 +45,11 @@ public:
     // bytes; "fits" for FITS or unknown data.
     static QString extensionFor(std::string_view leading);
 
-    // Bytes taken by the files in `directory`.
+    // Removes the files in `directory` unchanged for `age` or longer:
+    // uploads a killed server left there.
+    static void sweep(const QString& directory, std::chrono::seconds age);
+
+    // Bytes taken by the files in `directory` and its subdirectories.
     static qint64 usedSpace(const QString& directory);
 
     // The files of the solve of `upload`: the upload and what the solve

@@ -22,6 +22,10 @@ TEST(HeadlessSolve, ThePythonClientUploadsAFieldAndGetsItsCalibration) {
     testsupport::HeadlessProgram server(home);
     const int port = server.waitForPort();
     ASSERT_GT(port, 0) << qPrintable(server.log());
+    const auto second = home.start({"--headless", "--port", "0"});  // on the same data folder
+    ASSERT_TRUE(second->waitForFinished(30000));
+    EXPECT_EQ(second->exitCode(), 1);
+    EXPECT_TRUE(second->readAll().contains("is in use by another Siderama (process "));
 
     QProcess client;
     client.start("python3", {SIDERAMA_SOURCE_DIR "/scripts/siderama-client.py", "--host", "127.0.0.1", "--port",

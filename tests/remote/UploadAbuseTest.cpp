@@ -2,18 +2,22 @@
 // their own, or tie up a connection while the solver is busy.
 #include "core/Defaults.h"
 #include "remote/RemoteSolvingService.h"
+#include "remote/RemoteUploads.h"
 #include "solver/SolverDelegate.h"
 #include "support/RawHttpClient.h"
 #include "support/SolverProbe.h"
 #include "support/TestSupport.h"
 
+#include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <sstream>
 #include <unistd.h>
 
 using namespace siderama;
@@ -27,7 +31,14 @@ struct Upload {
     std::size_t bytes;
     qint64 areaLimitMB;
     std::string answer;  // "success" or the error message
+    bool chunked = false;
 };
+
+std::string chunk(const std::string& bytes) {
+    std::ostringstream size;
+    size << std::hex << bytes.size();
+    return size.str() + "\r\n" + bytes + "\r\n";
+}
 
 class UploadAbuse : public ::testing::TestWithParam<Upload> {
 protected:
@@ -40,11 +51,14 @@ protected:
         uploads = QDir::tempPath() + "/siderama-" + QString::number(::geteuid()) + "/";
         QDir(uploads).removeRecursively();
     }
-    json put(std::size_t bytes, const std::string& fileName) {
+    json put(std::size_t bytes, const std::string& fileName, bool chunked = false) {
         std::map<std::string, std::string> headers;
         if (!fileName.empty()) headers["Content-Disposition"] = "attachment; filename=\"" + fileName + "\"";
         const std::string body = "SIMPLE  =" + std::string(bytes - 9, ' ');
-        return json::parse(testsupport::request(service.port(), "PUT", "/api/upload", headers, body).body, nullptr, false);
+        const std::string answer = chunked ? testsupport::parseAnswer(testsupport::exchangeRaw(service.port(),
+            "PUT /api/upload HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n" + chunk(body) + "0\r\n\r\n")).body
+            : testsupport::request(service.port(), "PUT", "/api/upload", headers, body).body;
+        return json::parse(answer, nullptr, false);
     }
     bool uploadAreaEmpty() const { return QDir(uploads).entryList(QDir::Files).isEmpty(); }
 
@@ -58,7 +72,7 @@ protected:
 TEST_P(UploadAbuse, IsAnsweredAndNamedByUs) {
     const Upload& row = GetParam();
     Defaults::setString(Defaults::uploadAreaLimitMB, QString::number(row.areaLimitMB));
-    const json answer = put(row.bytes, row.fileName);
+    const json answer = put(row.bytes, row.fileName, row.chunked);
     EXPECT_EQ(answer.value("status", "") == "success" ? "success" : answer.value("errormessage", ""), row.answer);
     // The client's name is told in the log, never used as a path.
     const QRegularExpression line("^\\nFile " + QRegularExpression::escape(QString::fromStdString(row.fileName)) +
@@ -71,7 +85,8 @@ INSTANTIATE_TEST_SUITE_P(Table, UploadAbuse,
                          ::testing::Values(Upload{"Utf8Name", "Orion–M42 ✓.fits", 100, 4096, "success"},
                                            Upload{"FilterSyntaxName", "m31(1)[2]$x.fits", 100, 4096, "success"},
                                            Upload{"OverlongName", std::string(256, 'n'), 100, 4096, "File name too long"},
-                                           Upload{"AreaFull", "", 2 << 20, 1, "Upload area full"}),
+                                           Upload{"AreaFull", "", 2 << 20, 1, "Upload area full"},
+                                           Upload{"AreaFullChunked", "", 2 << 20, 1, "Upload area full", true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A busy solver refuses on the head: the announced body is never awaited.
@@ -89,6 +104,24 @@ TEST_F(UploadAbuse, NonFiniteCalibrationIsAbsent) {
     testsupport::waitUntil([&] { return !solver.isSolving(); });
     const auto status = json::parse(testsupport::request(service.port(), "GET", "/api/status").body, nullptr, false);
     EXPECT_EQ(status, json({{"status", "done"}, {"calibration", {{"ra", 83.5}, {"dec", -5.25}}}}));
+}
+
+// Two uploads admitted together share the cap while their bytes arrive; a
+// partial upload a killed server left is swept at the next start.
+TEST_F(UploadAbuse, TheAreaCapHoldsWhileBytesArriveAndAbandonedUploadsGo) {
+    Defaults::setString(Defaults::uploadAreaLimitMB, "1");
+    testsupport::RawHttpClient first(service.port()), second(service.port());
+    for (auto* client : {&first, &second}) client->send("PUT /api/upload HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n");
+    ASSERT_TRUE(testsupport::waitUntil([&] { return QDir(uploads).entryList(QDir::Files).size() == 2; }));  // both admitted
+    for (auto* client : {&first, &second}) client->send(chunk("SIMPLE  =" + std::string(700000, ' ')) + "0\r\n\r\n");
+    const std::string answers = first.readResponse() + second.readResponse();
+    EXPECT_NE(answers.find("Upload area full"), std::string::npos) << answers;
+    ASSERT_TRUE(testsupport::waitUntil([&] { return uploadAreaEmpty(); }));
+    QFile abandoned(uploads + "upload-abcdef");
+    ASSERT_TRUE(abandoned.open(QIODevice::WriteOnly) && abandoned.write("SIMPLE") == 6);
+    abandoned.setFileTime(QDateTime::currentDateTime().addSecs(-2 * 3600), QFileDevice::FileModificationTime);
+    const RemoteUploads restarted(solver, nullptr);
+    EXPECT_TRUE(uploadAreaEmpty()) << QDir(uploads).entryList(QDir::Files).join(' ').toStdString();
 }
 
 }  // namespace

@@ -112,14 +112,23 @@ def check_open(server, driver, image, downloads):
     assert driver.title != "owned"
 
 
+class FromAddress(requests.adapters.HTTPAdapter):
+    """Connections from another loopback address: another machine, as the server sees it."""
+
+    def init_poolmanager(self, *args, **kwargs):
+        super().init_poolmanager(*args, source_address=("127.0.0.2", 0), **kwargs)
+
+
 def api_job(base, key, image):
-    session = requests.post(f"{base}/api/login", data={"request-json": json.dumps({"apikey": key})},
-                            timeout=30).json()["session"]
+    client = requests.Session()
+    client.mount("http://", FromAddress())
+    session = client.post(f"{base}/api/login", data={"request-json": json.dumps({"apikey": key})},
+                          timeout=30).json()["session"]
     with open(image, "rb") as file:
-        answer = requests.post(f"{base}/api/upload", files={"file": file},
-                               data={"request-json": json.dumps({"session": session})}, timeout=60).json()
+        answer = client.post(f"{base}/api/upload", files={"file": file},
+                             data={"request-json": json.dumps({"session": session})}, timeout=60).json()
     for _ in range(600):
-        jobs = requests.get(f"{base}/api/submissions/{answer['subid']}", timeout=30).json()["jobs"]
+        jobs = client.get(f"{base}/api/submissions/{answer['subid']}", timeout=30).json()["jobs"]
         if jobs and jobs[0]:
             return jobs[0]
         time.sleep(0.2)
@@ -146,9 +155,9 @@ def check_keys(server, driver, image, _):
     wait(driver, lambda: driver.current_url.endswith("/upload"), 30)
     driver.get(f"{server.base}/jobs/{bobs}")
     assert "another member" in driver.find_element(By.TAG_NAME, "main").text
-    refused = driver.execute_script(
-        "return fetch(arguments[0]).then(r => r.status)", f"/red_green_image_display/{bobs}")
-    assert refused == 403, refused
+    for route in (f"/red_green_image_display/{bobs}", f"/api/jobs/{bobs}/info", f"/wcs_file/{bobs}"):
+        refused = driver.execute_script("return fetch(arguments[0]).then(r => r.status)", route)
+        assert refused == 403, (route, refused)
     log_in(driver, server.base, keys["boss"])
     wait(driver, lambda: driver.current_url.endswith("/upload"), 30)
     driver.get(f"{server.base}/jobs/{bobs}")

@@ -1,5 +1,9 @@
 #include "remote/api/ApiArguments.h"
 
+#include "http/FormReader.h"
+#include "http/HttpRequest.h"
+#include "http/BodyFile.h"
+
 #include <cctype>
 #include <charconv>
 
@@ -27,14 +31,44 @@ std::optional<double> asNumber(const nlohmann::json& value) {
     return std::nullopt;
 }
 
+// Whether the brackets of JSON `text` nest at most `depth` deep, so that
+// neither the parser nor a copy of the value recurses without bound.
+bool nestsWithin(std::string_view text, int depth) {
+    int level = 0;
+    bool quoted = false, escaped = false;
+    for (const char c : text) {
+        if (quoted) {
+            if (escaped) escaped = false;
+            else if (c == '\\') escaped = true;
+            else if (c == '"') quoted = false;
+        } else if (c == '"') {
+            quoted = true;
+        } else if (c == '[' || c == '{') {
+            if (++level > depth) return false;
+        } else if (c == ']' || c == '}') {
+            --level;
+        }
+    }
+    return true;
+}
+
+// A form streamed to a file is read from it only when small enough to be
+// request-json and nothing else.
+http::HttpRequest::Pairs urlencodedFields(const http::HttpRequest& request, std::size_t limit) {
+    if (!request.bodyFile) return request.parseUrlencodedForm();
+    const std::string_view body = request.bodyFile->view();
+    if (body.size() > 3 * limit + 32) return {};  // percent-encoding triples a byte at most
+    return http::FormReader::urlencoded(request.headers, body);
+}
+
 }  // namespace
 
 ApiArguments::ApiArguments(nlohmann::json object) : json(std::move(object)) {}
 
-std::optional<ApiArguments> ApiArguments::from(const http::HttpRequest& request) {
+std::optional<ApiArguments> ApiArguments::from(const http::HttpRequest& request, std::size_t limit) {
     std::optional<std::string> text;
     std::optional<File> file;
-    for (const auto& [name, value] : request.parseUrlencodedForm())
+    for (const auto& [name, value] : urlencodedFields(request, limit))
         if (name == field) text = value;
     for (const auto& part : request.parseMultiPartFormData()) {
         if (part.name() == field) text = std::string(part.body);
@@ -43,10 +77,25 @@ std::optional<ApiArguments> ApiArguments::from(const http::HttpRequest& request)
     if (!text) return std::nullopt;
     ApiArguments arguments;
     arguments.upload = std::move(file);
+    if (text->size() > limit) {
+        arguments.problem = "request-json is longer than " + std::to_string(limit / 1024) + " kB";
+        return arguments;
+    }
+    if (!nestsWithin(*text, deepestNesting)) {
+        arguments.problem = "request-json nests deeper than " + std::to_string(deepestNesting) + " levels";
+        return arguments;
+    }
     const nlohmann::json parsed = nlohmann::json::parse(*text, nullptr, false);
     if (parsed.is_object()) arguments.json = parsed;
     else arguments.problem = "request-json is not a JSON object";
     return arguments;
+}
+
+nlohmann::json ApiArguments::withoutStars() const {
+    nlohmann::json kept = json;
+    kept.erase("x");
+    kept.erase("y");
+    return kept;
 }
 
 const nlohmann::json* ApiArguments::find(const char* key) const {

@@ -20,10 +20,17 @@ public:
         std::string_view data;  // a view of the request's body
     };
 
+    // `request-json` of a request without star lists, and of an upload that
+    // may carry its star list as JSON lists.
+    static constexpr std::size_t smallLimit = 256 * 1024;
+    static constexpr std::size_t starListLimit = 64 * 1024 * 1024;
+    static constexpr int deepestNesting = 32;
+
     // The request's arguments, valid while it lives; none when it carries
-    // no `request-json`.
-    // A field that is not a JSON object gives an empty object and an error.
-    static std::optional<ApiArguments> from(const http::HttpRequest& request);
+    // no `request-json`. A field that is not a JSON object, is longer than
+    // `limit` or nests deeper than `deepestNesting` gives an empty object
+    // and an error.
+    static std::optional<ApiArguments> from(const http::HttpRequest& request, std::size_t limit = smallLimit);
     explicit ApiArguments(nlohmann::json object = nlohmann::json::object());
 
     std::optional<double> number(const char* key) const;
@@ -36,6 +43,9 @@ public:
     const std::optional<File>& file() const { return upload; }
     // Why `request-json` could not be read; empty when it could.
     const std::string& error() const { return problem; }
+
+    // Without the star list (`x` and `y`): what is kept of a submission.
+    nlohmann::json withoutStars() const;
 
 private:
     const nlohmann::json* find(const char* key) const;

@@ -13,6 +13,8 @@
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 
+#include <sys/stat.h>
+
 namespace siderama {
 
 namespace {
@@ -41,11 +43,19 @@ ApiKeys::ApiKeys(QString path) : path(std::move(path)) {}
 
 QString ApiKeys::defaultPath() { return FOLDER() + "/api-keys.json"; }
 
+// The file is replaced whole at every change (a new inode), and its time
+// has nanoseconds: together they tell a change.
+QByteArray ApiKeys::fileState() const {
+    struct stat info {};
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) return {};
+    return QByteArray::number(qulonglong(info.st_ino)) + ':' + QByteArray::number(qlonglong(info.st_mtim.tv_sec)) + ':' +
+           QByteArray::number(qlonglong(info.st_mtim.tv_nsec)) + ':' + QByteArray::number(qlonglong(info.st_size));
+}
+
 void ApiKeys::reload() const {
-    const QFileInfo info(path);
-    const QDateTime modified = info.exists() ? info.lastModified() : QDateTime();
-    if (modified == loaded) return;
-    loaded = modified;
+    const QByteArray state = fileState();
+    if (state == loaded) return;
+    loaded = state;
     entries.clear();
     secret.clear();
     QFile file(path);
@@ -67,7 +77,7 @@ void ApiKeys::save() {
     if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) ||
         file.write(text) != text.size() || !file.commit())
         throw std::runtime_error("cannot write " + path.toStdString() + ": " + file.errorString().toStdString());
-    loaded = QFileInfo(path).lastModified();
+    loaded = fileState();
 }
 
 QString ApiKeys::add(const QString& name) {
@@ -116,30 +126,32 @@ std::optional<ApiKeys::Account> ApiKeys::account(const QString& key) const {
     return std::nullopt;
 }
 
-QByteArray ApiKeys::signature(const QString& payload) const {
-    return QMessageAuthenticationCode::hash(payload.toUtf8(), secret, QCryptographicHash::Sha256).toHex();
+QByteArray ApiKeys::signature(const Entry& entry) const {
+    return QMessageAuthenticationCode::hash(entry.name.toUtf8() + ':' + entry.hash, secret, QCryptographicHash::Sha256)
+        .toHex();
 }
 
-// "NAME-IN-BASE64URL.ISSUED-SECONDS.SIGNATURE"
+// "NAME-IN-BASE64URL.SIGNATURE", the signature over the name and its key's
+// hash: the same session at every login (so that jobs stay their owner's),
+// and none left once the key is removed or replaced.
 QString ApiKeys::session(const Account& account) const {
     std::lock_guard guard(lock);
     reload();
-    const QString payload = QString::fromLatin1(account.name.toUtf8().toBase64(QByteArray::Base64UrlEncoding)) + "." +
-                            QString::number(QDateTime::currentSecsSinceEpoch());
-    return payload + "." + QString::fromLatin1(signature(payload));
+    for (const Entry& entry : entries)
+        if (entry.name == account.name)
+            return QString::fromLatin1(entry.name.toUtf8().toBase64(QByteArray::Base64UrlEncoding)) + "." +
+                   QString::fromLatin1(signature(entry));
+    return {};
 }
 
 std::optional<ApiKeys::Account> ApiKeys::sessionAccount(const QString& session) const {
     const QStringList parts = session.split('.');
-    if (parts.size() != 3) return std::nullopt;
+    if (parts.size() != 2) return std::nullopt;
+    const QString name = QString::fromUtf8(QByteArray::fromBase64(parts[0].toLatin1(), QByteArray::Base64UrlEncoding));
     std::lock_guard guard(lock);
     reload();
-    if (secret.isEmpty() || !sameText(signature(parts[0] + "." + parts[1]), parts[2].toLatin1())) return std::nullopt;
-    const qint64 age = QDateTime::currentSecsSinceEpoch() - parts[1].toLongLong();
-    if (age < -60 || age > qint64(sessionDays) * 24 * 3600) return std::nullopt;
-    const QString name = QString::fromUtf8(QByteArray::fromBase64(parts[0].toLatin1(), QByteArray::Base64UrlEncoding));
     for (size_t i = 0; i < entries.size(); ++i)
-        if (entries[i].name == name) return Account{name, i == 0};
+        if (entries[i].name == name && sameText(signature(entries[i]), parts[1].toLatin1())) return Account{name, i == 0};
     return std::nullopt;
 }
 

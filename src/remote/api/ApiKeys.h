@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QString>
 #include <mutex>
 #include <optional>
@@ -12,9 +11,9 @@ namespace siderama {
 // The API keys an operator hands out, one per member, kept in a file of the
 // data folder readable by its owner only: each key's name and the SHA-256
 // of the key (never the key itself); the first key added is the operator's.
-// Keys are required as soon as one exists. A login gives a session that
-// names its account and is signed with the file's secret, so it outlives
-// restarts and ends with its key. Thread-safe; reads the file again when
+// Keys are required as soon as one exists. A login gives the session of
+// the key's account, signed with the file's secret: it outlives restarts
+// and ends with its key. Thread-safe; reads the file again when
 // another process (the key commands) changed it.
 class ApiKeys {
 public:
@@ -22,7 +21,6 @@ public:
         QString name;
         bool isOperator = false;
     };
-    static constexpr int sessionDays = 30;
 
     explicit ApiKeys(QString path);
     // FOLDER/api-keys.json
@@ -39,8 +37,8 @@ public:
 
     std::optional<Account> account(const QString& key) const;
     QString session(const Account& account) const;
-    // The account a session was given to; none when it is forged, expired
-    // or its key was removed.
+    // The account a session was given to; none when it is forged or its key
+    // was removed.
     std::optional<Account> sessionAccount(const QString& session) const;
 
 private:
@@ -48,13 +46,14 @@ private:
         QString name;
         QByteArray hash;  // hex SHA-256 of the key
     };
+    QByteArray fileState() const;
     void reload() const;   // under `lock`
     void save();           // under `lock`; throws
-    QByteArray signature(const QString& payload) const;
+    QByteArray signature(const Entry& entry) const;  // under `lock`
 
     QString path;
     mutable std::mutex lock;
-    mutable QDateTime loaded;
+    mutable QByteArray loaded;  // fileState() when last read
     mutable QByteArray secret;
     mutable std::vector<Entry> entries;  // the first is the operator's
 };

@@ -2,19 +2,23 @@
 
 #include "http/BodyFile.h"
 #include "http/HttpServer.h"
+#include "remote/ClientText.h"
 #include "remote/JsonAnswer.h"
 #include "remote/UploadFiles.h"
 #include "remote/api/ApiArguments.h"
 #include "remote/api/StarList.h"
-#include "core/Constants.h"
+#include "remote/web/WebSession.h"
 #include "solver/SolutionQuality.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 
-#include <climits>
+#include <charconv>
+#include <cerrno>
+#include <cstring>
 
 namespace siderama {
 
@@ -30,40 +34,33 @@ HttpResponse notFound(const std::string& what) {
     return HttpResponse::raw(404, "Not Found", HttpResponse::Headers{{"Content-Type", "application/json"}}, body.dump());
 }
 
+HttpResponse forbidden() {
+    const nlohmann::json body{{"status", "error"},
+                              {"errormessage", "not your job: ask from the address that uploaded it, or with its session"}};
+    return HttpResponse::raw(403, "Forbidden", HttpResponse::Headers{{"Content-Type", "application/json"}}, body.dump());
+}
+
 HttpResponse file(const QString& path, const std::string& type, const std::string& downloadName) {
-    QFile source(path);
-    if (!source.open(QIODevice::ReadOnly)) return notFound("file");
-    const QByteArray data = source.readAll();
-    return HttpResponse::raw(200, "OK",
-                             HttpResponse::Headers{{"Content-Type", type},
-                                                   {"Content-Disposition", "attachment; filename=\"" + downloadName + "\""}},
-                             data.toStdString());
+    std::optional<HttpResponse> answer = HttpResponse::file(
+        QFile::encodeName(path).toStdString(),
+        {{"Content-Type", type}, {"Content-Disposition", "attachment; filename=\"" + downloadName + "\""}});
+    return answer ? *answer : notFound("file");
 }
 
 // A decimal id of 1 to 2^31 - 1; none for anything else.
 std::optional<int> idOf(const HttpRequest& request) {
     const auto found = request.params.find("id");
-    if (found == request.params.end() || found->second.empty() || found->second.size() > 10) return std::nullopt;
-    long long id = 0;
-    for (const char c : found->second) {
-        if (c < '0' || c > '9') return std::nullopt;
-        id = id * 10 + (c - '0');
-    }
-    if (id < 1 || id > INT_MAX) return std::nullopt;
-    return int(id);
+    if (found == request.params.end()) return std::nullopt;
+    const std::string& text = found->second;
+    int id = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), id);
+    if (error != std::errc() || end != text.data() + text.size() || text.front() == '-' || id < 1) return std::nullopt;
+    return id;
 }
 
+// As Python prints a time without microseconds.
 nlohmann::json timeText(const std::optional<QDateTime>& time) {
-    return time ? time->toString("yyyy-MM-dd hh:mm:ss.zzz000").toStdString() : "None";
-}
-
-const char* statusWord(Job::Status status) {
-    switch (status) {
-    case Job::Status::success: return "success";
-    case Job::Status::failure: return "failure";
-    case Job::Status::solving: break;
-    }
-    return "solving";
+    return time ? time->toString("yyyy-MM-dd hh:mm:ss").toStdString() : "None";
 }
 
 QString randomKey() {
@@ -72,16 +69,23 @@ QString randomKey() {
     return QString::fromLatin1(bytes.toHex());
 }
 
+// The folder, made when missing.
 QString prepared(const JobFolders& folders) {
     QDir().mkpath(folders.submission(0) + "/..");
-    return folders.database();
+    return QFileInfo(folders.database()).path();
 }
 
 }  // namespace
 
 AstrometryApi::AstrometryApi(JobFolders folders, ApiSettings settings, JobQueue::Events events)
-    : folders(folders), settings(settings), keys(ApiKeys::defaultPath()), events(events), store(prepared(folders)), objects(folders),
-      queue(std::make_unique<JobQueue>(store, folders, settings, events)) {}
+    : folders(folders), settings(settings), keys(ApiKeys::defaultPath()), events(events),
+      folderLock(prepared(folders)), store(folders.database()),
+      access([this] { return keysRequired(); }, [this](const QString& session) { return isLiveSession(session); },
+             [this](const QString& session) {
+                 const std::optional<ApiKeys::Account> account = keys.sessionAccount(session);
+                 return account && account->isOperator;
+             }),
+      objects(folders), queue(std::make_unique<JobQueue>(store, folders, settings, events)) {}
 
 void AstrometryApi::install(http::HttpServer& server) {
     server["/api/login"] = [this](const HttpRequest& r) { return login(r); };
@@ -97,15 +101,26 @@ void AstrometryApi::install(http::HttpServer& server) {
     server["/annotated_display/:id"] = [this](const HttpRequest& r) { return annotatedDisplay(r); };
 }
 
-std::optional<std::string> AstrometryApi::sessionProblem(const ApiArguments& arguments, const QString& session) const {
+bool AstrometryApi::keysRequired() const { return keys.required() || !settings.apiKey.isEmpty(); }
+
+// With API keys, a session names its key's account; with the `api-key`
+// setting alone, it is one the store gave out.
+bool AstrometryApi::isLiveSession(const QString& session) {
+    return keys.required() ? keys.sessionAccount(session).has_value() : store.useSession(session);
+}
+
+std::optional<std::string> AstrometryApi::sessionProblem(const ApiArguments& arguments, const QString& session) {
     if (!arguments.error().empty()) return arguments.error();
-    if (keys.required()) {
-        if (!keys.sessionAccount(session)) return "no valid session: log in first";
-        return std::nullopt;
-    }
-    if (settings.apiKey.isEmpty()) return std::nullopt;
-    if (!store.hasSession(session)) return "no valid session: log in first";
+    if (!keysRequired()) return std::nullopt;
+    if (session.isEmpty() || !isLiveSession(session)) return "no valid session: log in first";
     return std::nullopt;
+}
+
+// From `request-json`, else a page's cookie.
+QString AstrometryApi::sessionOf(const HttpRequest& request) const {
+    const std::optional<ApiArguments> arguments = ApiArguments::from(request);
+    const std::string session = arguments ? arguments->text("session").value_or("") : "";
+    return session.empty() ? WebSession::cookieSession(request) : QString::fromStdString(session);
 }
 
 HttpResponse AstrometryApi::login(const HttpRequest& request) {
@@ -116,21 +131,22 @@ HttpResponse AstrometryApi::login(const HttpRequest& request) {
     if (keys.required()) {
         const std::optional<ApiKeys::Account> account = keys.account(key);
         if (!account) return JsonAnswer::error("bad apikey");
-        const QString session = keys.session(*account);
         return JsonAnswer::of({{"status", "success"}, {"message", "authenticated user: " + account->name.toStdString()},
-                               {"session", session.toStdString()}});
+                               {"session", keys.session(*account).toStdString()}});
     }
     if (!settings.apiKey.isEmpty() && key != settings.apiKey) return JsonAnswer::error("bad apikey");
     const QString session = randomKey();
-    store.addSession(session);
+    if (!store.addSession(session)) return JsonAnswer::error("the session could not be stored: the job store is busy or full");
     return JsonAnswer::of({{"status", "success"}, {"message", "authenticated user: siderama"}, {"session", session.toStdString()}});
 }
 
 std::optional<HttpResponse> AstrometryApi::upload(const HttpRequest& request, const std::optional<QString>& session) {
-    const std::optional<ApiArguments> arguments = ApiArguments::from(request);
+    const std::optional<ApiArguments> arguments = ApiArguments::from(request, ApiArguments::starListLimit);
     if (!arguments) return std::nullopt;
-    return accept(*arguments, request, session);
+    return accept(request, *arguments, session);
 }
+
+qint64 AstrometryApi::keptBytes() const { return UploadFiles::usedSpace(QFileInfo(folders.submission(0)).path()); }
 
 HttpResponse AstrometryApi::urlUpload(const HttpRequest& request) {
     const std::optional<ApiArguments> arguments = ApiArguments::from(request);
@@ -138,15 +154,16 @@ HttpResponse AstrometryApi::urlUpload(const HttpRequest& request) {
     if (arguments->text("url"))
         return JsonAnswer::error("url_upload with a url is not supported: this server does not fetch from the network; "
                      "send the file to /api/upload");
-    return accept(*arguments, request);
+    return accept(request, *arguments);
 }
 
 // An uploaded file is hashed and written a window at a time from the form.
-HttpResponse AstrometryApi::accept(const ApiArguments& arguments, const HttpRequest& request,
+HttpResponse AstrometryApi::accept(const HttpRequest& request, const ApiArguments& arguments,
                                    const std::optional<QString>& session) {
-    http::BodyFile* form = request.bodyFile.get();
+    if (JobAccess::isCrossSite(request)) return JsonAnswer::error("uploads from another site's page are refused");
     const QString owner = session.value_or(QString::fromStdString(arguments.text("session").value_or("")));
     if (const auto problem = sessionProblem(arguments, owner)) return JsonAnswer::error(*problem);
+    http::BodyFile* form = request.bodyFile.get();
     std::string starText, name;
     std::string_view data;
     if (const auto& upload = arguments.file()) {
@@ -163,18 +180,31 @@ HttpResponse AstrometryApi::accept(const ApiArguments& arguments, const HttpRequ
     QCryptographicHash sha1(QCryptographicHash::Sha1);
     http::BodyFile::eachWindow(data, form, [&sha1](std::string_view piece) { sha1.addData(QByteArrayView(piece)); });
     const QString hash = sha1.result().toHex();
-    Submission submission{0, owner, QString::fromStdString(request.address.value_or("")), QDateTime::currentDateTimeUtc(), std::nullopt, std::nullopt, QString::fromStdString(name),
-                          arguments.object().dump(), hash, {}, std::nullopt};
+    Submission submission{0, owner, QString::fromStdString(request.address.value_or("")), QDateTime::currentDateTimeUtc(),
+                          std::nullopt, std::nullopt, std::nullopt, QString::fromStdString(name), arguments.withoutStars().dump(),
+                          hash, {}, std::nullopt};
     const std::optional<int> id = store.addSubmission(submission);
-    if (!id) return JsonAnswer::error("no submission id left");
-    QDir().mkpath(folders.submission(*id));
-    if (!UploadFiles::writeAtomically(folders.input(*id), data, form)) QFile::remove(folders.input(*id));
+    if (!id) return JsonAnswer::error("the submission could not be stored: the job store is busy or full");
+    if (const auto problem = keepInput(*id, data, form)) {
+        store.removeSubmission(*id);
+        return JsonAnswer::error(*problem);
+    }
     events.log("API submission " + QString::number(*id) + " received: " +
-                   (name.empty() ? QString("star list") : QString::fromStdString(name)) + " (" +
+                   (name.empty() ? QString("star list") : ClientText::forLog(QString::fromStdString(name))) + " (" +
                    QString::number(data.size()) + " bytes)",
                YELLOW);
     queue->submit(*id);
     return JsonAnswer::of({{"status", "success"}, {"subid", *id}, {"hash", hash.toStdString()}});
+}
+
+// A folder left by an earlier store under the same id is cleared first.
+std::optional<std::string> AstrometryApi::keepInput(int id, std::string_view data, http::BodyFile* form) {
+    QDir(folders.submission(id)).removeRecursively();
+    if (QDir().mkpath(folders.submission(id)) && UploadFiles::writeAtomically(folders.input(id), data, form))
+        return std::nullopt;
+    const std::string reason = std::strerror(errno);
+    QDir(folders.submission(id)).removeRecursively();
+    return "the upload could not be stored: " + reason;
 }
 
 HttpResponse AstrometryApi::submissionStatus(const HttpRequest& request) {
@@ -182,6 +212,7 @@ HttpResponse AstrometryApi::submissionStatus(const HttpRequest& request) {
     const auto found = id ? store.snapshot(*id) : std::nullopt;
     if (!found) return notFound("submission");
     const auto& [submission, job] = *found;
+    if (!access.mayRead(request, sessionOf(request), submission)) return forbidden();
     nlohmann::json answer{{"user", 1}, {"processing_started", timeText(submission.started)},
                           {"processing_finished", timeText(submission.finished)},
                           {"user_images", {submission.id}}, {"images", {submission.id}},
@@ -192,22 +223,25 @@ HttpResponse AstrometryApi::submissionStatus(const HttpRequest& request) {
     return JsonAnswer::of(answer);
 }
 
-std::optional<Job> AstrometryApi::findJob(const HttpRequest& request) const {
+std::variant<HttpResponse, std::pair<Job, Submission>> AstrometryApi::visibleJob(const HttpRequest& request) {
     const std::optional<int> id = idOf(request);
-    return id ? store.job(*id) : std::nullopt;
+    const std::optional<Job> job = id ? store.job(*id) : std::nullopt;
+    const std::optional<Submission> submission = job ? store.submission(job->submission) : std::nullopt;
+    if (!submission) return notFound("job");
+    if (!access.mayRead(request, sessionOf(request), *submission)) return forbidden();
+    return std::pair{*job, *submission};
 }
 
 HttpResponse AstrometryApi::jobStatus(const HttpRequest& request) {
-    const std::optional<Job> job = findJob(request);
-    if (!job) return notFound("job");
-    return JsonAnswer::of({{"status", statusWord(job->status)}});
+    const auto found = visibleJob(request);
+    if (const auto* answer = std::get_if<HttpResponse>(&found)) return *answer;
+    return JsonAnswer::of({{"status", Job::text(std::get<1>(found).first.status)}});
 }
 
-nlohmann::json AstrometryApi::jobInfo(const Job& job) {
-    const std::optional<Submission> submission = store.submission(job.submission);
-    nlohmann::json info{{"status", statusWord(job.status)}, {"tags", nlohmann::json::array()},
+nlohmann::json AstrometryApi::jobInfo(const Job& job, const Submission& submission) {
+    nlohmann::json info{{"status", Job::text(job.status)}, {"tags", nlohmann::json::array()},
                         {"machine_tags", nlohmann::json::array()}, {"objects_in_field", nlohmann::json::array()},
-                        {"original_filename", submission ? submission->originalFilename.toStdString() : ""}};
+                        {"original_filename", submission.originalFilename.toStdString()}};
     if (!job.calibration) return info;
     info["calibration"] = job.calibration->toJson();
     if (const auto quality = SolutionQuality::read(folders.job(job.id) + "/job")) info["quality"] = quality->toJson();
@@ -217,49 +251,54 @@ nlohmann::json AstrometryApi::jobInfo(const Job& job) {
 }
 
 HttpResponse AstrometryApi::jobDetail(const HttpRequest& request) {
-    const std::optional<Job> job = findJob(request);
-    if (!job) return notFound("job");
+    const auto found = visibleJob(request);
+    if (const auto* answer = std::get_if<HttpResponse>(&found)) return *answer;
+    const auto& [job, submission] = std::get<1>(found);
     const std::string what = request.params.at("what");
     if (what == "cancel") {
-        queue->cancel(job->id);
+        if (!access.mayChange(request, sessionOf(request), submission)) return forbidden();
+        queue->cancel(job.id);
         return JsonAnswer::of({{"status", "success"}});
     }
     if (what == "calibration") {
-        if (!job->calibration) return JsonAnswer::error("job " + std::to_string(job->id) + " has no calibration");
-        return JsonAnswer::of(job->calibration->toJson());
+        if (!job.calibration) return JsonAnswer::error("job " + std::to_string(job.id) + " has no calibration");
+        return JsonAnswer::of(job.calibration->toJson());
     }
-    if (what == "info") return JsonAnswer::of(jobInfo(*job));
+    if (what == "info") return JsonAnswer::of(jobInfo(job, submission));
     if (what == "annotations")
-        return JsonAnswer::of({{"annotations", job->calibration ? objects.annotations(job->id) : nlohmann::json::array()}});
+        return JsonAnswer::of({{"annotations", job.calibration ? objects.annotations(job.id) : nlohmann::json::array()}});
     if (what != "tags" && what != "machine_tags" && what != "objects_in_field") return notFound("route");
-    const nlohmann::json names = job->calibration ? objects.names(job->id) : std::vector<std::string>();
+    const nlohmann::json names = job.calibration ? objects.names(job.id) : std::vector<std::string>();
     return JsonAnswer::of({{what == "objects_in_field" ? "objects_in_field" : "tags", names}});
 }
 
 HttpResponse AstrometryApi::myJobs(const HttpRequest& request) {
     const std::optional<ApiArguments> arguments = ApiArguments::from(request);
-    const std::string session = arguments ? arguments->text("session").value_or("") : "";
+    if (!arguments) return JsonAnswer::error("no request-json field");
+    const std::string session = arguments->text("session").value_or("");
+    if (const auto problem = sessionProblem(*arguments, QString::fromStdString(session))) return JsonAnswer::error(*problem);
     return JsonAnswer::of({{"status", "success"}, {"jobs", store.jobsOfSession(QString::fromStdString(session))}});
 }
 
 HttpResponse AstrometryApi::resultFile(const HttpRequest& request, const QString& suffix) {
-    const std::optional<Job> job = findJob(request);
-    if (!job) return notFound("job");
+    const auto found = visibleJob(request);
+    if (const auto* answer = std::get_if<HttpResponse>(&found)) return *answer;
     const std::string name = (suffix == "new" ? QString("new-image.fits") : suffix + ".fits").toStdString();
-    return file(folders.result(job->id, suffix), "application/fits", name);
+    return file(folders.result(std::get<1>(found).first.id, suffix), "application/fits", name);
 }
 
 HttpResponse AstrometryApi::jobLog(const HttpRequest& request) {
-    const std::optional<Job> job = findJob(request);
-    if (!job) return notFound("job");
-    QFile log(folders.log(job->id));
-    const std::string text = log.open(QIODevice::ReadOnly) ? log.readAll().toStdString() : "";
-    return HttpResponse::raw(200, "OK", HttpResponse::Headers{{"Content-Type", "text/plain; charset=utf-8"}}, text);
+    const auto found = visibleJob(request);
+    if (const auto* answer = std::get_if<HttpResponse>(&found)) return *answer;
+    const std::string path = QFile::encodeName(folders.log(std::get<1>(found).first.id)).toStdString();
+    std::optional<HttpResponse> log = HttpResponse::file(path, {{"Content-Type", "text/plain; charset=utf-8"}});
+    return log ? *log : HttpResponse::raw(200, "OK", HttpResponse::Headers{{"Content-Type", "text/plain; charset=utf-8"}}, "");
 }
 
 HttpResponse AstrometryApi::annotatedDisplay(const HttpRequest& request) {
-    const std::optional<Job> job = findJob(request);
-    if (!job) return notFound("job");
+    const auto found = visibleJob(request);
+    if (const auto* answer = std::get_if<HttpResponse>(&found)) return *answer;
+    const std::optional<Job> job = std::get<1>(found).first;
     if (!job->calibration) return JsonAnswer::error("job " + std::to_string(job->id) + " is not solved");
     const Calibration& c = *job->calibration;
     const std::optional<QByteArray> jpeg =

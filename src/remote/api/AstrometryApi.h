@@ -2,6 +2,8 @@
 
 #include "remote/api/ApiKeys.h"
 #include "remote/api/ApiSettings.h"
+#include "remote/api/FolderLock.h"
+#include "remote/api/JobAccess.h"
 #include "remote/api/JobFolders.h"
 #include "remote/api/JobQueue.h"
 #include "remote/api/JobStore.h"
@@ -12,6 +14,7 @@
 
 #include <memory>
 #include <optional>
+#include <variant>
 
 namespace http {
 class BodyFile;
@@ -27,10 +30,12 @@ class ApiArguments;
 // images and star lists, submission and job polling, calibrations, objects
 // in the field, result files and the annotated image, plus a cancel route.
 // Every answer is HTTP 200 with errors told in the JSON, except an unknown
-// id: 404 with a JSON error.
+// id (404) and a job the client may not see (403, see JobAccess), both with
+// a JSON error. Result files are sent from disk.
 class AstrometryApi {
 public:
-    // Opens the job store in `folders`; throws std::runtime_error when it cannot.
+    // Locks and opens the job store in `folders`; throws std::runtime_error
+    // when it cannot (another server holding the folder among the reasons).
     AstrometryApi(JobFolders folders, ApiSettings settings, JobQueue::Events events);
 
     // Registers the routes (every method; the router ignores repeated and
@@ -41,20 +46,26 @@ public:
     // `session`, when given, stands for the one in `request-json`.
     std::optional<http::HttpResponse> upload(const http::HttpRequest& request,
                                              const std::optional<QString>& session = std::nullopt);
+    // Bytes of the uploads kept for the retention time.
+    qint64 keptBytes() const;
 
     // What the service's pages show.
     JobStore& jobStore() { return store; }
     const JobFolders& jobFolders() const { return folders; }
     const JobQueue& jobQueue() const { return *queue; }
-    const ApiSettings& apiSettings() const { return settings; }
+    const JobAccess& jobAccess() const { return access; }
     ApiKeys& apiKeys() { return keys; }
+    // API keys (ApiKeys) or the one `api-key` setting.
+    bool keysRequired() const;
 
 private:
     http::HttpResponse login(const http::HttpRequest& request);
     http::HttpResponse urlUpload(const http::HttpRequest& request);
-    // The request's body file, when it was streamed to one, holds the form.
-    http::HttpResponse accept(const ApiArguments& arguments, const http::HttpRequest& request,
+    // `form` holds the request's body when it was streamed to a file.
+    http::HttpResponse accept(const http::HttpRequest& request, const ApiArguments& arguments,
                               const std::optional<QString>& session = std::nullopt);
+    // Keeps the upload's data as submission `id`'s input; an error when it cannot.
+    std::optional<std::string> keepInput(int id, std::string_view data, http::BodyFile* form);
     http::HttpResponse submissionStatus(const http::HttpRequest& request);
     http::HttpResponse jobStatus(const http::HttpRequest& request);
     http::HttpResponse jobDetail(const http::HttpRequest& request);
@@ -63,15 +74,20 @@ private:
     http::HttpResponse jobLog(const http::HttpRequest& request);
     http::HttpResponse annotatedDisplay(const http::HttpRequest& request);
 
-    std::optional<std::string> sessionProblem(const ApiArguments& arguments, const QString& session) const;
-    std::optional<Job> findJob(const http::HttpRequest& request) const;
-    nlohmann::json jobInfo(const Job& job);
+    std::optional<std::string> sessionProblem(const ApiArguments& arguments, const QString& session);
+    bool isLiveSession(const QString& session);
+    QString sessionOf(const http::HttpRequest& request) const;
+    // The request's job and its submission when the client may see them, else the answer.
+    std::variant<http::HttpResponse, std::pair<Job, Submission>> visibleJob(const http::HttpRequest& request);
+    nlohmann::json jobInfo(const Job& job, const Submission& submission);
 
     JobFolders folders;
     ApiSettings settings;
     ApiKeys keys;
     JobQueue::Events events;
+    FolderLock folderLock;  // before the store: no other server may open it
     JobStore store;
+    JobAccess access;
     SkyObjects objects;
     std::unique_ptr<JobQueue> queue;  // last: its threads use the store
 };

@@ -7,6 +7,7 @@
 #include "remote/api/SolveHints.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <thread>
 
 #include <sys/resource.h>
@@ -16,7 +17,6 @@ namespace siderama {
 
 namespace {
 
-const QString stoppedMessage = "Siderama stopped during the solve";
 constexpr auto expiryPeriod = std::chrono::hours(1);
 
 }  // namespace
@@ -34,7 +34,7 @@ JobQueue::~JobQueue() {
     {
         std::lock_guard guard(lock);
         stopping = true;
-        for (auto& [job, run] : running) run.tools->stop(stoppedMessage);
+        for (auto& [job, run] : running) run.tools->stop(JobStore::stoppedMessage);
     }
     changed.notify_all();
     for (std::thread& worker : workers) worker.join();
@@ -98,22 +98,28 @@ void JobQueue::solve(int submissionId) {
     const std::optional<Submission> submission = store.submission(submissionId);
     if (!job || !submission) {
         guard.unlock();
-        events.log("API submission " + QString::number(submissionId) + ": no job id left", RED);
+        events.log("API submission " + QString::number(submissionId) + ": no job could be started (no id left, "
+                   "or the job store is busy or full)", RED);
         return;
     }
+    QDir(folders.job(*job)).removeRecursively();  // left by a store that was lost
     QDir().mkpath(folders.job(*job));
     JobTools tools(folders.log(*job));
     const auto limit = std::chrono::duration<double>(settings.timeLimitSeconds);
     const Clock::time_point deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(limit);
     running[*job] = {&tools, deadline};
-    if (stopping) tools.stop(stoppedMessage);
+    if (stopping) tools.stop(JobStore::stoppedMessage);
     guard.unlock();
     changed.notify_all();  // the watchdog takes the new deadline
     events.log("API job " + QString::number(*job) + " started (submission " + QString::number(submissionId) + ")",
                YELLOW);
     const ApiArguments arguments(nlohmann::json::parse(submission->arguments, nullptr, false));
     try {
-        SolveOptions options = solveHintOptions(arguments, settings.defaultRadius);
+        if (!QFileInfo::exists(folders.input(submissionId)))
+            throw JobFailure("The upload's data was not stored (the server stopped while receiving it)");
+        QStringList notes;
+        SolveOptions options = solveHintOptions(arguments, settings.defaultRadius, &notes);
+        for (const QString& note : notes) tools.note(note);
         // A race takes a second core; jobs solved side by side already use them.
         options.racing = settings.concurrentSolves * 2 <= int(std::thread::hardware_concurrency());
         JobSolver solver(folders.input(submissionId), folders.job(*job), options, {deadline, limitText()});
@@ -167,9 +173,7 @@ QString JobQueue::limitText() const {
 }
 
 void JobQueue::expire() {
-    const auto days = std::chrono::duration<double, std::ratio<86400>>(settings.retentionDays);
-    const qint64 seconds = qint64(std::chrono::duration_cast<std::chrono::seconds>(days).count());
-    const auto [submissions, jobs] = store.expire(QDateTime::currentDateTimeUtc().addSecs(-seconds));
+    const auto [submissions, jobs] = store.expire(settings.retentionDays * 86400);
     for (const int id : submissions) QDir(folders.submission(id)).removeRecursively();
     for (const int id : jobs) QDir(folders.job(id)).removeRecursively();
 }

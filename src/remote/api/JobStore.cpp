@@ -11,14 +11,28 @@ namespace siderama {
 namespace {
 
 constexpr const char* schema = R"(
-CREATE TABLE IF NOT EXISTS sessions(key TEXT PRIMARY KEY);
+CREATE TABLE IF NOT EXISTS sessions(key TEXT PRIMARY KEY, used TEXT);
 CREATE TABLE IF NOT EXISTS submissions(id INTEGER PRIMARY KEY AUTOINCREMENT, session TEXT, created TEXT,
-    started TEXT, finished TEXT, filename TEXT, arguments TEXT, hash TEXT, error TEXT, job INTEGER);
-CREATE TABLE IF NOT EXISTS jobs(id INTEGER PRIMARY KEY AUTOINCREMENT, submission INTEGER, status INTEGER,
+    started TEXT, finished TEXT, filename TEXT, arguments TEXT, hash TEXT, error TEXT, job INTEGER, address TEXT,
+    finished_at TEXT);
+CREATE TABLE IF NOT EXISTS jobs(id INTEGER PRIMARY KEY AUTOINCREMENT, submission INTEGER, status TEXT,
     calibration TEXT);
 )";
 
-const QString restartMessage = "Siderama stopped during the solve";
+// Version 1 kept the status as a number, the star lists in the arguments
+// and no session times or client addresses.
+constexpr const char* fromVersion1 = R"(
+ALTER TABLE sessions ADD COLUMN used TEXT;
+ALTER TABLE submissions ADD COLUMN address TEXT;
+ALTER TABLE submissions ADD COLUMN finished_at TEXT;
+UPDATE jobs SET status = CASE status WHEN 0 THEN 'solving' WHEN 1 THEN 'success' WHEN 2 THEN 'failure' ELSE status END;
+UPDATE submissions SET arguments = json_remove(arguments, '$.x', '$.y') WHERE json_valid(arguments);
+)";
+
+const QString damagedMessage = "The job's stored record is damaged";
+constexpr int submissionAttempts = 6;  // each waits up to the busy timeout
+constexpr int finishAttempts = 120;
+constexpr int busyTimeoutMs = 5000;
 
 // A prepared statement whose parameters are bound in order.
 class Statement {
@@ -51,8 +65,8 @@ public:
         return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(handle, column)));
     }
     std::optional<QDateTime> time(int column) const {
-        if (isNull(column)) return std::nullopt;
-        return QDateTime::fromString(text(column), Qt::ISODateWithMs);
+        const QDateTime time = QDateTime::fromString(text(column), Qt::ISODateWithMs);
+        return time.isValid() ? std::optional(time) : std::nullopt;
     }
 
 private:
@@ -60,7 +74,36 @@ private:
     int count = 0;
 };
 
+QDateTime now() { return QDateTime::currentDateTimeUtc(); }
+
+std::optional<Calibration> calibrationOf(const QString& text) {
+    const nlohmann::json object = nlohmann::json::parse(text.toStdString(), nullptr, false);
+    if (!object.is_object()) return std::nullopt;
+    try {
+        return Calibration::fromJson(object);
+    } catch (const nlohmann::json::exception&) {
+        return std::nullopt;
+    }
+}
+
 }  // namespace
+
+const QString JobStore::stoppedMessage = "Siderama stopped during the solve";
+
+const char* Job::text(Status status) {
+    switch (status) {
+    case Status::success: return "success";
+    case Status::failure: return "failure";
+    case Status::solving: break;
+    }
+    return "solving";
+}
+
+std::optional<Job::Status> Job::statusOf(const QString& text) {
+    for (const Status status : {Status::solving, Status::success, Status::failure})
+        if (text == Job::text(status)) return status;
+    return std::nullopt;
+}
 
 JobStore::JobStore(const QString& path) {
     const QByteArray name = QFile::encodeName(path);
@@ -69,52 +112,118 @@ JobStore::JobStore(const QString& path) {
         sqlite3_close(db);
         throw std::runtime_error("Can't open " + path.toStdString() + ": " + message);
     }
-    sqlite3_busy_timeout(db, 5000);
-    int found = 0;
+    sqlite3_busy_timeout(db, busyTimeoutMs);
+    int found = -1;
     {
         Statement version(db, "PRAGMA user_version");
-        found = version.step() ? version.integer(0) : 0;
+        if (version.step()) found = version.integer(0);
     }
-    const bool ready = found <= schemaVersion && exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;") &&
-                       exec(schema) && exec(("PRAGMA user_version=" + std::to_string(schemaVersion)).c_str());
-    if (!ready) {
-        const std::string message = found > schemaVersion ? "written by a newer Siderama" : sqlite3_errmsg(db);
+    try {
+        migrate(found, path);
+    } catch (...) {
         sqlite3_close(db);
-        throw std::runtime_error("Can't use " + path.toStdString() + ": " + message);
+        throw;
     }
     load();
 }
 
 JobStore::~JobStore() { sqlite3_close(db); }
 
+void JobStore::migrate(int found, const QString& path) {
+    const auto fail = [&](const std::string& why) { throw std::runtime_error("Can't use " + path.toStdString() + ": " + why); };
+    if (found > schemaVersion) fail("it was written by a newer version of Siderama");
+    if (found < 0 || !exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;")) fail(sqlite3_errmsg(db));
+    if (found == schemaVersion) return;
+    const bool done = transaction([&] {
+        return (found != 1 || exec(fromVersion1)) && exec(schema) &&
+               exec(("PRAGMA user_version=" + std::to_string(schemaVersion)).c_str());
+    }, submissionAttempts);
+    if (!done) fail(sqlite3_errmsg(db));
+}
+
 bool JobStore::exec(const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
+bool JobStore::transaction(const std::function<bool()>& steps, int attempts) {
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        std::lock_guard guard(writeLock);
+        if (exec("BEGIN IMMEDIATE")) {
+            if (steps() && exec("COMMIT")) return true;
+            const int code = sqlite3_errcode(db);
+            exec("ROLLBACK");
+            if (code != SQLITE_BUSY && code != SQLITE_LOCKED) return false;
+        } else if (sqlite3_errcode(db) != SQLITE_BUSY) {
+            return false;
+        }
+    }
+    return false;
+}
+
 void JobStore::load() {
-    for (Statement rows(db, "SELECT key FROM sessions"); rows.step();) sessions.insert(rows.text(0));
-    Statement subs(db, "SELECT id, session, created, started, finished, filename, arguments, hash, error, job "
-                       "FROM submissions");
+    const QDateTime sessionCutoff = now().addSecs(-sessionLifetimeSeconds);
+    for (Statement rows(db, "SELECT key, used FROM sessions"); rows.step();) {
+        const QDateTime used = rows.time(1).value_or(now());
+        if (used >= sessionCutoff) sessions[rows.text(0)] = used;
+    }
+    Statement subs(db, "SELECT id, session, created, started, finished, filename, arguments, hash, error, job, "
+                       "address, finished_at FROM submissions");
     while (subs.step()) {
-        Submission s{subs.integer(0), subs.text(1), {}, *subs.time(2), subs.time(3), subs.time(4), subs.text(5),
-                     subs.text(6).toStdString(), subs.text(7), subs.text(8), std::nullopt};
+        Submission s{subs.integer(0), subs.text(1), subs.text(10), subs.time(2).value_or(now()), subs.time(3),
+                     subs.time(4), std::nullopt, subs.text(5), subs.text(6).toStdString(), subs.text(7), subs.text(8), std::nullopt};
         if (!subs.isNull(9)) s.job = subs.integer(9);
+        s.finishedAt = BootMoment::fromText(subs.text(11));
         submissions[s.id] = s;
     }
+    loadJobs();
+}
+
+// A job whose row is missing or unreadable ends as a failure of its own.
+void JobStore::loadJobs() {
     for (Statement rows(db, "SELECT id, submission, status, calibration FROM jobs"); rows.step();) {
-        Job job{rows.integer(0), rows.integer(1), Job::Status(rows.integer(2)), std::nullopt};
-        if (!rows.isNull(3)) job.calibration = Calibration::fromJson(nlohmann::json::parse(rows.text(3).toStdString()));
+        Job job{rows.integer(0), rows.integer(1), Job::Status::failure, std::nullopt};
+        const std::optional<Job::Status> status = Job::statusOf(rows.text(2));
+        if (!rows.isNull(3)) job.calibration = calibrationOf(rows.text(3));
+        if (status && (*status != Job::Status::success || job.calibration)) job.status = *status;
+        if (job.status != Job::Status::success) job.calibration.reset();
+        const auto owner = submissions.find(job.submission);
+        if (owner == submissions.end()) continue;
+        if (!status || *status != job.status) owner->second.error = damagedMessage;
         jobs[job.id] = job;
+    }
+    for (auto& [id, submission] : submissions) {
+        if (submission.job && !jobs.contains(*submission.job)) {
+            jobs[*submission.job] = Job{*submission.job, id, Job::Status::failure, std::nullopt};
+            submission.error = damagedMessage;
+        }
+        if (submission.job && !submission.finished && jobs[*submission.job].status == Job::Status::failure &&
+            submission.error == damagedMessage)
+            submission.finished = now();
     }
 }
 
-void JobStore::addSession(const QString& key) {
+bool JobStore::addSession(const QString& key) {
+    const QDateTime used = now();
+    if (!transaction([&] {
+            return Statement(db, "INSERT OR REPLACE INTO sessions(key, used) VALUES(?, ?)").bind(key).bind(used).run();
+        }, submissionAttempts))
+        return false;
     std::lock_guard guard(lock);
-    if (!sessions.insert(key).second) return;
-    Statement(db, "INSERT OR IGNORE INTO sessions(key) VALUES(?)").bind(key).run();
+    sessions[key] = used;
+    if (sessions.size() > sessionLimit) dropOldestSession();
+    return true;
 }
 
-bool JobStore::hasSession(const QString& key) const {
+void JobStore::dropOldestSession() {
+    const auto oldest = std::min_element(sessions.begin(), sessions.end(),
+                                         [](const auto& a, const auto& b) { return a.second < b.second; });
+    sessions.erase(oldest);
+}
+
+bool JobStore::useSession(const QString& key) {
     std::lock_guard guard(lock);
-    return sessions.contains(key);
+    const auto found = sessions.find(key);
+    if (found == sessions.end() || found->second < now().addSecs(-sessionLifetimeSeconds)) return false;
+    found->second = now();
+    return true;
 }
 
 // Inserts an empty row to draw the table's next id; ids of 2^31 - 1 and
@@ -123,71 +232,81 @@ std::optional<int> JobStore::nextId(const char* table) {
     if (!Statement(db, (std::string("INSERT INTO ") + table + " DEFAULT VALUES").c_str()).run()) return std::nullopt;
     const sqlite3_int64 id = sqlite3_last_insert_rowid(db);
     if (id < INT_MAX) return int(id);
-    exec((std::string("DELETE FROM ") + table + " WHERE id=" + std::to_string(id)).c_str());
     return std::nullopt;
 }
 
-void JobStore::writeSubmission(const Submission& s) {
-    Statement(db, "UPDATE submissions SET session=?, created=?, started=?, finished=?, filename=?, arguments=?, "
-                  "hash=?, error=?, job=? WHERE id=?")
+bool JobStore::writeSubmission(const Submission& s) {
+    return Statement(db, "UPDATE submissions SET session=?, created=?, started=?, finished=?, filename=?, "
+                         "arguments=?, hash=?, error=?, job=?, address=?, finished_at=? WHERE id=?")
         .bind(s.session).bind(s.created).bind(s.started).bind(s.finished).bind(s.originalFilename)
-        .bind(QString::fromStdString(s.arguments)).bind(s.hash).bind(s.error).bind(s.job).bind(s.id).run();
+        .bind(QString::fromStdString(s.arguments)).bind(s.hash).bind(s.error).bind(s.job).bind(s.address)
+        .bind(s.finishedAt ? s.finishedAt->text() : QString()).bind(s.id)
+        .run();
 }
 
-void JobStore::writeJob(const Job& job) {
+bool JobStore::writeJob(const Job& job) {
     Statement statement(db, "UPDATE jobs SET submission=?, status=?, calibration=? WHERE id=?");
-    statement.bind(job.submission).bind(int(job.status));
+    statement.bind(job.submission).bind(QString(Job::text(job.status)));
     if (job.calibration) statement.bind(QString::fromStdString(job.calibration->toJson().dump()));
     else statement.bind(std::optional<int>());
-    statement.bind(job.id).run();
+    return statement.bind(job.id).run();
 }
 
 std::optional<int> JobStore::addSubmission(const Submission& submission) {
+    Submission stored = submission;
+    const bool saved = transaction([&] {
+        const std::optional<int> id = nextId("submissions");
+        stored.id = id.value_or(0);
+        return id && writeSubmission(stored);
+    }, submissionAttempts);
+    if (!saved) return std::nullopt;
     std::lock_guard guard(lock);
-    exec("BEGIN");
-    const std::optional<int> id = nextId("submissions");
-    if (id) {
-        Submission& stored = submissions[*id] = submission;
-        stored.id = *id;
-        writeSubmission(stored);
-    }
-    exec("COMMIT");
-    return id;
+    submissions[stored.id] = stored;
+    return stored.id;
 }
 
-std::optional<int> JobStore::startJob(int submission) {
+void JobStore::removeSubmission(int id) {
+    transaction([&] { return Statement(db, "DELETE FROM submissions WHERE id=?").bind(id).run(); }, submissionAttempts);
     std::lock_guard guard(lock);
-    const auto found = submissions.find(submission);
-    if (found == submissions.end()) return std::nullopt;
-    exec("BEGIN");
-    const std::optional<int> id = nextId("jobs");
-    if (id) {
-        jobs[*id] = Job{*id, submission, Job::Status::solving, std::nullopt};
-        found->second.job = id;
-        found->second.started = QDateTime::currentDateTimeUtc();
-        writeJob(jobs[*id]);
-        writeSubmission(found->second);
-    }
-    exec("COMMIT");
-    return id;
+    submissions.erase(id);
 }
 
-void JobStore::finishJob(int id, const std::optional<Calibration>& calibration, const QString& error) {
+std::optional<int> JobStore::startJob(int submissionId) {
+    std::optional<Submission> submission = this->submission(submissionId);
+    if (!submission) return std::nullopt;
+    Job job{0, submissionId, Job::Status::solving, std::nullopt};
+    submission->started = now();
+    const bool saved = transaction([&] {
+        const std::optional<int> id = nextId("jobs");
+        job.id = id.value_or(0);
+        submission->job = id;
+        return id && writeJob(job) && writeSubmission(*submission);
+    }, submissionAttempts);
+    if (!saved) return std::nullopt;
     std::lock_guard guard(lock);
-    const auto found = jobs.find(id);
-    if (found == jobs.end() || found->second.status != Job::Status::solving) return;
-    const auto owner = submissions.find(found->second.submission);
-    if (owner == submissions.end()) return;
-    Job& job = found->second;
-    Submission& submission = owner->second;
-    job.status = calibration ? Job::Status::success : Job::Status::failure;
-    job.calibration = calibration;
-    submission.finished = QDateTime::currentDateTimeUtc();
-    submission.error = calibration ? QString() : error;
-    exec("BEGIN");
-    writeJob(job);
-    writeSubmission(submission);
-    exec("COMMIT");
+    jobs[job.id] = job;
+    submissions[submissionId] = *submission;
+    return job.id;
+}
+
+bool JobStore::finishJob(int id, const std::optional<Calibration>& calibration, const QString& error) {
+    Job job;
+    Submission submission;
+    {
+        std::lock_guard guard(lock);
+        const auto found = jobs.find(id);
+        if (found == jobs.end() || found->second.status != Job::Status::solving) return false;
+        const auto owner = submissions.find(found->second.submission);
+        if (owner == submissions.end()) return false;
+        found->second.status = calibration ? Job::Status::success : Job::Status::failure;
+        found->second.calibration = calibration;
+        owner->second.finished = now();
+        owner->second.finishedAt = BootMoment::now();
+        owner->second.error = calibration ? QString() : error;
+        job = found->second;
+        submission = owner->second;
+    }
+    return transaction([&] { return writeJob(job) && writeSubmission(submission); }, finishAttempts);
 }
 
 std::optional<Submission> JobStore::submission(int id) const {
@@ -209,7 +328,8 @@ std::optional<std::pair<Submission, std::optional<Job>>> JobStore::snapshot(int 
     const auto found = submissions.find(id);
     if (found == submissions.end()) return std::nullopt;
     const Submission& submission = found->second;
-    return std::pair{submission, submission.job ? std::optional(jobs.at(*submission.job)) : std::nullopt};
+    const auto job = submission.job ? jobs.find(*submission.job) : jobs.end();
+    return std::pair{submission, job == jobs.end() ? std::nullopt : std::optional(job->second)};
 }
 
 std::vector<int> JobStore::jobsOfSession(const QString& session) const {
@@ -241,26 +361,36 @@ std::vector<int> JobStore::recover() {
         for (const auto& [id, submission] : submissions)
             if (!submission.job) waiting.push_back(id);
     }
-    for (const int id : solving) finishJob(id, std::nullopt, restartMessage);
+    for (const int id : solving) finishJob(id, std::nullopt, stoppedMessage);
     return waiting;
 }
 
-std::pair<std::vector<int>, std::vector<int>> JobStore::expire(const QDateTime& cutoff) {
-    std::lock_guard guard(lock);
+std::pair<std::vector<int>, std::vector<int>> JobStore::expire(double retentionSeconds) {
     std::vector<int> gone, goneJobs;
-    for (const auto& [id, submission] : submissions)
-        if (submission.finished && *submission.finished < cutoff) gone.push_back(id);
-    exec("BEGIN");
-    for (const int id : gone) {
-        if (const auto job = submissions[id].job) {
-            goneJobs.push_back(*job);
-            jobs.erase(*job);
-            Statement(db, "DELETE FROM jobs WHERE id=?").bind(*job).run();
+    const BootMoment clock = BootMoment::now();
+    const QDateTime wallClock = now();
+    {
+        std::lock_guard guard(lock);
+        for (const auto& [id, submission] : submissions) {
+            if (!submission.finished) continue;
+            const std::optional<double> age = submission.finishedAt ? submission.finishedAt->secondsUntil(clock) : std::nullopt;
+            if (age.value_or(double(submission.finished->secsTo(wallClock))) < retentionSeconds) continue;
+            gone.push_back(id);
+            if (submission.job) goneJobs.push_back(*submission.job);
         }
-        submissions.erase(id);
-        Statement(db, "DELETE FROM submissions WHERE id=?").bind(id).run();
+        const QDateTime sessionCutoff = now().addSecs(-sessionLifetimeSeconds);
+        std::erase_if(sessions, [&](const auto& session) { return session.second < sessionCutoff; });
     }
-    exec("COMMIT");
+    const bool saved = transaction([&] {
+        bool ok = Statement(db, "DELETE FROM sessions WHERE used < ?").bind(now().addSecs(-sessionLifetimeSeconds)).run();
+        for (const int id : goneJobs) ok = ok && Statement(db, "DELETE FROM jobs WHERE id=?").bind(id).run();
+        for (const int id : gone) ok = ok && Statement(db, "DELETE FROM submissions WHERE id=?").bind(id).run();
+        return ok;
+    }, submissionAttempts);
+    if (!saved) return {};
+    std::lock_guard guard(lock);
+    for (const int id : goneJobs) jobs.erase(id);
+    for (const int id : gone) submissions.erase(id);
     return {gone, goneJobs};
 }
 

@@ -1,13 +1,14 @@
 #pragma once
 
+#include "remote/api/BootMoment.h"
 #include "remote/api/Calibration.h"
 
 #include <QDateTime>
 #include <QString>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <vector>
 
 struct sqlite3;
@@ -21,8 +22,9 @@ struct Submission {
     QString address;  // the client's, as the server saw it
     QDateTime created;
     std::optional<QDateTime> started, finished;
+    std::optional<BootMoment> finishedAt;  // the end on the boot clock, which judges its age
     QString originalFilename;
-    std::string arguments;  // the request's JSON object
+    std::string arguments;  // the request's JSON object without its star lists
     QString hash;           // SHA-1 of the data
     QString error;          // why the job failed; empty otherwise
     std::optional<int> job;
@@ -34,31 +36,46 @@ struct Job {
     int submission = 0;
     Status status = Status::solving;
     std::optional<Calibration> calibration;  // exactly when status is success
+
+    // The status as clients and the database name it: "solving", ...
+    static const char* text(Status status);
+    static std::optional<Status> statusOf(const QString& text);
 };
 
 // The API's sessions, submissions and jobs, kept in memory for fast polling
 // and written through to one SQLite file (write-ahead log, schema version in
 // user_version). Ids start at 1, are never reused (AUTOINCREMENT) and stay
-// below 2^31. Thread-safe.
+// below 2^31; an id is handed out only once its row is committed. Writes wait
+// for another program's lock (and retry) but reads never wait for a write. A
+// damaged row fails its own job with a message. Thread-safe.
 class JobStore {
 public:
-    static constexpr int schemaVersion = 1;
+    static constexpr int schemaVersion = 2;
+    static constexpr std::size_t sessionLimit = 10000;  // the least recently used go beyond it
+    static constexpr qint64 sessionLifetimeSeconds = 24 * 3600;  // since the last use
+    // Why a job ended that its server stopped, or a crash cut.
+    static const QString stoppedMessage;
 
-    // Opens or creates `path`; throws std::runtime_error when it cannot.
+    // Opens, migrates or creates `path`; throws std::runtime_error when it cannot.
     explicit JobStore(const QString& path);
     ~JobStore();
     JobStore(const JobStore&) = delete;
     JobStore& operator=(const JobStore&) = delete;
 
-    void addSession(const QString& key);
-    bool hasSession(const QString& key) const;
+    // False when the session could not be stored.
+    bool addSession(const QString& key);
+    // Whether the session is known and unexpired; counts as a use.
+    bool useSession(const QString& key);
 
     // The new submission's id; none when the ids are used up or the write failed.
     std::optional<int> addSubmission(const Submission& submission);
+    // Forgets a submission whose data could not be kept (its id stays used).
+    void removeSubmission(int id);
     // Creates the submission's job, status solving; none when it cannot.
     std::optional<int> startJob(int submission);
-    // Ends a solving job: success with a calibration, else failure with `error`.
-    void finishJob(int job, const std::optional<Calibration>& calibration, const QString& error);
+    // Ends a solving job: success with a calibration, else failure with
+    // `error`. Clients see the end at once; false when it could not be saved.
+    bool finishJob(int job, const std::optional<Calibration>& calibration, const QString& error);
 
     std::optional<Submission> submission(int id) const;
     std::optional<Job> job(int id) const;
@@ -72,21 +89,29 @@ public:
     // After a restart: jobs left solving become failures ("Siderama stopped
     // during the solve"); returns the submissions still waiting for a job.
     std::vector<int> recover();
-    // Removes submissions finished before `cutoff`; returns their ids and
-    // their jobs' ids.
-    std::pair<std::vector<int>, std::vector<int>> expire(const QDateTime& cutoff);
+    // Removes submissions finished `retentionSeconds` ago or longer, and
+    // sessions unused for their lifetime; returns the submissions' ids and
+    // their jobs' ids. An age is judged on the boot clock when the job ended
+    // in this boot, so that a step of the wall clock cannot shorten it.
+    std::pair<std::vector<int>, std::vector<int>> expire(double retentionSeconds);
 
 private:
+    void migrate(int found, const QString& path);
     void load();
-    // Runs statements; false (the change is then kept in memory only) on failure.
+    void loadJobs();
     bool exec(const char* sql);
-    void writeSubmission(const Submission& submission);
-    void writeJob(const Job& job);
+    // Runs `steps` in one write transaction, retried while another
+    // connection holds the lock; false when it could not be committed.
+    bool transaction(const std::function<bool()>& steps, int attempts);
+    bool writeSubmission(const Submission& submission);
+    bool writeJob(const Job& job);
     std::optional<int> nextId(const char* table);
+    void dropOldestSession();
 
-    mutable std::mutex lock;
+    mutable std::mutex lock;  // the maps
+    std::mutex writeLock;     // the database connection
     sqlite3* db = nullptr;
-    std::set<QString> sessions;
+    std::map<QString, QDateTime> sessions;  // key -> last use
     std::map<int, Submission> submissions;
     std::map<int, Job> jobs;
 };

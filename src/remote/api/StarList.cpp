@@ -11,6 +11,42 @@
 
 namespace siderama {
 
+namespace {
+
+constexpr qint64 largestText = 64 << 20;
+constexpr qint64 headBytes = 4096;
+
+using Position = std::pair<double, double>;
+
+// One line of a text list: a position, or nothing for a blank or comment
+// line; none when it is no line of a list.
+std::optional<std::optional<Position>> lineOf(std::string line) {
+    line = line.substr(0, line.find('#'));
+    std::replace(line.begin(), line.end(), ',', ' ');
+    std::istringstream words(line);
+    double x = 0, y = 0;
+    if (!(words >> x)) {
+        if (line.find_first_not_of(" \t\r") != std::string::npos) return std::nullopt;
+        return std::optional<Position>();
+    }
+    if (!(words >> y)) return std::nullopt;
+    return std::optional(Position{x, y});
+}
+
+// Whether the whole lines among the first bytes of `file` are lines of a list.
+bool startsAsText(QFile& file) {
+    QByteArray head = file.peek(headBytes);
+    if (file.size() > head.size()) head.truncate(head.lastIndexOf('\n') + 1);
+    std::istringstream lines(head.toStdString());
+    for (std::string line; std::getline(lines, line);)
+        if (!lineOf(line)) return false;
+    return true;
+}
+
+}  // namespace
+
+// A text list is read whole only when its first bytes are list lines and it
+// is not larger than any list a client sends.
 std::optional<StarList> StarList::fromFile(const QString& path) {
     if (const auto columns = readFitsColumns(path, {"X", "Y"})) {
         if ((*columns)[0].empty()) return std::nullopt;
@@ -18,7 +54,7 @@ std::optional<StarList> StarList::fromFile(const QString& path) {
                         int(readFitsTableKey(path, "IMAGEH"))};
     }
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+    if (!file.open(QIODevice::ReadOnly) || file.size() > largestText || !startsAsText(file)) return std::nullopt;
     return fromText(file.readAll().toStdString());
 }
 
@@ -26,17 +62,11 @@ std::optional<StarList> StarList::fromText(const std::string& text) {
     StarList list;
     std::istringstream lines(text);
     for (std::string line; std::getline(lines, line);) {
-        line = line.substr(0, line.find('#'));
-        std::replace(line.begin(), line.end(), ',', ' ');
-        std::istringstream words(line);
-        double x = 0, y = 0;
-        if (!(words >> x)) {
-            if (line.find_first_not_of(" \t\r") != std::string::npos) return std::nullopt;
-            continue;
-        }
-        if (!(words >> y)) return std::nullopt;
-        list.x.push_back(x);
-        list.y.push_back(y);
+        const std::optional<std::optional<Position>> read = lineOf(line);
+        if (!read) return std::nullopt;
+        if (!*read) continue;
+        list.x.push_back((*read)->first);
+        list.y.push_back((*read)->second);
     }
     if (list.x.empty()) return std::nullopt;
     return list;

@@ -18,7 +18,8 @@ struct StarList {
     int height = 0;
 
     // The list of uploaded data; none when the data is neither a FITS table
-    // with X and Y nor a text of number pairs.
+    // with X and Y nor a text of number pairs (a text is judged by its first
+    // kilobytes and refused beyond 64 MB).
     static std::optional<StarList> fromFile(const QString& path);
     static std::optional<StarList> fromText(const std::string& text);
     // The JSON lists; none when absent, of different lengths or empty.

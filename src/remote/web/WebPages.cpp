@@ -1,17 +1,13 @@
 #include "remote/web/WebPages.h"
 
-#include "core/Defaults.h"
 #include "http/BodyFile.h"
 #include "http/HttpServer.h"
-#include "remote/UploadFiles.h"
 #include "remote/api/AstrometryApi.h"
 
 #include <QFile>
 #include <QSysInfo>
 #include <QRegularExpression>
 #include <QUrl>
-#include <cerrno>
-#include <climits>
 
 namespace siderama {
 
@@ -19,8 +15,6 @@ namespace {
 
 using http::HttpRequest;
 using http::HttpResponse;
-
-constexpr qint64 defaultAreaLimitMB = 4096;
 
 // What every answer of these routes carries: no script but this server's
 // files, no framing, no guessing of types.
@@ -95,8 +89,8 @@ std::string timeText(const QDateTime& time) { return time.toUTC().toString("yyyy
 
 }  // namespace
 
-void WebPages::install(http::HttpServer& server, AstrometryApi& api) {
-    auto pages = std::make_shared<WebPages>(api);
+void WebPages::install(http::HttpServer& server, AstrometryApi& api, http::BodyGate gate) {
+    auto pages = std::make_shared<WebPages>(api, std::move(gate));
     const auto route = [&server, pages](http::HttpServer::Route& method, const char* path,
                                         Response (WebPages::*handler)(const Request&)) {
         method[path] = [pages, handler](const Request& request) { return ((*pages).*handler)(request); };
@@ -121,7 +115,8 @@ void WebPages::install(http::HttpServer& server, AstrometryApi& api) {
     };
 }
 
-WebPages::WebPages(AstrometryApi& api) : api(api), sessions(api.apiKeys()), images(api.jobFolders()) {}
+WebPages::WebPages(AstrometryApi& api, http::BodyGate gate)
+    : api(api), sessions(api.apiKeys(), api.jobAccess()), images(api.jobFolders()), gate(std::move(gate)) {}
 
 // A page of the resources with its {{placeholders}} filled in, HTML-escaped.
 HttpResponse WebPages::page(const QString& name, const Request& request, std::map<QString, QString> values) const {
@@ -193,14 +188,7 @@ HttpResponse WebPages::asset(const Request& request) {
 
 std::variant<HttpResponse, std::shared_ptr<http::BodyFile>> WebPages::admitUpload(const Request& request) {
     if (!sessions.admitted(sessions.viewer(request))) return error("log in first", 403);
-    const std::optional<QString> directory = UploadFiles::directory();
-    if (!directory) return error("Upload failed: no upload directory", 500);
-    const qint64 limit = Defaults::integerValue(Defaults::uploadAreaLimitMB, defaultAreaLimitMB) * 1024 * 1024;
-    const qint64 room = limit - UploadFiles::usedSpace(*directory);
-    if (room <= 0) return error("Upload area full", 413);
-    auto file = http::BodyFile::create(QFile::encodeName(*directory).toStdString(), "upload-", quint64(room));
-    if (!file) return error("Upload failed", 500);
-    return file;
+    return gate(request);
 }
 
 // The form's `token` must be the one this viewer's pages carry; the image

@@ -2,6 +2,7 @@
 
 #include "http/HttpRequest.h"
 #include "http/HttpResponse.h"
+#include "http/HttpServerIO.h"
 #include "remote/api/JobStore.h"
 #include "remote/web/JobImages.h"
 #include "remote/web/WebSession.h"
@@ -36,9 +37,10 @@ class AstrometryApi;
 class WebPages {
 public:
     // Registers the routes; they keep the pages alive while the server runs.
-    static void install(http::HttpServer& server, AstrometryApi& api);
+    // `gate` admits uploads to the upload area (RemoteUploads).
+    static void install(http::HttpServer& server, AstrometryApi& api, http::BodyGate gate);
 
-    explicit WebPages(AstrometryApi& api);
+    WebPages(AstrometryApi& api, http::BodyGate gate);
 
 private:
     using Request = http::HttpRequest;
@@ -69,6 +71,7 @@ private:
     AstrometryApi& api;
     WebSession sessions;
     JobImages images;
+    http::BodyGate gate;
 };
 
 }  // namespace siderama

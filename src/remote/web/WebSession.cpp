@@ -1,5 +1,6 @@
 #include "remote/web/WebSession.h"
 
+#include "remote/api/JobAccess.h"
 #include "remote/api/JobStore.h"
 
 #include <QCryptographicHash>
@@ -23,12 +24,15 @@ QString cookieValue(const http::HttpRequest& request, const QString& name) {
 
 }  // namespace
 
-WebSession::WebSession(ApiKeys& keys) : keys(keys), secret(32, Qt::Uninitialized) {
+WebSession::WebSession(ApiKeys& keys, const JobAccess& access)
+    : keys(keys), access(access), secret(32, Qt::Uninitialized) {
     QRandomGenerator::system()->generate(secret.begin(), secret.end());
 }
 
+QString WebSession::cookieSession(const http::HttpRequest& request) { return cookieValue(request, cookieName); }
+
 WebSession::Viewer WebSession::viewer(const http::HttpRequest& request) const {
-    Viewer viewer{cookieValue(request, cookieName), std::nullopt};
+    Viewer viewer{cookieSession(request), std::nullopt};
     if (!viewer.session.isEmpty()) viewer.account = keys.sessionAccount(viewer.session);
     if (!viewer.account) viewer.session.clear();
     return viewer;
@@ -66,10 +70,7 @@ QString WebSession::owner(const Submission& submission) const {
 }
 
 bool WebSession::maySee(const http::HttpRequest& request, const Viewer& viewer, const Submission& submission) const {
-    if (seesEverything(viewer)) return true;
-    if (viewer.account) return owner(submission) == viewer.account->name;
-    return !submission.address.isEmpty() && request.address &&
-           QString::fromStdString(*request.address) == submission.address;
+    return access.mayRead(request, viewer.session, submission);
 }
 
 }  // namespace siderama

@@ -10,6 +10,7 @@
 
 namespace siderama {
 
+class JobAccess;
 struct Submission;
 
 // Who a browser request comes from, and the token the forms of the pages
@@ -24,7 +25,10 @@ public:
     };
     static constexpr const char* cookieName = "siderama-session";
 
-    explicit WebSession(ApiKeys& keys);
+    WebSession(ApiKeys& keys, const JobAccess& access);
+
+    // The session in the request's cookie; "" when none.
+    static QString cookieSession(const http::HttpRequest& request);
 
     bool keysRequired() const { return keys.required(); }
     Viewer viewer(const http::HttpRequest& request) const;
@@ -39,15 +43,14 @@ public:
     static std::string cookie(const QString& session, bool secure);
     static std::string endedCookie(bool secure);
 
-    // Whether the job of `submission` is shown: to everybody without keys;
-    // with keys, to its owner's and the operator's sessions, and to requests
-    // without a session from the address that uploaded it (API clients).
+    // Whether the job of `submission` is shown to the viewer (JobAccess).
     bool maySee(const http::HttpRequest& request, const Viewer& viewer, const Submission& submission) const;
     // The name of the account that made a submission; "" when unknown.
     QString owner(const Submission& submission) const;
 
 private:
     ApiKeys& keys;
+    const JobAccess& access;
     QByteArray secret;  // for the tokens, new at every start
 };
 

@@ -7,8 +7,10 @@
 #include "support/RawHttpClient.h"
 #include "support/TestSupport.h"
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QUrl>
+#include <signal.h>
 #include <gtest/gtest.h>
 
 using namespace siderama;
@@ -24,7 +26,7 @@ prev=
 for a; do [ "$prev" = --dir ] && dir=$a; [ "$prev" = --scale-low ] && mode=$a; prev=$a; done
 case $mode in
 1) touch "$dir/job.solved" "$dir/job.wcs" ;;
-3) exec sleep 60 ;;
+3) echo $$ > "$dir/pid"; exec sleep 60 ;;
 4) kill -SEGV $$ ;;
 esac
 )";
@@ -45,8 +47,7 @@ protected:
     }
     void TearDown() override { qunsetenv("SIDERAMA_TOOLS_DIR"); }
 
-    void start(double timeLimit = 100) {
-        ApiSettings settings;
+    void start(double timeLimit = 100, ApiSettings settings = {}) {
         settings.timeLimitSeconds = timeLimit;
         api = std::make_unique<AstrometryApi>(folders, settings, JobQueue::Events{[](const QString&, LogColor) {}, {}});
         server = std::make_unique<http::HttpServer>();
@@ -62,10 +63,15 @@ protected:
         return json::parse(answer.body, nullptr, false);
     }
 
-    int upload(const std::string& arguments, const std::string& file = {}) {
+    testsupport::HttpAnswer call(const std::string& target, const std::string& arguments, std::map<std::string, std::string> headers = {}) {
+        headers["Content-Type"] = "application/x-www-form-urlencoded";
         const std::string form = "request-json=" + QUrl::toPercentEncoding(QString::fromStdString(arguments)).toStdString();
+        return testsupport::request(server->port(), "POST", target, headers, form);
+    }
+
+    int upload(const std::string& arguments, const std::string& file = {}) {
         const testsupport::HttpAnswer answer = file.empty()
-            ? testsupport::request(server->port(), "POST", "/api/upload", {{"Content-Type", "application/x-www-form-urlencoded"}}, form)
+            ? call("/api/upload", arguments)
             : testsupport::request(server->port(), "POST", "/api/upload", {{"Content-Type", "multipart/form-data; boundary=B"}},
                        "--B\r\nContent-Disposition: form-data; name=request-json\r\n\r\n" + arguments +
                            "\r\n--B\r\nContent-Disposition: form-data; name=file; filename=x.dat\r\n\r\n" + file + "\r\n--B--\r\n");
@@ -135,10 +141,15 @@ TEST_P(JobOutcome, EndsAsClientsExpect) {
     start(row.cancel ? 100 : 2);
     const int subid = row.mode ? upload(hints(row.mode)) : upload("{}", "not an image\n");
     const auto [status, error] = follow(subid, [&](int job) {
-        if (row.cancel) get("/api/jobs/" + std::to_string(job) + "/cancel");
+        if (!row.cancel) return;
+        testsupport::waitUntil([&] { return QFileInfo::exists(folders.job(job) + "/pid"); });  // the tool runs
+        get("/api/jobs/" + std::to_string(job) + "/cancel");
     });
     EXPECT_EQ(status, row.status);
     EXPECT_TRUE(error.starts_with(row.error)) << error;
+    if (row.mode != hangs) return;
+    const int tool = testsupport::readFile(folders.job(lastJob) + "/pid").trimmed().toInt();
+    EXPECT_TRUE(tool > 0 && testsupport::waitUntil([&] { return ::kill(tool, 0) != 0; })) << "the tools end with the job";
 }
 
 INSTANTIATE_TEST_SUITE_P(Tools, JobOutcome, ::testing::ValuesIn(outcomes));
@@ -204,5 +215,47 @@ TEST_F(JobLifecycle, StarListsTheirImageSizeAndTheRoutesOfTheJob) {
         EXPECT_EQ(answer.status, code) << method << " " << target;
         EXPECT_EQ(answer.headers.at("content-type"), contentType) << target;
     }
+}
+
+// With an API key: sessions, the routes a session reads, and what a client may not do.
+TEST_F(JobLifecycle, AKeyedApiAnswersSessionsAndTheirJobs) {
+    ApiSettings settings;
+    settings.apiKey = "k";
+    start(100, settings);
+    EXPECT_EQ(json::parse(call("/api/login", R"({"apikey": "bad"})").body)["errormessage"], "bad apikey");
+    const std::string session = json::parse(call("/api/login", R"({"apikey": "k"})").body)["session"];
+    EXPECT_EQ(json::parse(call("/api/upload", hints(solves)).body)["errormessage"], "no valid session: log in first");
+    json arguments = json::parse(hints(solves));
+    arguments["session"] = session;
+    const json sent = json::parse(call("/api/url_upload", arguments.dump()).body);
+    EXPECT_EQ(follow(sent.value("subid", 0)).first, "success");
+    const std::string job = std::to_string(lastJob), own = json{{"session", session}}.dump();
+    const std::pair<std::string, json> routes[] = {
+        {"/api/myjobs", {{"status", "success"}, {"jobs", {lastJob}}}},
+        {"/api/jobs/" + job + "/tags", {{"tags", json::array()}}},
+        {"/api/jobs/" + job + "/annotations", {{"annotations", json::array()}}},
+        {"/annotated_display/" + job, {{"status", "error"}, {"errormessage", "the annotated image could not be made"}}},
+    };
+    for (const auto& [target, expected] : routes) EXPECT_EQ(json::parse(call(target, own).body), expected) << target;
+    EXPECT_EQ(json::parse(call("/api/jobs/" + job + "/info", own).body).value("status", ""), "success");
+    EXPECT_EQ(call("/api/jobs/" + job + "/cancel", own, {{"Origin", "http://evil.example"}}).status, 403);
+    EXPECT_EQ(call("/api/jobs/" + job + "/cancel", "{}").status, 403) << "a cancel needs the owner's session";
+}
+
+// Two solves at a time; results past their retention time are gone after a restart.
+TEST_F(JobLifecycle, SolvesSideBySideAndExpiresOldResults) {
+    ApiSettings settings;
+    settings.concurrentSolves = 2;
+    settings.retentionDays = 0;
+    start(100, settings);
+    const int first = upload(hints(hangs)), second = upload(hints(hangs));
+    EXPECT_TRUE(testsupport::waitUntil([&] {
+        return !get("/api/submissions/" + std::to_string(first))["jobs"].empty() &&
+               !get("/api/submissions/" + std::to_string(second))["jobs"].empty();
+    }));
+    stop();
+    start(100, settings);
+    EXPECT_EQ(testsupport::request(server->port(), "GET", "/api/submissions/" + std::to_string(first)).status, 404);
+    EXPECT_FALSE(QFileInfo::exists(folders.input(second)));
 }
 }  // namespace

@@ -1,7 +1,11 @@
 // Requests as real clients of the astrometry.net API write them: each row is
 // one body, decoded into the request's arguments and uploaded file; then the
 // hints of one request and the solve options they become.
+#include "remote/ClientText.h"
 #include "remote/api/ApiArguments.h"
+#include "remote/api/JobAccess.h"
+#include "remote/api/JobStore.h"
+#include "remote/api/JobTools.h"
 #include "remote/api/SolveHints.h"
 #include <gtest/gtest.h>
 
@@ -81,8 +85,18 @@ TEST(WireValues, LenientReading) {
     EXPECT_EQ(std::pair(arguments.flag("t"), arguments.flag("f")), std::pair(std::optional(true), std::optional(false)));
     EXPECT_EQ(arguments.numbers("x"), (std::vector<double>{1, 2.5}));
     EXPECT_EQ(arguments.numbers("y"), std::nullopt);
-    http::HttpRequest notAnObject{.headers = {{"content-type", "application/x-www-form-urlencoded"}}, .body = "request-json=%5B1%5D"};
-    EXPECT_FALSE(ApiArguments::from(notAnObject)->error().empty());
+    const auto problem = [](const std::string& text) {
+        return ApiArguments::from({.headers = {{"content-type", "application/x-www-form-urlencoded"}}, .body = "request-json=" + text})->error();
+    };
+    EXPECT_EQ(problem("%5B1%5D"), "request-json is not a JSON object");
+    EXPECT_EQ(problem(std::string(60000, '[') + std::string(60000, ']')), "request-json nests deeper than 32 levels");
+    EXPECT_EQ(problem(R"({"a":")" + std::string(300000, 'x') + R"("})"), "request-json is longer than 256 kB");
+    EXPECT_EQ(problem(R"({"a":"[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[\"["})"), "") << "brackets in strings do not count";
+}
+
+// Client text in the log: controls, C1 controls (a CSI), separators and bidi overrides escaped.
+TEST(WireValues, ClientTextInTheLog) {
+    EXPECT_EQ(ClientText::forLog(QString::fromUtf8("m31\n\u009b\u202e\u2028é.fits")), "m31\\u{000a}\\u{009b}\\u{202e}\\u{2028}é.fits");
 }
 
 // Written "units low high | ra dec radius | downsample | extra solve-field words".
@@ -108,6 +122,8 @@ const Hint hints[] = {
     {R"({"parity": 2})", "degwidth - - | - - - | 0 |"},
     {R"({"downsample_factor": 4, "tweak_order": 0})", "degwidth - - | - - - | 4 | --no-tweak"},
     {R"({"tweak_order": "3"})", "degwidth - - | - - - | 0 | --tweak-order 3"},
+    {R"({"tweak_order": 3000, "downsample_factor": 1e9, "radius": -1, "center_ra": 400, "center_dec": 0})",
+     "degwidth - - | 360 0 0.01 | 16 | --tweak-order 7"},
     {R"({"crpix_center": "yes", "positional_error": "1.5", "use_sextractor": 1, "invert": "true"})",
      "degwidth - - | - - - | 0 | --crpix-center --pixel-error 1.5 --use-source-extractor --invert"},
 };
@@ -124,6 +140,41 @@ std::string describe(const SolveOptions& o) {
 class SolveHints : public ::testing::TestWithParam<Hint> {};
 TEST_P(SolveHints, BecomeSolveOptions) { EXPECT_EQ(describe(options(GetParam().json)), GetParam().options); }
 INSTANTIATE_TEST_SUITE_P(Hints, SolveHints, ::testing::ValuesIn(hints));
+
+// Values no tool handles end the job with a message of their own.
+TEST(HintWords, NotFiniteOrUpsideDownAreFailures) {
+    for (const char* hints : {R"({"center_ra": "nan", "center_dec": 1})", R"({"scale_units": "degwidth", "scale_lower": 5, "scale_upper": 1})"})
+        EXPECT_THROW(options(hints), JobFailure) << hints;
+}
+
+// Who may read a job of 10.0.0.1 (session "own") and cancel it, on the server "server:8080".
+struct Visit {
+    bool keyRequired;
+    std::string address, session, origin;
+    bool read, change;
+};
+
+const Visit visits[] = {
+    {false, "10.0.0.9", "", "", true, true},           {false, "10.0.0.9", "", "http://evil.example", true, false},
+    {true, "10.0.0.1", "", "", true, false},           {true, "10.0.0.9", "own", "", true, true},
+    {true, "10.0.0.9", "other", "", false, false},     {true, "10.0.0.9", "expired", "", false, false},
+    {true, "10.0.0.1", "own", "http://evil.example", true, false}, {true, "10.0.0.9", "own", "http://server:8080", true, true},
+};
+
+class JobAccessTable : public ::testing::TestWithParam<Visit> {};
+
+TEST_P(JobAccessTable, ReadsAndChanges) {
+    const Visit& visit = GetParam();
+    const JobAccess access(visit.keyRequired, [](const QString& session) { return session == "own" || session == "other"; });
+    http::HttpRequest request{.headers = {{"host", "server:8080"}}, .address = visit.address};
+    if (!visit.origin.empty()) request.headers["origin"] = visit.origin;
+    Submission job;
+    job.session = "own", job.address = "10.0.0.1";
+    const QString session = QString::fromStdString(visit.session);
+    EXPECT_EQ(std::pair(access.mayRead(request, session, job), access.mayChange(request, session, job)), std::pair(visit.read, visit.change));
+}
+
+INSTANTIATE_TEST_SUITE_P(Visits, JobAccessTable, ::testing::ValuesIn(visits));
 
 // A star list's single solve-field run: without a scale, the whole range.
 TEST(HintWords, OfAStarListRun) {
