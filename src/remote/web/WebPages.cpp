@@ -123,6 +123,7 @@ HttpResponse WebPages::page(const QString& name, const Request& request, std::ma
     const WebSession::Viewer viewer = sessions.viewer(request);
     values.emplace("token", sessions.token(viewer));
     values.emplace("account", viewer.account ? viewer.account->name : QString());
+    values.emplace("logout", viewer.account ? "" : "hidden");
     QString text = resource("pages/" + name + ".html");
     text.replace("{{head}}", resource("pages/head.inc")).replace("{{nav}}", resource("pages/nav.inc"));
     for (const auto& [key, value] : values) text.replace("{{" + key + "}}", value.toHtmlEscaped());
