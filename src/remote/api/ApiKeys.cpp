@@ -139,8 +139,9 @@ QString ApiKeys::session(const Account& account) const {
     reload();
     for (const Entry& entry : entries)
         if (entry.name == account.name)
-            return QString::fromLatin1(entry.name.toUtf8().toBase64(QByteArray::Base64UrlEncoding)) + "." +
-                   QString::fromLatin1(signature(entry));
+            return QString::fromLatin1(entry.name.toUtf8().toBase64(QByteArray::Base64UrlEncoding |
+                                                                    QByteArray::OmitTrailingEquals) +
+                                       "." + signature(entry));
     return {};
 }
 

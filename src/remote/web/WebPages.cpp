@@ -144,9 +144,9 @@ HttpResponse WebPages::jobPage(const Request& request) {
     const std::optional<int> id = numberOf(request, "id");
     const WebSession::Viewer viewer = sessions.viewer(request);
     if (!sessions.admitted(viewer)) return redirect("/login?next=/jobs/" + std::to_string(id.value_or(0)));
-    if (std::holds_alternative<Response>(visibleJob(request))) {
-        Response refused = page("refused", request);
-        return answer(403, "Forbidden", "text/html; charset=utf-8", refused.body().value_or(""));
+    const auto found = visibleJob(request);
+    if (const auto* refused = std::get_if<Response>(&found); refused && refused->statusCode() == 403) {
+        return answer(403, "Forbidden", "text/html; charset=utf-8", page("refused", request).body().value_or(""));
     }
     return page("job", request);
 }
