@@ -200,22 +200,25 @@ void JobStore::loadJobs() {
     }
 }
 
+// Beyond the limit the least recently used session goes, from the file too.
 bool JobStore::addSession(const QString& key) {
     const QDateTime used = now();
-    if (!transaction([&] {
-            return Statement(db, "INSERT OR REPLACE INTO sessions(key, used) VALUES(?, ?)").bind(key).bind(used).run();
-        }, submissionAttempts))
-        return false;
+    std::optional<QString> oldest;
+    {
+        std::lock_guard guard(lock);
+        const auto found = std::min_element(sessions.begin(), sessions.end(),
+                                            [](const auto& a, const auto& b) { return a.second < b.second; });
+        if (sessions.size() >= sessionLimit) oldest = found->first;
+    }
+    const bool saved = transaction([&] {
+        return Statement(db, "INSERT OR REPLACE INTO sessions(key, used) VALUES(?, ?)").bind(key).bind(used).run() &&
+               (!oldest || Statement(db, "DELETE FROM sessions WHERE key=?").bind(*oldest).run());
+    }, submissionAttempts);
+    if (!saved) return false;
     std::lock_guard guard(lock);
+    if (oldest) sessions.erase(*oldest);
     sessions[key] = used;
-    if (sessions.size() > sessionLimit) dropOldestSession();
     return true;
-}
-
-void JobStore::dropOldestSession() {
-    const auto oldest = std::min_element(sessions.begin(), sessions.end(),
-                                         [](const auto& a, const auto& b) { return a.second < b.second; });
-    sessions.erase(oldest);
 }
 
 bool JobStore::useSession(const QString& key) {

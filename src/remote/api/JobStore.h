@@ -106,7 +106,6 @@ private:
     bool writeSubmission(const Submission& submission);
     bool writeJob(const Job& job);
     std::optional<int> nextId(const char* table);
-    void dropOldestSession();
 
     mutable std::mutex lock;  // the maps
     std::mutex writeLock;     // the database connection

@@ -8,6 +8,7 @@
 #include <QSysInfo>
 #include <QRegularExpression>
 #include <QUrl>
+#include <QUrlQuery>
 
 namespace siderama {
 
@@ -153,8 +154,9 @@ HttpResponse WebPages::jobPage(const Request& request) {
 
 HttpResponse WebPages::loginPage(const Request& request) {
     if (!sessions.keysRequired()) return redirect("/upload");
-    const bool refused = fieldOf(request.queryParams, "refused") == "1";
-    return page("login", request, {{"next", nextPath(fieldOf(request.queryParams, "next"))},
+    const QUrlQuery query(QUrl(QString::fromStdString(request.url)).query());
+    const bool refused = query.queryItemValue("refused") == "1";
+    return page("login", request, {{"next", nextPath(query.queryItemValue("next", QUrl::FullyDecoded))},
                                    {"refused", refused ? "" : "hidden"}});
 }
 
