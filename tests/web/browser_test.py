@@ -6,8 +6,9 @@ against `siderama --headless` on loopback with the real tools:
           markup) turns to success on its job page by itself; the pictures
           and sky maps load, the calibration shown matches the truth, the
           name shows as text, a result file downloads, the queue lists it.
-  keys    with API keys: the pages ask for a key, a wrong key is refused,
-          another member's job page is refused, the operator sees it.
+  keys    with API keys: the pages ask for a key, a wrong key is refused, a
+          member solves an image through the page, another member's job page
+          and files are refused, the operator sees them.
 
     browser_test.py SIDERAMA SKYFIELD open|keys
 """
@@ -153,6 +154,8 @@ def check_keys(server, driver, image, _):
     assert driver.find_element(By.CLASS_NAME, "problem").is_displayed()
     log_in(driver, server.base, keys["ann"])
     wait(driver, lambda: driver.current_url.endswith("/upload"), 30)
+    upload(driver, server.base, image)
+    wait(driver, lambda: driver.find_element(By.ID, "status").text == "success", 120)
     driver.get(f"{server.base}/jobs/{bobs}")
     assert "another member" in driver.find_element(By.TAG_NAME, "main").text
     for route in (f"/red_green_image_display/{bobs}", f"/api/jobs/{bobs}/info", f"/wcs_file/{bobs}"):
