@@ -3,9 +3,9 @@
 #include "http/BodyFile.h"
 #include "http/HttpServer.h"
 #include "remote/api/AstrometryApi.h"
+#include "remote/web/QueueReport.h"
 
 #include <QFile>
-#include <QSysInfo>
 #include <QRegularExpression>
 #include <QUrl>
 #include <QUrlQuery>
@@ -75,18 +75,6 @@ QString fieldOf(const HttpRequest::Pairs& pairs, const char* name) {
         if (key == name) return QString::fromStdString(value);
     return {};
 }
-
-const char* statusWord(const std::optional<Job>& job) {
-    if (!job) return "waiting";
-    switch (job->status) {
-    case Job::Status::success: return "success";
-    case Job::Status::failure: return "failure";
-    case Job::Status::solving: break;
-    }
-    return "solving";
-}
-
-std::string timeText(const QDateTime& time) { return time.toUTC().toString("yyyy-MM-dd hh:mm:ss").toStdString(); }
 
 }  // namespace
 
@@ -225,7 +213,8 @@ HttpResponse WebPages::jobSummary(const Request& request) {
     if (const auto* refused = std::get_if<Response>(&found)) return *refused;
     const auto& [id, submission] = std::get<std::pair<int, Submission>>(found);
     const std::optional<Job> job = api.jobStore().job(id);
-    return json({{"status", "success"}, {"job_status", statusWord(job)}, {"submission", submission.id},
+    return json({{"status", "success"}, {"job_status", job ? Job::text(job->status) : "failure"},
+                 {"submission", submission.id},
                  {"original_filename", submission.originalFilename.toStdString()},
                  {"message", submission.error.toStdString()}});
 }
@@ -260,41 +249,13 @@ QString WebPages::client(const Submission& submission) const {
 HttpResponse WebPages::queue(const Request& request) {
     const WebSession::Viewer viewer = sessions.viewer(request);
     if (!sessions.admitted(viewer)) return error("log in first", 403);
-    const QDateTime now = QDateTime::currentDateTimeUtc(), dayAgo = now.addSecs(-24 * 3600);
-    const JobQueue::Load load = api.jobQueue().load();
-    nlohmann::json rows = nlohmann::json::array();
-    std::vector<std::pair<int, double>> hours(24, {0, 0.0});
-    int finished = 0;
-    for (const auto& [submission, job] : api.jobStore().recent(dayAgo)) {
-        if (submission.finished && submission.started) {
-            const int hour = int(submission.finished->secsTo(now) / 3600);
-            if (hour >= 0 && hour < 24) {
-                ++finished;
-                hours[size_t(23 - hour)].first += 1;
-                hours[size_t(23 - hour)].second += double(submission.started->msecsTo(*submission.finished)) / 1000;
-            }
-        }
-        if (rows.size() >= 100 || !sessions.maySee(request, viewer, submission)) continue;
-        std::string time = "queued " + timeText(submission.created);
-        if (submission.started) time = "started " + timeText(*submission.started);
-        if (submission.finished && submission.started)
-            time = timeText(*submission.finished) + ", " +
-                   QString::number(double(submission.started->msecsTo(*submission.finished)) / 1000, 'f', 1).toStdString() + " s";
-        rows.push_back({{"job", job ? nlohmann::json(job->id) : nlohmann::json()}, {"visible", true},
-                        {"client", client(submission).toStdString()},
-                        {"file", submission.originalFilename.isEmpty() ? "star list" : submission.originalFilename.toStdString()},
-                        {"status", statusWord(job)}, {"time", time}});
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QueueReport report(now);
+    for (const auto& [submission, job] : api.jobStore().recent(now.addSecs(-QueueReport::hours * 3600))) {
+        report.count(submission);
+        if (sessions.maySee(request, viewer, submission)) report.list(submission, job, client(submission));
     }
-    nlohmann::json chart = nlohmann::json::array();
-    for (size_t i = 0; i < hours.size(); ++i)
-        chart.push_back({{"hour", timeText(now.addSecs(-3600 * qint64(23 - i))).substr(11, 2) + "h"},
-                         {"jobs", hours[i].first},
-                         {"mean_seconds", hours[i].first ? hours[i].second / hours[i].first : 0.0}});
-    const nlohmann::json member{{"name", "this server (" + QSysInfo::machineHostName().toStdString() + ")"},
-                                {"solves", load.solvesAtATime}, {"running", load.running.size()},
-                                {"waiting", load.waiting.size()}};
-    return json({{"counts", {{"waiting", load.waiting.size()}, {"running", load.running.size()}, {"finished", finished}}},
-                 {"members", {member}}, {"jobs", rows}, {"hours", chart}});
+    return json(report.toJson(api.jobQueue().load()));
 }
 
 }  // namespace siderama

@@ -11,7 +11,7 @@
 
   function jobCell(entry) {
     const cell = siderama.element("td");
-    if (entry.job && entry.visible) cell.append(siderama.element("a", entry.job, { href: `/jobs/${entry.job}` }));
+    if (entry.job) cell.append(siderama.element("a", entry.job, { href: `/jobs/${entry.job}` }));
     else cell.textContent = entry.job || "–";
     return cell;
   }
