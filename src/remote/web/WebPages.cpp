@@ -33,13 +33,22 @@ HttpResponse::Headers headers(const std::string& type) {
 HttpResponse answer(int code, const char* phrase, const std::string& type, std::string body,
                     HttpResponse::Headers extra = {}) {
     HttpResponse::Headers all = headers(type);
-    all.insert(extra.begin(), extra.end());
+    for (auto& [name, value] : extra) all.insert_or_assign(name, std::move(value));
     return HttpResponse::raw(code, phrase, all, std::move(body));
 }
 
+const char* phrase(int code) {
+    switch (code) {
+    case 200: return "OK";
+    case 403: return "Forbidden";
+    case 404: return "Not Found";
+    case 500: return "Internal Server Error";
+    default: return "Bad Request";
+    }
+}
+
 HttpResponse json(const nlohmann::json& value, int code = 200) {
-    return answer(code, code == 200 ? "OK" : code == 403 ? "Forbidden" : code == 404 ? "Not Found" : "Bad Request",
-                  "application/json", value.dump());
+    return answer(code, phrase(code), "application/json", value.dump());
 }
 
 HttpResponse error(const std::string& message, int code) {
@@ -195,7 +204,7 @@ HttpResponse WebPages::upload(const Request& request) {
     const std::optional<QString> session = sessions.keysRequired() ? std::optional(viewer.session) : std::nullopt;
     const std::optional<HttpResponse> accepted = api.upload(request, session);
     if (!accepted) return error("no request-json field", 400);
-    return json(nlohmann::json::parse(accepted->body().value_or("{}"), nullptr, false));
+    return *accepted;
 }
 
 std::variant<HttpResponse, std::pair<int, Submission>> WebPages::visibleJob(const Request& request) const {
