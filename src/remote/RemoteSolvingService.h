@@ -2,7 +2,6 @@
 
 #include "http/HttpServerIO.h"
 
-#include <QObject>
 #include <QString>
 #include <cstdint>
 #include <memory>
@@ -12,7 +11,6 @@
 #include <string>
 
 namespace http {
-class BodyFile;
 class HttpServer;
 }  // namespace http
 

@@ -18,6 +18,7 @@ namespace siderama {
 namespace {
 
 constexpr auto expiryPeriod = std::chrono::hours(1);
+constexpr auto retryDelay = std::chrono::seconds(10);
 
 }  // namespace
 
@@ -50,12 +51,22 @@ void JobQueue::submit(int submission) {
     publishLength();
 }
 
+// A job that clients see solving but whose tools have not started yet is
+// stopped as soon as they do.
 bool JobQueue::cancel(int job) {
+    const std::optional<Job> known = store.job(job);
     std::lock_guard guard(lock);
     const auto found = running.find(job);
-    if (found == running.end()) return false;
-    found->second.tools->stop("Cancelled");
+    if (found != running.end()) found->second.tools->stop("Cancelled");
+    else if (known && known->status == Job::Status::solving) cancelled.insert(job);
+    else return false;
     return true;
+}
+
+void JobQueue::retryLater(int submission) {
+    std::unique_lock guard(lock);
+    if (changed.wait_for(guard, retryDelay, [this] { return stopping; })) return;
+    waiting.push_back(submission);
 }
 
 int JobQueue::length() const {
@@ -91,15 +102,16 @@ void JobQueue::work() {
     }
 }
 
+// The store is written without the queue's lock, so that a store waiting
+// for another program's lock holds up no upload or cancel.
 void JobQueue::solve(int submissionId) {
-    // The job is running before a client can see it: a cancel always finds it.
-    std::unique_lock guard(lock);
     const std::optional<int> job = store.startJob(submissionId);
     const std::optional<Submission> submission = store.submission(submissionId);
-    if (!job || !submission) {
-        guard.unlock();
-        events.log("API submission " + QString::number(submissionId) + ": no job could be started (no id left, "
-                   "or the job store is busy or full)", RED);
+    if (!submission) return;  // taken back
+    if (!job) {
+        events.log("API submission " + QString::number(submissionId) + ": no job could be started now (no id left, "
+                   "or the job store is busy or full); trying again shortly", RED);
+        retryLater(submissionId);
         return;
     }
     QDir(folders.job(*job)).removeRecursively();  // left by a store that was lost
@@ -107,9 +119,12 @@ void JobQueue::solve(int submissionId) {
     JobTools tools(folders.log(*job));
     const auto limit = std::chrono::duration<double>(settings.timeLimitSeconds);
     const Clock::time_point deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(limit);
-    running[*job] = {&tools, deadline};
-    if (stopping) tools.stop(JobStore::stoppedMessage);
-    guard.unlock();
+    {
+        std::lock_guard guard(lock);
+        running[*job] = {&tools, deadline};
+        if (stopping) tools.stop(JobStore::stoppedMessage);
+        else if (cancelled.erase(*job)) tools.stop("Cancelled");
+    }
     changed.notify_all();  // the watchdog takes the new deadline
     events.log("API job " + QString::number(*job) + " started (submission " + QString::number(submissionId) + ")",
                YELLOW);

@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -37,7 +38,7 @@ public:
     JobQueue& operator=(const JobQueue&) = delete;
 
     void submit(int submission);
-    // Stops a running job, which ends as a failure; false when it is not running.
+    // Stops a solving job, which ends as a failure; false when it is not solving.
     bool cancel(int job);
     int length() const;
     // The submissions waiting and the jobs running, in queue order.
@@ -56,6 +57,8 @@ private:
 
     void work();
     void solve(int submission);
+    // Puts a submission whose job could not be started back in line after a pause.
+    void retryLater(int submission);
     void watch();
     void expire();
     void publishLength();
@@ -71,6 +74,7 @@ private:
     std::condition_variable changed;
     std::deque<int> waiting;
     std::map<int, Running> running;
+    std::set<int> cancelled;  // before their tools started
     bool stopping = false;
     std::vector<std::thread> workers;
     std::thread watchdog;

@@ -221,11 +221,20 @@ bool JobStore::addSession(const QString& key) {
     return true;
 }
 
+// A use is written to the file at most hourly, so that the lifetime counts
+// across restarts without a write per request.
 bool JobStore::useSession(const QString& key) {
-    std::lock_guard guard(lock);
-    const auto found = sessions.find(key);
-    if (found == sessions.end() || found->second < now().addSecs(-sessionLifetimeSeconds)) return false;
-    found->second = now();
+    const QDateTime used = now();
+    bool stale = false;
+    {
+        std::lock_guard guard(lock);
+        const auto found = sessions.find(key);
+        if (found == sessions.end() || found->second < used.addSecs(-sessionLifetimeSeconds)) return false;
+        stale = found->second < used.addSecs(-3600);
+        found->second = used;
+    }
+    if (stale)
+        transaction([&] { return Statement(db, "UPDATE sessions SET used=? WHERE key=?").bind(used).bind(key).run(); }, 1);
     return true;
 }
 

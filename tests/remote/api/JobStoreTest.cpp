@@ -1,5 +1,4 @@
-// The job store's file as other programs, older versions and crashes leave it: damaged rows, a version-1
-// file, a newer one, a wrong clock, and another program holding the write lock.
+// The job store's file as crashes, older versions, a wrong clock and other programs leave it.
 #include "remote/api/JobStore.h"
 #include "support/TestSupport.h"
 #include <QProcess>
