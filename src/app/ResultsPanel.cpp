@@ -19,7 +19,7 @@ namespace siderama {
 namespace {
 
 const QStringList titles{"File", "Centre", "RA, Dec", "Field", "Pixel scale", "Orientation", "Parity", "Quality"};
-const QSize locatorSize(420, 210);
+const QSize locatorSize(240, 120);
 
 // An angle in degrees, or arcminutes below two degrees.
 QString angle(double arcseconds) {
