@@ -17,4 +17,4 @@ $SUDO apt-get install -y --no-install-recommends \
     desktop-file-utils appstream dpkg-dev file \
     clang libclang-rt-14-dev \
     wrk nginx-light libcpp-httplib-dev \
-    python3-astroquery
+    python3-astroquery python3-selenium chromium chromium-driver

@@ -35,13 +35,23 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
     const QCommandLineOption port("port", {}, "N"), tlsPort("tls-port", {}, "N");
     const QList<QCommandLineOption> indexOptions{QCommandLineOption("indexes"), QCommandLineOption("fetch-index"),
                                                  QCommandLineOption("remove-index")};
+    const QCommandLineOption addKey("add-key", {}, "NAME"), listKeys("list-keys"), removeKey("remove-key", {}, "NAME");
     QCommandLineParser parser;
-    parser.addOptions({help, version, headless, solve, json, forField, port, tlsPort});
+    parser.addOptions({help, version, headless, solve, json, forField, port, tlsPort, addKey, listKeys, removeKey});
     parser.addOptions(indexOptions);
     for (const QString& name : SolveOptions::names) parser.addOption(QCommandLineOption(name, {}, "value"));
     if (!parser.parse(arguments)) {
         const QStringList unknown = parser.unknownOptionNames();
         return failure(unknown.isEmpty() ? parser.errorText() : "unknown option " + dashed(unknown.first()));
+    }
+    for (const QCommandLineOption& option : {addKey, listKeys, removeKey}) {
+        if (!parser.isSet(option)) continue;
+        if (parser.optionNames().size() > 1 || !parser.positionalArguments().isEmpty()) return failure("too many arguments");
+        CommandLine line;
+        line.action = Action::keyCommand;
+        line.keyOption = dashed(option.names().first());
+        if (option.valueName() == "NAME") line.keyName = parser.value(option);
+        return line;
     }
     QList<std::pair<QString, QString>> solveFlags;
     SolveOptions check;
@@ -97,6 +107,7 @@ QString CommandLine::usage() {
            "       siderama --solve [--json] [SOLVE OPTIONS] IMAGE|FOLDER...\n"
            "       siderama --indexes | --fetch-index KEY... | --remove-index KEY...\n"
            "       siderama --fetch-index --for-field WIDTH\n"
+           "       siderama --add-key NAME | --list-keys | --remove-key NAME\n"
            "\n"
            "Plate-solves astronomical images (FITS, JPEG, PNG, TIFF, raw frames).\n"
            "\n"
@@ -117,6 +128,11 @@ QString CommandLine::usage() {
            "  --for-field WIDTH     (with --fetch-index) and those for a field WIDTH wide:\n"
            "                        degrees (2.5), arcminutes (40') or \"last\" solved\n"
            "  --remove-index KEY... move the index files of the given keys to the Trash\n"
+           "  --add-key NAME        print a new API key for NAME (the last line is the\n"
+           "                        key); with a key, the server asks every client for\n"
+           "                        one; the first key is the operator's\n"
+           "  --list-keys           list the names of the API keys\n"
+           "  --remove-key NAME     stop accepting NAME's key\n"
            "  -h, --help            show this help\n"
            "  -v, --version         show the version\n"
            "\n"

@@ -13,13 +13,14 @@ namespace siderama {
 
 // What the program was asked to do on its command line.
 struct CommandLine {
-    enum class Action { window, headless, solve, indexCommand, help, version, error };
+    enum class Action { window, headless, solve, indexCommand, keyCommand, help, version, error };
 
     Action action = Action::window;
     QString file;            // window: image to solve at once
     QStringList files;       // solve: the images and folders
     bool json = false;       // solve: summaries as JSON objects
     QStringList indexArguments;  // indexCommand: the option and its keys
+    QString keyOption, keyName;  // keyCommand: --add-key NAME, --list-keys, --remove-key NAME
     QString error;           // error: what was wrong
     // Solve options given as flags (--scale-low 2 ...), over the stored ones.
     QList<std::pair<QString, QString>> solveFlags;

@@ -1,5 +1,6 @@
 #include "app/ResultsPanel.h"
 
+#include "remote/web/SkyMap.h"
 #include "solver/SolveResult.h"
 #include "solver/SolveSummary.h"
 
@@ -17,7 +18,8 @@ namespace siderama {
 
 namespace {
 
-const QStringList titles{"File", "Centre", "RA, Dec", "Field", "Pixel scale", "Orientation", "Parity"};
+const QStringList titles{"File", "Centre", "RA, Dec", "Field", "Pixel scale", "Orientation", "Parity", "Quality"};
+const QSize locatorSize(240, 120);
 
 // An angle in degrees, or arcminutes below two degrees.
 QString angle(double arcseconds) {
@@ -35,7 +37,8 @@ QStringList values(const SolveResult& result) {
             angle(c.width_arcsec) + " × " + angle(c.height_arcsec),
             QString("%1″/px").arg(c.pixscale, 0, 'f', 3),
             QString("up is %1° E of N").arg(result.wcs->upPositionAngle(), 0, 'f', 2),
-            c.parity > 0 ? "normal" : "mirrored"};
+            c.parity > 0 ? "normal" : "mirrored",
+            result.quality ? result.quality->describe() : "–"};
 }
 
 QString objectText(const SkyObject& object) { return object.names.join(" / "); }
@@ -52,6 +55,10 @@ ResultsPanel::ResultsPanel(QWidget* parent) : QScrollArea(parent) {
     auto* grid = new QGridLayout;
     layout->addLayout(grid);
     for (const QString& title : titles) addRow(grid, title);
+    locator = new QLabel;
+    locator->setAlignment(Qt::AlignCenter);
+    locator->setToolTip("Where the field lies on the sky (red)");
+    layout->addWidget(locator);
     layout->addWidget(new QLabel("Objects in the field:"));
     objectList = new QListWidget;
     objectList->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -94,8 +101,10 @@ void ResultsPanel::setValues(const QStringList& texts) {
 
 void ResultsPanel::showResult(const std::shared_ptr<const SolveResult>& result) {
     objectList->clear();
+    locator->clear();
     if (!result) return setValues({});
     setValues(values(*result));
+    if (result->wcs) locator->setPixmap(QPixmap::fromImage(SkyMap::draw(*result->wcs, 0, locatorSize)));
     for (const SkyObject& object : result->objects.objects) objectList->addItem(objectText(object));
     for (const QString& constellation : result->objects.constellations)
         objectList->addItem("Constellation " + constellation);

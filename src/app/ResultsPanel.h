@@ -13,7 +13,8 @@ namespace siderama {
 struct SolveResult;
 
 // The numbers of a solve: centre in degrees and sexagesimal, field size,
-// pixel scale, orientation, parity and the named objects. Every value has a
+// pixel scale, orientation, parity, the quality figures, where the field
+// lies on the whole sky and the named objects. Every value has a
 // copy button; "Copy all" copies a plain-text summary. Scrolls when the
 // window is small.
 class ResultsPanel : public QScrollArea {
@@ -35,6 +36,7 @@ private:
 
     std::vector<Row> rows;
     QListWidget* objectList;
+    QLabel* locator;  // the all-sky map with the field
 };
 
 }  // namespace siderama

@@ -3,6 +3,7 @@
 #include "app/SolverWindow.h"
 #include "app/TerminationSignals.h"
 #include "cli/IndexCommands.h"
+#include "cli/KeyCommands.h"
 #include "cli/SolveCommand.h"
 #include "solver/SolveQueue.h"
 
@@ -59,15 +60,23 @@ int main(int argc, char** argv) {
         quitOnTerminationSignals();
         return runApplication(AppDelegate::Mode::window, command);
     }
+    case CommandLine::Action::headless: {
+        // No window, but the service's pictures need fonts: Qt's screenless platform.
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        QGuiApplication application(argc, argv);
+        QCoreApplication::setApplicationName("Siderama");
+        quitOnTerminationSignals();
+        return runApplication(AppDelegate::Mode::headless, command);
+    }
     default: break;
     }
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName("Siderama");
-    if (command.action != CommandLine::Action::indexCommand) quitOnTerminationSignals();
+    if (command.action == CommandLine::Action::solve) quitOnTerminationSignals();
     switch (command.action) {
     case CommandLine::Action::solve: return runSolveCommand(command.files, command.json, command.solveOptions());
-    case CommandLine::Action::headless: return runApplication(AppDelegate::Mode::headless, command);
     case CommandLine::Action::indexCommand: return runIndexCommand(command.indexArguments);
+    case CommandLine::Action::keyCommand: return runKeyCommand(command.keyOption, command.keyName);
     default: return 2;
     }
 }

@@ -35,6 +35,7 @@ struct HttpRequest {
     std::unordered_map<std::string, std::string> headers;  // lower-cased name -> trimmed value
     std::string body;                                      // raw body bytes
     std::optional<std::string> address = std::string();    // peer address, if known
+    bool secure = false;                                   // came over TLS
     std::map<std::string, std::string> params;             // captures of the matched route
     std::shared_ptr<BodyFile> bodyFile;  // the body, when its route streams it to a file (body stays empty)
 

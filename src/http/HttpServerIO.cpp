@@ -168,6 +168,7 @@ void HttpServerIO::serve(std::uint64_t id, Socket client, const SecureHandshake*
         try {
             request = parser.readHead(client);
             request.address = address;
+            request.secure = secure != nullptr;
             if (!receiveBody(parser, client, request)) break;
         } catch (const HttpParserError& error) {
             refuse(client, error);

@@ -8,6 +8,7 @@
 #include "remote/ServiceAnnouncement.h"
 #include "remote/RemoteUploads.h"
 #include "remote/api/AstrometryApi.h"
+#include "remote/web/WebPages.h"
 #include "solver/SolverDelegate.h"
 
 #include <QCoreApplication>
@@ -72,6 +73,7 @@ void RemoteSolvingService::startServer(std::optional<std::uint16_t> port, std::o
     startApi();
     uploads = std::make_unique<RemoteUploads>(solver, api.get());
     uploads->install(*server);
+    if (api) WebPages::install(*server, *api, [this](const HttpRequest& request) { return uploads->admit(request); });
     try {
         server->start(settings.httpPort);
     } catch (const std::exception& failure) {
@@ -145,7 +147,7 @@ HttpResponse RemoteSolvingService::authority(const HttpRequest&) {
 }
 
 HttpResponse RemoteSolvingService::uploadForm(const HttpRequest&) {
-    return HttpResponse::ok(HttpResponseBody::html(formFragment()));
+    return HttpResponse::ok(HttpResponseBody::html(formFragment() + "<p><a href='/upload'>Upload page</a></p>"));
 }
 
 HttpResponse RemoteSolvingService::status(const HttpRequest&) {

@@ -45,10 +45,11 @@ public:
     RemoteUploads& operator=(const RemoteUploads&) = delete;
 
     void install(http::HttpServer& server);
+    // Once an upload's head has arrived: a file for its body, or the refusal
+    // (the gate of the service pages' uploads too).
+    std::variant<http::HttpResponse, std::shared_ptr<http::BodyFile>> admit(const http::HttpRequest& request);
 
 private:
-    // Once an upload's head has arrived: a file for its body, or the refusal.
-    std::variant<http::HttpResponse, std::shared_ptr<http::BodyFile>> admit(const http::HttpRequest& request);
     http::HttpResponse multipart(const http::HttpRequest& request);
     http::HttpResponse raw(const http::HttpRequest& request);
     // The private upload directory; none (and a log line) when unusable.

@@ -59,13 +59,13 @@ void replace(const QString& from, const QString& to) {
     QFile::copy(from, to);
 }
 
-// The solution, its matched stars, reference stars, augmented and source
+// The solution, its matched stars and match, reference stars, augmented and source
 // lists where the pipeline keeps them, for new-wcs, the result view and the
 // remote API's result files.
 void keepWinnerFiles(const SolveAttempt& winner, const SolvePaths& paths) {
     const QString base = winner.wcs.chopped(QString(".wcs").size());
     replace(winner.wcs, paths.wcs);
-    for (const char* suffix : {".corr", ".rdls", ".axy"}) replace(base + suffix, paths.base + suffix);
+    for (const char* suffix : {".corr", ".match", ".rdls", ".axy"}) replace(base + suffix, paths.base + suffix);
     if (winner.source != paths.fits) replace(winner.source, paths.xyList);
 }
 

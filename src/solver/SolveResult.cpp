@@ -43,6 +43,7 @@ void readSolution(const SolvePaths& paths, SolveResult& result) {
         return;
     }
     readMatched(paths.base + ".corr", result);
+    result.quality = SolutionQuality::read(paths.base);
     QString error;
     if (auto objects = FieldObjects::list(paths.wcs, &error)) result.objects = std::move(*objects);
     else result.problems << error;

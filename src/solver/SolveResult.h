@@ -4,6 +4,7 @@
 #include "solver/FieldObjects.h"
 #include "solver/SkyGrid.h"
 #include "solver/SkyWcs.h"
+#include "solver/SolutionQuality.h"
 
 #include <QPointF>
 #include <QString>
@@ -31,6 +32,7 @@ struct SolveResult {
     std::optional<SkyWcs> wcs;
     std::vector<QPointF> detectedStars;   // image2xy's list, image pixels
     std::vector<MatchedStar> matchedStars;
+    std::optional<SolutionQuality> quality;
     FieldObjects objects;
     std::vector<GridLine> grid;
     std::vector<ConstellationFigure> constellations;

@@ -70,6 +70,7 @@ QString summaryJson(const QueueEntry& entry) {
         json.update({{"ra", c.ra}, {"dec", c.dec}, {"radius", c.radius}, {"pixscale", c.pixscale},
                      {"orientation", c.orientation}, {"parity", c.parity}, {"width_arcsec", c.width_arcsec},
                      {"height_arcsec", c.height_arcsec}});
+        if (entry.result->quality) json["quality"] = entry.result->quality->toJson();
     } else {
         json["message"] = entry.message.toStdString();
     }

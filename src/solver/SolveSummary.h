@@ -31,7 +31,7 @@ QString degreesMinutesSeconds(double dec);
 // "FILE: failed: MESSAGE".
 QString summaryLine(const QueueEntry& entry);
 // One JSON object on one line: "file", "status", the calibration's members
-// beside them when solved, "message" when not, and "seconds".
+// beside them and "quality" (SolutionQuality) when solved, "message" when not, and "seconds".
 QString summaryJson(const QueueEntry& entry);
 // A CSV table with a header row: file, state, ra, dec, pixscale,
 // orientation, up_east_of_north, seconds, message (RFC 4180 quoting).

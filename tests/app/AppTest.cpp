@@ -67,6 +67,8 @@ TEST(Startup, CommandLineTable) {
         {{"a.fits", "b.fits"}, 2, "Usage: siderama"},
         {{"--json", "image.fits"}, 2, "--json goes with --solve"},
         {{"--fetch-index", "4300"}, 2, "4300"}, {{"--remove-index"}, 2, "--remove-index"},
+        {{"--list-keys"}, 0, "No API keys"}, {{"--remove-key", "ann"}, 1, "no key named ann"},
+        {{"--add-key", "ann", "--headless"}, 2, "too many arguments"}, {{"--add-key"}, 2, "--add-key"},
     };
     const PrivateHome blocked("blocked");  // a file where the index directory's parent belongs
     QFile(blocked.filePath("data")).open(QIODevice::WriteOnly);

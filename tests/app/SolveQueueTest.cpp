@@ -14,6 +14,7 @@
 #include "ui_SolverWindow.h"
 #include <QFile>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QJsonObject>
 #include <QMimeData>
 #include <QTableView>
@@ -62,6 +63,8 @@ TEST(SolveQueueWindow, AFolderIsSolvedInTurnAndSummarised) {
     window.ui().queueTable->view()->selectRow(0);  // a row shows that file's solve
     ASSERT_TRUE(window.ui().resultView->result());
     EXPECT_EQ(window.ui().resultView->result()->input, queue.entries()[0].path);
+    EXPECT_TRUE(window.ui().resultsPanel->plainText().contains(QRegularExpression("Quality: \\d+ matched stars, RMS")))
+        << qPrintable(window.ui().resultsPanel->plainText());
     const QStringList csv = summaryCsv(queue.entries()).split("\r\n", Qt::SkipEmptyParts).mid(1);
     ASSERT_EQ(csv.size(), 3);
     for (int i = 0; i < 3; ++i) {
@@ -84,6 +87,10 @@ TEST(SolveQueueWindow, AFolderIsSolvedInTurnAndSummarised) {
         EXPECT_EQ(json["parity"].toInt(), 1) << "generated fields are not mirrored";
         EXPECT_NEAR(json["width_arcsec"].toDouble(), 800 * json["pixscale"].toDouble(), 1e-6);
         EXPECT_GT(json["radius"].toDouble(), 0);
+        const QJsonObject quality = json["quality"].toObject();
+        EXPECT_GE(quality["matched_stars"].toInt(), 8) << qPrintable(summaryJson(entry));
+        EXPECT_LT(quality["rms_arcsec"].toDouble(), 36) << "within a pixel";
+        EXPECT_GT(quality["log_odds"].toDouble(), 20);
         // North up: up points north, which the suite's orientation calls 180.
         EXPECT_NEAR(std::remainder(row[6].toDouble(), 360), 0, 2);
         EXPECT_NEAR(std::abs(json["orientation"].toDouble()), 180, 2);

@@ -7,6 +7,8 @@
 #include "remote/UploadFiles.h"
 #include "remote/api/ApiArguments.h"
 #include "remote/api/StarList.h"
+#include "remote/web/WebSession.h"
+#include "solver/SolutionQuality.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -76,8 +78,13 @@ QString prepared(const JobFolders& folders) {
 }  // namespace
 
 AstrometryApi::AstrometryApi(JobFolders folders, ApiSettings settings, JobQueue::Events events)
-    : folders(folders), settings(settings), events(events), folderLock(prepared(folders)), store(folders.database()),
-      access(!settings.apiKey.isEmpty(), [this](const QString& session) { return store.useSession(session); }),
+    : folders(folders), settings(settings), keys(ApiKeys::defaultPath()), events(events),
+      folderLock(prepared(folders)), store(folders.database()),
+      access([this] { return keysRequired(); }, [this](const QString& session) { return isLiveSession(session); },
+             [this](const QString& session) {
+                 const std::optional<ApiKeys::Account> account = keys.sessionAccount(session);
+                 return account && account->isOperator;
+             }),
       objects(folders), queue(std::make_unique<JobQueue>(store, folders, settings, events)) {}
 
 void AstrometryApi::install(http::HttpServer& server) {
@@ -94,17 +101,26 @@ void AstrometryApi::install(http::HttpServer& server) {
     server["/annotated_display/:id"] = [this](const HttpRequest& r) { return annotatedDisplay(r); };
 }
 
-std::optional<std::string> AstrometryApi::sessionProblem(const ApiArguments& arguments) {
+bool AstrometryApi::keysRequired() const { return keys.required() || !settings.apiKey.isEmpty(); }
+
+// With API keys, a session names its key's account; with the `api-key`
+// setting alone, it is one the store gave out.
+bool AstrometryApi::isLiveSession(const QString& session) {
+    return keys.required() ? keys.sessionAccount(session).has_value() : store.useSession(session);
+}
+
+std::optional<std::string> AstrometryApi::sessionProblem(const ApiArguments& arguments, const QString& session) {
     if (!arguments.error().empty()) return arguments.error();
-    if (settings.apiKey.isEmpty()) return std::nullopt;
-    const auto session = arguments.text("session");
-    if (!session || !store.useSession(QString::fromStdString(*session))) return "no valid session: log in first";
+    if (!keysRequired()) return std::nullopt;
+    if (session.isEmpty() || !isLiveSession(session)) return "no valid session: log in first";
     return std::nullopt;
 }
 
+// From `request-json`, else a page's cookie.
 QString AstrometryApi::sessionOf(const HttpRequest& request) const {
     const std::optional<ApiArguments> arguments = ApiArguments::from(request);
-    return QString::fromStdString(arguments ? arguments->text("session").value_or("") : "");
+    const std::string session = arguments ? arguments->text("session").value_or("") : "";
+    return session.empty() ? WebSession::cookieSession(request) : QString::fromStdString(session);
 }
 
 HttpResponse AstrometryApi::login(const HttpRequest& request) {
@@ -112,16 +128,22 @@ HttpResponse AstrometryApi::login(const HttpRequest& request) {
     if (!arguments) return JsonAnswer::error("no request-json field");
     if (!arguments->error().empty()) return JsonAnswer::error(arguments->error());
     const QString key = QString::fromStdString(arguments->text("apikey").value_or(""));
+    if (keys.required()) {
+        const std::optional<ApiKeys::Account> account = keys.account(key);
+        if (!account) return JsonAnswer::error("bad apikey");
+        return JsonAnswer::of({{"status", "success"}, {"message", "authenticated user: " + account->name.toStdString()},
+                               {"session", keys.session(*account).toStdString()}});
+    }
     if (!settings.apiKey.isEmpty() && key != settings.apiKey) return JsonAnswer::error("bad apikey");
     const QString session = randomKey();
     if (!store.addSession(session)) return JsonAnswer::error("the session could not be stored: the job store is busy or full");
     return JsonAnswer::of({{"status", "success"}, {"message", "authenticated user: siderama"}, {"session", session.toStdString()}});
 }
 
-std::optional<HttpResponse> AstrometryApi::upload(const HttpRequest& request) {
+std::optional<HttpResponse> AstrometryApi::upload(const HttpRequest& request, const std::optional<QString>& session) {
     const std::optional<ApiArguments> arguments = ApiArguments::from(request, ApiArguments::starListLimit);
     if (!arguments) return std::nullopt;
-    return accept(request, *arguments);
+    return accept(request, *arguments, session);
 }
 
 qint64 AstrometryApi::keptBytes() const { return UploadFiles::usedSpace(QFileInfo(folders.submission(0)).path()); }
@@ -136,9 +158,11 @@ HttpResponse AstrometryApi::urlUpload(const HttpRequest& request) {
 }
 
 // An uploaded file is hashed and written a window at a time from the form.
-HttpResponse AstrometryApi::accept(const HttpRequest& request, const ApiArguments& arguments) {
+HttpResponse AstrometryApi::accept(const HttpRequest& request, const ApiArguments& arguments,
+                                   const std::optional<QString>& session) {
     if (JobAccess::isCrossSite(request)) return JsonAnswer::error("uploads from another site's page are refused");
-    if (const auto problem = sessionProblem(arguments)) return JsonAnswer::error(*problem);
+    const QString owner = session.value_or(QString::fromStdString(arguments.text("session").value_or("")));
+    if (const auto problem = sessionProblem(arguments, owner)) return JsonAnswer::error(*problem);
     http::BodyFile* form = request.bodyFile.get();
     std::string starText, name;
     std::string_view data;
@@ -158,8 +182,7 @@ HttpResponse AstrometryApi::accept(const HttpRequest& request, const ApiArgument
     QCryptographicHash sha1(QCryptographicHash::Sha1);
     http::BodyFile::eachWindow(data, form, [&sha1](std::string_view piece) { sha1.addData(QByteArrayView(piece)); });
     const QString hash = sha1.result().toHex();
-    Submission submission{0, QString::fromStdString(arguments.text("session").value_or("")),
-                          QString::fromStdString(request.address.value_or("")), QDateTime::currentDateTimeUtc(),
+    Submission submission{0, owner, QString::fromStdString(request.address.value_or("")), QDateTime::currentDateTimeUtc(),
                           std::nullopt, std::nullopt, std::nullopt, QString::fromStdString(name), arguments.withoutStars().dump(),
                           hash, {}, std::nullopt};
     const std::optional<int> id = store.addSubmission(submission);
@@ -224,6 +247,7 @@ nlohmann::json AstrometryApi::jobInfo(const Job& job, const Submission& submissi
                         {"original_filename", submission.originalFilename.toStdString()}};
     if (!job.calibration) return info;
     info["calibration"] = job.calibration->toJson();
+    if (const auto quality = SolutionQuality::read(folders.job(job.id) + "/job")) info["quality"] = quality->toJson();
     const std::vector<std::string> names = objects.names(job.id);
     info["tags"] = info["machine_tags"] = info["objects_in_field"] = names;
     return info;
@@ -254,8 +278,8 @@ HttpResponse AstrometryApi::jobDetail(const HttpRequest& request) {
 HttpResponse AstrometryApi::myJobs(const HttpRequest& request) {
     const std::optional<ApiArguments> arguments = ApiArguments::from(request);
     if (!arguments) return JsonAnswer::error("no request-json field");
-    if (const auto problem = sessionProblem(*arguments)) return JsonAnswer::error(*problem);
     const std::string session = arguments->text("session").value_or("");
+    if (const auto problem = sessionProblem(*arguments, QString::fromStdString(session))) return JsonAnswer::error(*problem);
     return JsonAnswer::of({{"status", "success"}, {"jobs", store.jobsOfSession(QString::fromStdString(session))}});
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "remote/api/ApiKeys.h"
 #include "remote/api/ApiSettings.h"
 #include "remote/api/FolderLock.h"
 #include "remote/api/JobAccess.h"
@@ -42,15 +43,27 @@ public:
     // requests carrying `request-json` to upload().
     void install(http::HttpServer& server);
     // An API upload when the request carries `request-json`; else none.
-    std::optional<http::HttpResponse> upload(const http::HttpRequest& request);
+    // `session`, when given, stands for the one in `request-json`.
+    std::optional<http::HttpResponse> upload(const http::HttpRequest& request,
+                                             const std::optional<QString>& session = std::nullopt);
     // Bytes of the uploads kept for the retention time.
     qint64 keptBytes() const;
+
+    // What the service's pages show.
+    JobStore& jobStore() { return store; }
+    const JobFolders& jobFolders() const { return folders; }
+    const JobQueue& jobQueue() const { return *queue; }
+    const JobAccess& jobAccess() const { return access; }
+    ApiKeys& apiKeys() { return keys; }
+    // API keys (ApiKeys) or the one `api-key` setting.
+    bool keysRequired() const;
 
 private:
     http::HttpResponse login(const http::HttpRequest& request);
     http::HttpResponse urlUpload(const http::HttpRequest& request);
     // `form` holds the request's body when it was streamed to a file.
-    http::HttpResponse accept(const http::HttpRequest& request, const ApiArguments& arguments);
+    http::HttpResponse accept(const http::HttpRequest& request, const ApiArguments& arguments,
+                              const std::optional<QString>& session = std::nullopt);
     // Keeps the upload's data as submission `id`'s input; an error when it cannot.
     std::optional<std::string> keepInput(int id, std::string_view data, http::BodyFile* form);
     http::HttpResponse submissionStatus(const http::HttpRequest& request);
@@ -61,7 +74,8 @@ private:
     http::HttpResponse jobLog(const http::HttpRequest& request);
     http::HttpResponse annotatedDisplay(const http::HttpRequest& request);
 
-    std::optional<std::string> sessionProblem(const ApiArguments& arguments);
+    std::optional<std::string> sessionProblem(const ApiArguments& arguments, const QString& session);
+    bool isLiveSession(const QString& session);
     QString sessionOf(const http::HttpRequest& request) const;
     // The request's job and its submission when the client may see them, else the answer.
     std::variant<http::HttpResponse, std::pair<Job, Submission>> visibleJob(const http::HttpRequest& request);
@@ -69,6 +83,7 @@ private:
 
     JobFolders folders;
     ApiSettings settings;
+    ApiKeys keys;
     JobQueue::Events events;
     FolderLock folderLock;  // before the store: no other server may open it
     JobStore store;

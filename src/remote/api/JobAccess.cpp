@@ -17,7 +17,11 @@ std::string header(const http::HttpRequest& request, const char* name) {
 
 JobAccess::JobAccess(bool keyRequired, std::function<bool(const QString&)> isLive,
                      std::function<bool(const QString&)> isOperator)
-    : keyRequired(keyRequired), isLive(std::move(isLive)), isOperator(std::move(isOperator)) {}
+    : JobAccess([keyRequired] { return keyRequired; }, std::move(isLive), std::move(isOperator)) {}
+
+JobAccess::JobAccess(std::function<bool()> keyRequired, std::function<bool(const QString&)> isLive,
+                     std::function<bool(const QString&)> isOperator)
+    : keyRequired(std::move(keyRequired)), isLive(std::move(isLive)), isOperator(std::move(isOperator)) {}
 
 bool JobAccess::actsFor(const QString& session, const Submission& job) const {
     if (session.isEmpty() || !isLive(session)) return false;
@@ -25,7 +29,7 @@ bool JobAccess::actsFor(const QString& session, const Submission& job) const {
 }
 
 bool JobAccess::mayRead(const http::HttpRequest& request, const QString& session, const Submission& job) const {
-    if (!keyRequired) return true;
+    if (!keyRequired()) return true;
     const bool sameAddress = request.address && !request.address->empty() &&
                              QString::fromStdString(*request.address) == job.address;
     return sameAddress || actsFor(session, job);
@@ -33,7 +37,7 @@ bool JobAccess::mayRead(const http::HttpRequest& request, const QString& session
 
 bool JobAccess::mayChange(const http::HttpRequest& request, const QString& session, const Submission& job) const {
     if (isCrossSite(request)) return false;
-    return !keyRequired || actsFor(session, job);
+    return !keyRequired() || actsFor(session, job);
 }
 
 // "Origin: null" (a sandboxed page, a redirect) counts as another site.

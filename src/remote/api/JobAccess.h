@@ -21,6 +21,9 @@ public:
     // whether it may act on every job (none: no session may).
     JobAccess(bool keyRequired, std::function<bool(const QString&)> isLive,
               std::function<bool(const QString&)> isOperator = {});
+    // `keyRequired` asked at every decision: keys may come and go while the server runs.
+    JobAccess(std::function<bool()> keyRequired, std::function<bool(const QString&)> isLive,
+              std::function<bool(const QString&)> isOperator = {});
 
     bool mayRead(const http::HttpRequest& request, const QString& session, const Submission& job) const;
     bool mayChange(const http::HttpRequest& request, const QString& session, const Submission& job) const;
@@ -30,7 +33,7 @@ public:
 private:
     bool actsFor(const QString& session, const Submission& job) const;
 
-    bool keyRequired;
+    std::function<bool()> keyRequired;
     std::function<bool(const QString&)> isLive;
     std::function<bool(const QString&)> isOperator;
 };

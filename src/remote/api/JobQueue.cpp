@@ -74,6 +74,13 @@ int JobQueue::length() const {
     return int(waiting.size() + running.size());
 }
 
+JobQueue::Load JobQueue::load() const {
+    std::lock_guard guard(lock);
+    Load load{{waiting.begin(), waiting.end()}, {}, std::max(1, settings.concurrentSolves)};
+    for (const auto& [job, run] : running) load.running.push_back(job);
+    return load;
+}
+
 void JobQueue::publishLength() {
     if (events.lengthChanged) events.lengthChanged(length());
 }

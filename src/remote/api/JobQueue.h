@@ -41,6 +41,12 @@ public:
     // Stops a solving job, which ends as a failure; false when it is not solving.
     bool cancel(int job);
     int length() const;
+    // The submissions waiting and the jobs running, in queue order.
+    struct Load {
+        std::vector<int> waiting, running;
+        int solvesAtATime = 1;
+    };
+    Load load() const;
 
 private:
     using Clock = std::chrono::steady_clock;

@@ -346,6 +346,18 @@ std::vector<int> JobStore::jobsOfSession(const QString& session) const {
     return ids;
 }
 
+std::vector<std::pair<Submission, std::optional<Job>>> JobStore::recent(const QDateTime& since) const {
+    std::lock_guard guard(lock);
+    std::vector<std::pair<Submission, std::optional<Job>>> found;
+    for (auto entry = submissions.rbegin(); entry != submissions.rend(); ++entry) {
+        const Submission& submission = entry->second;
+        if (submission.finished && *submission.finished < since && submission.created < since) continue;
+        const auto job = submission.job ? jobs.find(*submission.job) : jobs.end();
+        found.emplace_back(submission, job == jobs.end() ? std::nullopt : std::optional<Job>(job->second));
+    }
+    return found;
+}
+
 std::vector<int> JobStore::recover() {
     std::vector<int> solving, waiting;
     {

@@ -84,6 +84,9 @@ public:
     // A submission and its job, read in one step.
     std::optional<std::pair<Submission, std::optional<Job>>> snapshot(int submission) const;
     std::vector<int> jobsOfSession(const QString& session) const;
+    // Submissions created or finished since `since`, or not finished, with
+    // their jobs, newest first.
+    std::vector<std::pair<Submission, std::optional<Job>>> recent(const QDateTime& since) const;
 
     // After a restart: jobs left solving become failures ("Siderama stopped
     // during the solve"); returns the submissions still waiting for a job.
