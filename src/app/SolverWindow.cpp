@@ -144,6 +144,7 @@ void SolverWindow::setCheckBoxes(bool removeFiles, bool writeWCSHeaders) {
     const QSignalBlocker blockWrite(form->writeWCSHeadersButton);
     form->removeFilesButton->setChecked(removeFiles);
     form->writeWCSHeadersButton->setChecked(writeWCSHeaders);
+    solver.setWriteHeaders(writeWCSHeaders);
 }
 
 void SolverWindow::present() {

@@ -4,6 +4,7 @@
 #include "app/TerminationSignals.h"
 #include "cli/IndexCommands.h"
 #include "cli/SolveCommand.h"
+#include "cli/WatchCommand.h"
 #include "solver/SolveQueue.h"
 
 #include <QApplication>
@@ -66,6 +67,8 @@ int main(int argc, char** argv) {
     if (command.action != CommandLine::Action::indexCommand) quitOnTerminationSignals();
     switch (command.action) {
     case CommandLine::Action::solve: return runSolveCommand(command.files, command.json, command.solveOptions());
+    case CommandLine::Action::watch:
+        return runWatchCommand(command.files, command.recursive, command.json, command.solveOptions());
     case CommandLine::Action::headless: return runApplication(AppDelegate::Mode::headless, command);
     case CommandLine::Action::indexCommand: return runIndexCommand(command.indexArguments);
     default: return 2;
