@@ -8,6 +8,7 @@
 #include "core/SolverConfig.h"
 #include "indexes/IndexManagerDelegate.h"
 #include "remote/RemoteSolvingService.h"
+#include "remote/api/WatchedSubmissions.h"
 
 #include <QDesktopServices>
 #include <QUrl>
@@ -59,6 +60,12 @@ void AppDelegate::applicationDidFinishLaunching() {
     solverDelegate.show();
     remote = std::make_unique<RemoteSolvingService>(solverDelegate);
     remote->startServer(serverPort, secureServerPort);
+    if (mode == Mode::headless && remote->solvingApi()) {
+        watchedFrames = std::make_unique<WatchedSubmissions>(*remote->solvingApi(), [this](const QString& text, bool problem) {
+            solverDelegate.append(text, problem ? RED : YELLOW);
+        });
+        watchedFrames->startFromDefaults();
+    }
 }
 
 void AppDelegate::setServerPorts(std::optional<std::uint16_t> port, std::optional<std::uint16_t> tlsPort) {

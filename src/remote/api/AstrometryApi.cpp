@@ -10,6 +10,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRandomGenerator>
 
 #include <climits>
@@ -161,6 +162,21 @@ HttpResponse AstrometryApi::accept(const ApiArguments& arguments, http::BodyFile
                YELLOW);
     queue->submit(*id);
     return JsonAnswer::of({{"status", "success"}, {"subid", *id}, {"hash", hash.toStdString()}});
+}
+
+std::optional<int> AstrometryApi::submitLocalFile(const QString& path) {
+    QFile file(path);
+    QCryptographicHash sha1(QCryptographicHash::Sha1);
+    if (!file.open(QIODevice::ReadOnly) || !sha1.addData(&file)) return std::nullopt;
+    const Submission submission{0, {}, QDateTime::currentDateTimeUtc(), std::nullopt, std::nullopt,
+                                QFileInfo(path).fileName(), "{}", sha1.result().toHex(), {}, std::nullopt};
+    const std::optional<int> id = store.addSubmission(submission);
+    if (!id) return std::nullopt;
+    QDir().mkpath(folders.submission(*id));
+    // A copy that failed leaves no input: the job then fails and says so.
+    if (!QFile::copy(path, folders.input(*id))) QFile::remove(folders.input(*id));
+    queue->submit(*id);
+    return id;
 }
 
 HttpResponse AstrometryApi::submissionStatus(const HttpRequest& request) {

@@ -39,6 +39,15 @@ public:
     // An API upload when the request carries `request-json`; else none.
     std::optional<http::HttpResponse> upload(const http::HttpRequest& request);
 
+    // A file of this machine queued like an upload without hints (frames
+    // of watched folders); its submission id, or none when it cannot be.
+    std::optional<int> submitLocalFile(const QString& path);
+    // A submission and its job; none for an unknown id.
+    std::optional<std::pair<Submission, std::optional<Job>>> submissionState(int id) const {
+        return store.snapshot(id);
+    }
+    const JobFolders& jobFolders() const { return folders; }
+
 private:
     http::HttpResponse login(const http::HttpRequest& request);
     http::HttpResponse urlUpload(const http::HttpRequest& request);
