@@ -75,8 +75,10 @@ bool FrameWatcher::isReady(const QString& path, Frame& frame, const FileIdentity
             return false;
         }
     }
+    // A frame that stays short of its announced end is damaged rather than
+    // still arriving: after a while it is offered, fails and is recorded.
     return now - frame.stableSince >= settleMs && !FileWriters::isOpenForWriting(path) &&
-           ImageCompleteness::isComplete(path);
+           (ImageCompleteness::isComplete(path) || now - frame.stableSince >= damagedAfterMs);
 }
 
 void FrameWatcher::finished(const QString& path) {

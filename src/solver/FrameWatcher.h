@@ -15,8 +15,10 @@ namespace siderama {
 // Watches one folder (and its sub-folders when asked) for image frames and
 // offers each once it is completely written: its size and time unchanged
 // for `settleMs`, no process of this machine holding it open for writing,
-// and its own structure whole (ImageCompleteness). A camera program that
-// pauses half way through a frame, even for long, never has it taken early.
+// and its own structure whole (ImageCompleteness; a frame still short of
+// it after `damagedAfterMs` is offered as it is, to fail once). A camera
+// program that pauses half way through a frame, even for long, never has
+// it taken early.
 // Frames are offered in the order they were first seen; what Siderama
 // writes (hidden files, NAME_wcs.fits, the results) is never offered.
 class FrameWatcher : public QObject {
@@ -34,6 +36,7 @@ public:
 
     static constexpr int pollMs = 1000;
     static constexpr int settleMs = 2000;
+    static constexpr int damagedAfterMs = 60000;
 
 signals:
     void frameReady(const QString& path);
