@@ -31,32 +31,33 @@ bool writable(const QByteArray& fdinfo) {
     return false;
 }
 
-bool holdsForWriting(const QByteArray& pid, const struct stat& target) {
+void addWritten(const QByteArray& pid, std::set<std::pair<quint64, quint64>>& files) {
     const Directory fds = openDirectory("/proc/" + pid + "/fd");
-    if (!fds) return false;
+    if (!fds) return;
     while (const dirent* entry = ::readdir(fds.get())) {
         const QByteArray fd(entry->d_name);
         if (fd.startsWith('.')) continue;
         struct stat open {};
-        if (::stat(("/proc/" + pid + "/fd/" + fd).constData(), &open) != 0) continue;
-        if (open.st_ino == target.st_ino && open.st_dev == target.st_dev &&
+        if (::stat(("/proc/" + pid + "/fd/" + fd).constData(), &open) == 0 && S_ISREG(open.st_mode) &&
             writable("/proc/" + pid + "/fdinfo/" + fd))
-            return true;
+            files.emplace(open.st_dev, open.st_ino);
     }
-    return false;
 }
 
 }  // namespace
 
-bool FileWriters::isOpenForWriting(const QString& path) {
-    struct stat target {};
-    if (::stat(QFile::encodeName(path).constData(), &target) != 0) return false;
+FileWriters FileWriters::scan() {
+    FileWriters writers;
     const Directory processes = openDirectory("/proc");
-    if (!processes) return false;
+    if (!processes) return writers;
     while (const dirent* entry = ::readdir(processes.get()))
-        if (std::isdigit(static_cast<unsigned char>(entry->d_name[0])) && holdsForWriting(entry->d_name, target))
-            return true;
-    return false;
+        if (std::isdigit(static_cast<unsigned char>(entry->d_name[0]))) addWritten(entry->d_name, writers.files);
+    return writers;
+}
+
+bool FileWriters::isOpenForWriting(const QString& path) const {
+    struct stat target {};
+    return ::stat(QFile::encodeName(path).constData(), &target) == 0 && files.count({target.st_dev, target.st_ino});
 }
 
 }  // namespace siderama

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QString>
+#include <set>
+#include <utility>
 
 namespace siderama {
 
@@ -9,7 +11,12 @@ namespace siderama {
 // pauses half way through a frame still has it open.
 class FileWriters {
 public:
-    static bool isOpenForWriting(const QString& path);
+    // One look at every process, for many files at once.
+    static FileWriters scan();
+    bool isOpenForWriting(const QString& path) const;
+
+private:
+    std::set<std::pair<quint64, quint64>> files;  // device and inode
 };
 
 }  // namespace siderama

@@ -1,7 +1,6 @@
 #include "solver/FrameWatcher.h"
 
 #include "imaging/ImageCompleteness.h"
-#include "solver/FileWriters.h"
 
 #include <QDirIterator>
 #include <QFileInfo>
@@ -48,12 +47,13 @@ void FrameWatcher::poll() {
     const qint64 now = clock.elapsed();
     QHash<QString, Frame> still;
     std::vector<std::tuple<qint64, qint64, QString>> ready;  // first seen, modified, path
+    std::optional<FileWriters> writers;  // looked up once, when a frame has settled
     for (const QString& path : frames()) {
         const std::optional<FileIdentity> identity = FileIdentity::of(path);
         if (!identity) continue;
         Frame& frame = still[path] = known.value(path, Frame{*identity, now, now});
         if (frame.inFlight || frame.done == *identity) continue;
-        if (isReady(path, frame, *identity, now)) ready.emplace_back(frame.firstSeen, identity->modifiedNs, path);
+        if (isReady(path, frame, *identity, now, writers)) ready.emplace_back(frame.firstSeen, identity->modifiedNs, path);
     }
     known = std::move(still);
     // In order of arrival; frames found together by their time, then name.
@@ -65,7 +65,8 @@ void FrameWatcher::poll() {
 }
 
 // A new version starts its quiet period again; a recorded one is done.
-bool FrameWatcher::isReady(const QString& path, Frame& frame, const FileIdentity& identity, qint64 now) {
+bool FrameWatcher::isReady(const QString& path, Frame& frame, const FileIdentity& identity, qint64 now,
+                           std::optional<FileWriters>& writers) {
     if (!(frame.seen == identity) || !frame.checked) {
         if (!(frame.seen == identity)) frame.stableSince = now;
         frame.seen = identity;
@@ -77,7 +78,9 @@ bool FrameWatcher::isReady(const QString& path, Frame& frame, const FileIdentity
     }
     // A frame that stays short of its announced end is damaged rather than
     // still arriving: after a while it is offered, fails and is recorded.
-    return now - frame.stableSince >= settleMs && !FileWriters::isOpenForWriting(path) &&
+    if (now - frame.stableSince < settleMs) return false;
+    if (!writers) writers = FileWriters::scan();
+    return !writers->isOpenForWriting(path) &&
            (ImageCompleteness::isComplete(path) || now - frame.stableSince >= damagedAfterMs);
 }
 

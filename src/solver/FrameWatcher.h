@@ -1,6 +1,7 @@
 #pragma once
 
 #include "solver/FileIdentity.h"
+#include "solver/FileWriters.h"
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -52,7 +53,8 @@ private:
 
     void poll();
     QStringList frames() const;
-    bool isReady(const QString& path, Frame& frame, const FileIdentity& identity, qint64 now);
+    bool isReady(const QString& path, Frame& frame, const FileIdentity& identity, qint64 now,
+                 std::optional<FileWriters>& writers);
 
     QString root;
     bool recursive;

@@ -2,9 +2,15 @@
 // half written is solved only once complete, every frame once, the results
 // hold one line per frame, nothing else is left behind, and after a restart
 // only a replaced frame is solved again.
+#include "app/SolverWindow.h"
+#include "core/Constants.h"
+#include "core/SolverConfig.h"
 #include "imaging/WcsHeaderWriter.h"
 #include "skyfield/SkyField.h"
+#include "solver/SolveQueue.h"
+#include "solver/SolverDelegate.h"
 #include "solver/WatchResults.h"
+#include "ui_SolverWindow.h"
 #include "support/PrivateHome.h"
 #include "support/TestSupport.h"
 
@@ -13,8 +19,12 @@
 #include <QImage>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSettings>
 #include <QTemporaryDir>
+#include <QtPlugin>
 #include <gtest/gtest.h>
+
+Q_IMPORT_PLUGIN(RawImagePlugin)
 
 using namespace siderama;
 
@@ -85,6 +95,45 @@ TEST(WatchFolder, FramesAreSolvedOnceWhenCompleteAndAgainOnlyWhenReplaced) {
     EXPECT_NEAR(found.values("a.fits").value(0)["ra"].toDouble(), 122, 0.05);  // the latest first
     program->terminate();
     program->waitForFinished(10000);
+}
+
+// The window's Watch Folder…: the frames appear in the Files tab as they come.
+TEST(WatchFolder, TheWindowListsAndSolvesTheFramesOfAWatchedFolder) {
+    ASSERT_TRUE(testsupport::linkTycho2Indexes(FOLDER()));
+    writeSolverConfigIfMissing(FOLDER(), CONFIG());
+    qputenv("SIDERAMA_TOOLS_DIR", testsupport::realToolsDirectory().toLocal8Bit());
+    QTemporaryDir watched;
+    SolverDelegate solver;
+    SolverWindow window(solver);
+    solver.setView(&window);
+    EXPECT_FALSE(window.watchFolder(watched.filePath("missing")));
+    ASSERT_TRUE(window.watchFolder(watched.path()));
+    ASSERT_TRUE(field(watched.filePath("a.fits"), 120, 1));
+    const auto& entries = window.queue().entries();
+    ASSERT_TRUE(testsupport::waitUntil([&] { return records(watched.path()).size() == 1; }, std::chrono::seconds(120)));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].state, QueueEntry::State::solved);
+    EXPECT_EQ(window.ui().lowerTabs->currentWidget(), window.ui().queueTable);
+    solver.setView(nullptr);
+}
+
+// The headless server's watch-folders: frames go through the API job queue.
+TEST(WatchFolder, TheServerQueuesTheFramesOfItsWatchFolders) {
+    testsupport::PrivateHome home;
+    ASSERT_TRUE(testsupport::linkTycho2Indexes(home.indexFolder()));
+    QTemporaryDir watched;
+    {
+        QSettings settings(home.filePath("config/Siderama/Siderama.conf"), QSettings::IniFormat);
+        settings.setValue("watch-folders", QStringList{watched.path()});
+        settings.setValue("writeWCSHeaders", true);
+    }
+    testsupport::HeadlessProgram server(home, {}, {"--port", "0"});
+    ASSERT_TRUE(server.waitForLog("Watching " + watched.path()));
+    ASSERT_TRUE(field(watched.filePath("a.fits"), 120, 1));
+    ASSERT_TRUE(server.waitForLog("API job 1 solved", 1, std::chrono::seconds(120))) << qPrintable(server.log());
+    ASSERT_TRUE(testsupport::waitUntil([&] { return records(watched.path()).size() == 1; }));
+    EXPECT_NEAR(records(watched.path()).value("a.fits")["ra"].toDouble(), 120, 0.05);
+    EXPECT_TRUE(WcsHeaderWriter::carriesOwnWcs(watched.filePath("a.fits")));
 }
 
 }  // namespace

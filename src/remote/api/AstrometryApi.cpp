@@ -15,6 +15,8 @@
 
 #include <climits>
 
+#include <unistd.h>
+
 namespace siderama {
 
 namespace {
@@ -173,8 +175,11 @@ std::optional<int> AstrometryApi::submitLocalFile(const QString& path) {
     const std::optional<int> id = store.addSubmission(submission);
     if (!id) return std::nullopt;
     QDir().mkpath(folders.submission(*id));
-    // A copy that failed leaves no input: the job then fails and says so.
-    if (!QFile::copy(path, folders.input(*id))) QFile::remove(folders.input(*id));
+    // A link where it can be (no second copy of a large frame); a copy that
+    // failed leaves no input, and the job then fails and says so.
+    const QByteArray input = QFile::encodeName(folders.input(*id));
+    if (::link(QFile::encodeName(path).constData(), input.constData()) != 0 && !QFile::copy(path, folders.input(*id)))
+        QFile::remove(folders.input(*id));
     queue->submit(*id);
     return id;
 }

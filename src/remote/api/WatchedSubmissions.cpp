@@ -10,6 +10,7 @@
 #include "solver/SolveResult.h"
 #include "solver/WatchResults.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -79,6 +80,15 @@ void WatchedSubmissions::poll() {
     }
 }
 
+// What the job kept (the frame's copy, the image with its WCS, star lists)
+// is in the results and the header now: a night of frames must not pile up
+// until the API's retention time.
+void WatchedSubmissions::discardFiles(int submission, const std::optional<Job>& job) {
+    const JobFolders& folders = api.jobFolders();
+    QDir(folders.submission(submission)).removeRecursively();
+    if (job) QDir(folders.job(job->id)).removeRecursively();
+}
+
 // The job's outcome as a queue entry, so the results read as the window's.
 void WatchedSubmissions::finish(const Pending& done, int submission) {
     const auto state = api.submissionState(submission);
@@ -103,6 +113,7 @@ void WatchedSubmissions::finish(const Pending& done, int submission) {
     result->message = entry.message;
     if (const QString problem = done.watch->results.record(entry); !problem.isEmpty()) log(problem, true);
     done.watch->watcher->finished(done.frame);
+    discardFiles(submission, state ? state->second : std::nullopt);
 }
 
 }  // namespace siderama

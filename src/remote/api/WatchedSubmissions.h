@@ -6,11 +6,13 @@
 #include <QTimer>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace siderama {
 
 class AstrometryApi;
+struct Job;
 class FrameWatcher;
 class WatchResults;
 
@@ -44,6 +46,7 @@ private:
     void submit(Watch& watch, const QString& frame);
     void poll();
     void finish(const Pending& pending, int submission);
+    void discardFiles(int submission, const std::optional<Job>& job);
 
     AstrometryApi& api;
     Log log;
