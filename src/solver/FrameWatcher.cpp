@@ -1,6 +1,8 @@
 #include "solver/FrameWatcher.h"
 
+#include "imaging/FitsPath.h"
 #include "imaging/ImageCompleteness.h"
+#include "imaging/WcsHeaderWriter.h"
 
 #include <QDirIterator>
 #include <QFileInfo>
@@ -84,11 +86,15 @@ bool FrameWatcher::isReady(const QString& path, Frame& frame, const FileIdentity
            (ImageCompleteness::isComplete(path) || now - frame.stableSince >= damagedAfterMs);
 }
 
-void FrameWatcher::finished(const QString& path) {
-    const auto found = known.find(path);
-    if (found == known.end()) return;
-    found->inFlight = false;
-    found->done = FileIdentity::of(path);
+// The version solved is the one offered, or Siderama's rewrite of it: a
+// frame the camera program replaced meanwhile is solved again.
+FileIdentity FrameWatcher::finished(const QString& path) {
+    Frame& frame = known[path];
+    frame.inFlight = false;
+    const std::optional<FileIdentity> now = FileIdentity::of(path);
+    const bool rewritten = now && isFitsPath(path) && WcsHeaderWriter::carriesOwnWcs(path);
+    frame.done = rewritten ? *now : frame.seen;
+    return *frame.done;
 }
 
 }  // namespace siderama

@@ -32,7 +32,8 @@ public:
 
     void start();
     // The offered frame's solve ended: it comes again only when replaced.
-    void finished(const QString& path);
+    // Returns the identity of the version that was solved.
+    FileIdentity finished(const QString& path);
     const QString& folder() const { return root; }
 
     static constexpr int pollMs = 1000;

@@ -48,9 +48,8 @@ bool WatchResults::isRecorded(const QString& path, const FileIdentity& identity)
     return found != recorded.cend() && *found == identity;
 }
 
-QString WatchResults::record(const QueueEntry& entry) {
+QString WatchResults::record(const QueueEntry& entry, const FileIdentity& identity) {
     nlohmann::json json = nlohmann::json::parse(summaryJson(entry).toStdString());
-    const FileIdentity identity = FileIdentity::of(entry.path).value_or(FileIdentity{});
     json.update({{"bytes", identity.size}, {"mtime_ns", identity.modifiedNs}, {"inode", identity.inode}});
     recorded[QFileInfo(entry.path).absoluteFilePath()] = identity;
     // The table's header and the entry's row, as the window exports them.

@@ -20,8 +20,9 @@ public:
 
     // Whether this version of the file has a record, solved or failed.
     bool isRecorded(const QString& path, const FileIdentity& identity) const;
-    // Appends the finished entry's lines; "" or what could not be written.
-    QString record(const QueueEntry& entry);
+    // Appends the finished entry's lines, for the version of its file that
+    // was solved; "" or what could not be written.
+    QString record(const QueueEntry& entry, const FileIdentity& identity);
 
     QString csvPath() const { return folder + "/" + csvName; }
     QString jsonPath() const { return folder + "/" + jsonName; }

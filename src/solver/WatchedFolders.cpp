@@ -57,9 +57,9 @@ void WatchedFolders::entryChanged(int row) {
     if (entry.state != QueueEntry::State::solved && entry.state != QueueEntry::State::failed) return;
     Watch* watch = owner(entry.path);
     if (!watch) return;
-    if (const QString problem = watch->results.record(entry); !problem.isEmpty()) solver.append(problem, RED);
     watch->offered.remove(entry.path);
-    watch->watcher->finished(entry.path);
+    const FileIdentity solved = watch->watcher->finished(entry.path);
+    if (const QString problem = watch->results.record(entry, solved); !problem.isEmpty()) solver.append(problem, RED);
 }
 
 }  // namespace siderama

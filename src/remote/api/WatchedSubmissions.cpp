@@ -65,7 +65,7 @@ void WatchedSubmissions::submit(Watch& watch, const QString& frame) {
         return;
     }
     log("Cannot queue the frame " + frame, true);
-    watch.watcher->finished(frame);
+    watch.watcher->finished(frame);  // not again until it is replaced
 }
 
 void WatchedSubmissions::poll() {
@@ -111,8 +111,8 @@ void WatchedSubmissions::finish(const Pending& done, int submission) {
     }
     result->solved = entry.state == QueueEntry::State::solved;
     result->message = entry.message;
-    if (const QString problem = done.watch->results.record(entry); !problem.isEmpty()) log(problem, true);
-    done.watch->watcher->finished(done.frame);
+    const FileIdentity solved = done.watch->watcher->finished(done.frame);
+    if (const QString problem = done.watch->results.record(entry, solved); !problem.isEmpty()) log(problem, true);
     discardFiles(submission, state ? state->second : std::nullopt);
 }
 
