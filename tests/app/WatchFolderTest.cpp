@@ -81,6 +81,7 @@ TEST(WatchFolder, FramesAreSolvedOnceWhenCompleteAndAgainOnlyWhenReplaced) {
     const QStringList left = QDir(watched.path()).entryList(QDir::Files | QDir::Hidden);
     EXPECT_EQ(left, QStringList({"a.fits", "b.fits", "c.jpg", "siderama-results.csv", "siderama-results.jsonl"}));
     EXPECT_EQ(testsupport::readFile(watched.filePath(WatchResults::csvName)).count('\n'), 4);  // header and rows
+    EXPECT_EQ(QDir(home.filePath("tmp")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
     program->terminate();
     program->waitForFinished(10000);
     // After a restart only the replaced frame is solved.
@@ -106,6 +107,7 @@ TEST(WatchFolder, TheWindowListsAndSolvesTheFramesOfAWatchedFolder) {
     SolverDelegate solver;
     SolverWindow window(solver);
     solver.setView(&window);
+    window.ui().writeWCSHeadersButton->click();  // the check box reaches the watched solves
     EXPECT_FALSE(window.watchFolder(watched.filePath("missing")));
     ASSERT_TRUE(window.watchFolder(watched.path()));
     ASSERT_TRUE(field(watched.filePath("a.fits"), 120, 1));
@@ -114,6 +116,7 @@ TEST(WatchFolder, TheWindowListsAndSolvesTheFramesOfAWatchedFolder) {
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].state, QueueEntry::State::solved);
     EXPECT_EQ(window.ui().lowerTabs->currentWidget(), window.ui().queueTable);
+    EXPECT_TRUE(WcsHeaderWriter::carriesOwnWcs(watched.filePath("a.fits")));
     solver.setView(nullptr);
 }
 
