@@ -32,7 +32,8 @@ SolvePipeline::SolvePipeline(ToolRunner& tools, SolveReporter& reporter, bool re
 
 SolveOutcome SolvePipeline::run(const QString& path) {
     std::optional<QTemporaryDir> scratch;
-    if (options.scratchFiles) scratch.emplace(QDir::tempPath() + "/siderama-frame-XXXXXX");
+    // Hidden, so a watch of the temporary folder itself never takes it for frames.
+    if (options.scratchFiles) scratch.emplace(QDir::tempPath() + "/.siderama-frame-XXXXXX");
     if (scratch && !scratch->isValid())
         return {false, "\nCannot make a work folder in " + QDir::tempPath() + ": " + scratch->errorString(), {}};
     const SolvePaths paths = scratch ? SolvePaths(path, scratch->path()) : SolvePaths(path);

@@ -81,7 +81,7 @@ TEST(WatchFolder, FramesAreSolvedOnceWhenCompleteAndAgainOnlyWhenReplaced) {
     const QStringList left = QDir(watched.path()).entryList(QDir::Files | QDir::Hidden);
     EXPECT_EQ(left, QStringList({"a.fits", "b.fits", "c.jpg", "siderama-results.csv", "siderama-results.jsonl"}));
     EXPECT_EQ(testsupport::readFile(watched.filePath(WatchResults::csvName)).count('\n'), 4);  // header and rows
-    EXPECT_EQ(QDir(home.filePath("tmp")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList());
+    EXPECT_EQ(QDir(home.filePath("tmp")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::Hidden), QStringList());
     program->terminate();
     program->waitForFinished(10000);
     // After a restart only the replaced frame is solved.

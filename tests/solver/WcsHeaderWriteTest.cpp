@@ -71,6 +71,20 @@ void addForeignCards(const QString& path, bool tableExtension) {
     ASSERT_EQ(status, 0);
 }
 
+// A small tile-compressed image, as fpack writes them.
+void writeCompressed(const QString& path) {
+    fitsfile* file = nullptr;
+    int status = 0;
+    long sizes[] = {8, 8};
+    short pixels[64] = {};
+    fits_create_diskfile(&file, QFile::encodeName(path).constData(), &status);
+    fits_set_compression_type(file, RICE_1, &status);
+    fits_create_img(file, SHORT_IMG, 2, sizes, &status);
+    fits_write_img(file, TSHORT, 1, 64, pixels, &status);
+    fits_close_file(file, &status);
+    ASSERT_EQ(status, 0);
+}
+
 // One real solve of a generated field for every test.
 class WcsHeaderWrite : public ::testing::Test {
 protected:
@@ -142,10 +156,13 @@ TEST_F(WcsHeaderWrite, LeavesFilesThatCannotBeRewrittenAsTheyWere) {
         const char* message;
     };
     for (const Case& c : {Case{"read-only", "is read-only"}, Case{"gzip", "is compressed"},
+                          Case{"fpack", "is a compressed (fpack) image"},
                           Case{"disk full half way", "the file is unchanged"}}) {
         SCOPED_TRACE(c.name);
         const QString frame = dir.filePath(QString(c.name).replace(' ', '_') + ".fits");
-        if (QString(c.name) == "gzip")
+        if (QString(c.name) == "fpack")
+            writeCompressed(frame);
+        else if (QString(c.name) == "gzip")
             QProcess::execute("sh", {"-c", "gzip -c '" + field + "' > '" + frame + "'"});
         else
             ASSERT_TRUE(QFile::copy(field, frame));
@@ -164,7 +181,7 @@ TEST_F(WcsHeaderWrite, LeavesFilesThatCannotBeRewrittenAsTheyWere) {
         setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, oldHandler);
         EXPECT_TRUE(problem.contains(c.message)) << qPrintable(problem);
-        EXPECT_EQ(testsupport::readFile(frame), original);
+        EXPECT_TRUE(testsupport::readFile(frame) == original);
         EXPECT_EQ(QDir(dir.path()).entryList(QDir::Hidden | QDir::Files).filter(".siderama-"), QStringList());
     }
 }
