@@ -169,6 +169,20 @@ QString writeProblem(const QString& path, const struct stat& status) {
     return {};
 }
 
+// A CHECKSUM card the file carried is made true for the new header (the
+// data and their DATASUM are unchanged).
+bool updateChecksum(const QString& path, const QByteArray& header) {
+    bool carried = false;
+    for (qsizetype at = 0; at < header.size() && !carried; at += cardLength) carried = header.mid(at, 9) == "CHECKSUM=";
+    if (!carried) return true;
+    int status = 0;
+    fitsfile* raw = nullptr;
+    fits_open_diskfile(&raw, QFile::encodeName(path).constData(), READWRITE, &status);
+    fits_write_chksum(raw, &status);
+    fits_close_file(raw, &status);
+    return status == 0;
+}
+
 // Writes `header` and the original's data beside it, syncs and renames it
 // over the original unless that changed meanwhile.
 QString replace(const QString& path, const struct stat& before, const QByteArray& header, long long dataStart) {
@@ -183,6 +197,7 @@ QString replace(const QString& path, const struct stat& before, const QByteArray
     };
     if (!writeAll(out.fd, header.constData(), size_t(header.size())) || !copyTail(out.fd, path, dataStart))
         return fail("Cannot write the new header of");
+    if (!updateChecksum(QString::fromLocal8Bit(temporary), header)) return fail("Cannot update the checksum of");
     ::fchmod(out.fd, before.st_mode & 07777);
     [[maybe_unused]] const int owned = ::fchown(out.fd, before.st_uid, before.st_gid);
     if (::fsync(out.fd) != 0) return fail("Cannot sync the new copy of");

@@ -66,9 +66,20 @@ void addForeignCards(const QString& path, bool tableExtension) {
     fits_update_key(file, TSTRING, "OBSERVER", const_cast<char*>("night shift"), "kept", &status);
     char* names[] = {const_cast<char*>("FLUX")};
     char* forms[] = {const_cast<char*>("1E")};
+    fits_write_chksum(file, &status);
     if (tableExtension) fits_create_tbl(file, BINARY_TBL, 3, 1, names, forms, nullptr, "STARS", &status);
     fits_close_file(file, &status);
     ASSERT_EQ(status, 0);
+}
+
+// Whether the primary unit's CHECKSUM and DATASUM are both right.
+bool checksumsRight(const QString& path) {
+    fitsfile* file = nullptr;
+    int status = 0, data = 0, unit = 0;
+    fits_open_diskfile(&file, QFile::encodeName(path).constData(), READONLY, &status);
+    fits_verify_chksum(file, &data, &unit, &status);
+    fits_close_file(file, &status);
+    return status == 0 && data == 1 && unit == 1;
 }
 
 // A small tile-compressed image, as fpack writes them.
@@ -133,6 +144,7 @@ TEST_F(WcsHeaderWrite, ReplacesAnyOlderWcsAndKeepsEverythingElse) {
         EXPECT_EQ(calibration(frame), calibration(solution()));
         const auto [first, firstData] = split(frame);
         EXPECT_EQ(firstData, data);
+        EXPECT_TRUE(checksumsRight(frame));
         EXPECT_EQ(count(before, "CDELT1") + count(before, "CROTA2"), 2);
         EXPECT_EQ(count(first, "CDELT1") + count(first, "CROTA2"), 0);
         EXPECT_EQ(count(first, "OBSERVER= 'night shift'"), 1);
