@@ -8,6 +8,7 @@
 #include "core/SolverConfig.h"
 #include "indexes/IndexManagerDelegate.h"
 #include "remote/RemoteSolvingService.h"
+#include "remote/api/WatchedSubmissions.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -62,6 +63,12 @@ bool AppDelegate::applicationDidFinishLaunching() {
     solverDelegate.show();
     remote = std::make_unique<RemoteSolvingService>(solverDelegate);
     remote->startServer(serverPort, secureServerPort);
+    if (mode == Mode::headless && remote->solvingApi()) {
+        watchedFrames = std::make_unique<WatchedSubmissions>(*remote->solvingApi(), [this](const QString& text, bool problem) {
+            solverDelegate.append(text, problem ? RED : YELLOW);
+        });
+        watchedFrames->startFromDefaults();
+    }
     return true;
 }
 

@@ -12,6 +12,7 @@ namespace siderama {
 class IndexManagerDelegate;
 class IndexManagerView;
 class RemoteSolvingService;
+class WatchedSubmissions;
 class SolverView;
 class SolverWindow;
 
@@ -51,6 +52,7 @@ private:
     std::unique_ptr<IndexManagerView> indexView;
     std::unique_ptr<IndexManagerDelegate> indexManager;
     std::unique_ptr<RemoteSolvingService> remote;
+    std::unique_ptr<WatchedSubmissions> watchedFrames;  // headless: uses the remote API
     std::optional<std::uint16_t> serverPort;
     std::optional<std::uint16_t> secureServerPort;
 };

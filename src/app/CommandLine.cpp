@@ -32,12 +32,14 @@ bool readPort(const QCommandLineParser& parser, const QCommandLineOption& option
 CommandLine CommandLine::parse(const QStringList& arguments) {
     const QCommandLineOption help(QStringList{"h", "help"}), version(QStringList{"v", "version"});
     const QCommandLineOption headless("headless"), solve("solve"), json("json"), forField("for-field", {}, "WIDTH");
+    const QCommandLineOption watch("watch"), recursive("recursive"), writeWcs("write-wcs");
     const QCommandLineOption port("port", {}, "N"), tlsPort("tls-port", {}, "N");
     const QList<QCommandLineOption> indexOptions{QCommandLineOption("indexes"), QCommandLineOption("fetch-index"),
                                                  QCommandLineOption("remove-index")};
     const QCommandLineOption addKey("add-key", {}, "NAME"), listKeys("list-keys"), removeKey("remove-key", {}, "NAME");
     QCommandLineParser parser;
-    parser.addOptions({help, version, headless, solve, json, forField, port, tlsPort, addKey, listKeys, removeKey});
+    parser.addOptions({help, version, headless, solve, json, forField, port, tlsPort, watch, recursive, writeWcs, addKey,
+                       listKeys, removeKey});
     parser.addOptions(indexOptions);
     for (const QString& name : SolveOptions::names) parser.addOption(QCommandLineOption(name, {}, "value"));
     if (!parser.parse(arguments)) {
@@ -60,13 +62,18 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
         if (const QString problem = check.set(name, parser.value(name)); !problem.isEmpty()) return failure(problem);
         solveFlags.append({name, parser.value(name)});
     }
-    if (!solveFlags.isEmpty() && !parser.isSet(solve)) return failure("solve options go with --solve");
-    if (parser.isSet(json) && !parser.isSet(solve)) return failure("--json goes with --solve");
+    const bool solving = parser.isSet(solve) || parser.isSet(watch);
+    if (!solveFlags.isEmpty() && !solving) return failure("solve options go with --solve or --watch");
+    if (parser.isSet(json) && !solving) return failure("--json goes with --solve or --watch");
+    if (parser.isSet(writeWcs) && !solving) return failure("--write-wcs goes with --solve or --watch");
+    if (parser.isSet(recursive) && !parser.isSet(watch)) return failure("--recursive goes with --watch");
+    if (parser.isSet(solve) && parser.isSet(watch)) return failure("--solve and --watch are two ways to solve: choose one");
     // --for-field WIDTH goes with --fetch-index only.
     const bool fieldWithFetch = parser.isSet(forField) && parser.isSet(indexOptions[1]);
     if (parser.isSet(forField) && !fieldWithFetch) return failure("--for-field goes with --fetch-index");
     const int companions = (parser.isSet(json) ? 1 : 0) + (fieldWithFetch ? 1 : 0) + (parser.isSet(port) ? 1 : 0) +
-                           (parser.isSet(tlsPort) ? 1 : 0) + int(solveFlags.size());
+                           (parser.isSet(tlsPort) ? 1 : 0) + int(solveFlags.size()) +
+                           (parser.isSet(writeWcs) ? 1 : 0) + (parser.isSet(recursive) ? 1 : 0);
     if (parser.optionNames().size() > 1 + companions) return failure("too many arguments");
     const QStringList words = parser.positionalArguments();
     CommandLine line;
@@ -81,11 +88,14 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
         if (fieldWithFetch) line.indexArguments << "--for-field" << parser.value(forField);
         return line;
     }
-    if (parser.isSet(solve)) {
-        if (words.isEmpty()) return failure("--solve needs at least one image file");
-        line.action = Action::solve;
+    if (solving) {
+        if (words.isEmpty())
+            return failure(parser.isSet(solve) ? "--solve needs at least one image file" : "--watch needs a folder");
+        line.action = parser.isSet(solve) ? Action::solve : Action::watch;
         line.files = words;
         line.json = parser.isSet(json);
+        line.writeWcs = parser.isSet(writeWcs);
+        line.recursive = parser.isSet(recursive);
         line.solveFlags = solveFlags;
         return line;
     }
@@ -98,13 +108,15 @@ CommandLine CommandLine::parse(const QStringList& arguments) {
 SolveOptions CommandLine::solveOptions() const {
     SolveOptions options = SolveOptions::load();
     for (const auto& [name, value] : solveFlags) options.set(name, value);
+    options.writeWcsHeaders = writeWcs;
     return options;
 }
 
 QString CommandLine::usage() {
     return "Usage: siderama [--port N] [--tls-port N] [IMAGE]\n"
            "       siderama --headless [--port N] [--tls-port N]\n"
-           "       siderama --solve [--json] [SOLVE OPTIONS] IMAGE|FOLDER...\n"
+           "       siderama --solve [--json] [--write-wcs] [SOLVE OPTIONS] IMAGE|FOLDER...\n"
+           "       siderama --watch [--recursive] [--json] [--write-wcs] [SOLVE OPTIONS] FOLDER...\n"
            "       siderama --indexes | --fetch-index KEY... | --remove-index KEY...\n"
            "       siderama --fetch-index --for-field WIDTH\n"
            "       siderama --add-key NAME | --list-keys | --remove-key NAME\n"
@@ -123,6 +135,12 @@ QString CommandLine::usage() {
            "                        when every file was solved\n"
            "  --json                with --solve: the log on standard error, one JSON\n"
            "                        object per file on standard output\n"
+           "  --write-wcs           write the solution into each FITS image's own header\n"
+           "                        (other formats get NAME_wcs.fits)\n"
+           "  --watch FOLDER...     solve every frame that arrives in the folders, once\n"
+           "                        completely written, until interrupted; results in\n"
+           "                        siderama-results.csv and .jsonl in each folder\n"
+           "  --recursive           with --watch: sub-folders too\n"
            "  --indexes             list the index files and whether they are installed\n"
            "  --fetch-index KEY...  install the index files of the given keys\n"
            "  --for-field WIDTH     (with --fetch-index) and those for a field WIDTH wide:\n"

@@ -13,12 +13,14 @@ namespace siderama {
 
 // What the program was asked to do on its command line.
 struct CommandLine {
-    enum class Action { window, headless, solve, indexCommand, keyCommand, help, version, error };
+    enum class Action { window, headless, solve, watch, indexCommand, keyCommand, help, version, error };
 
     Action action = Action::window;
     QString file;            // window: image to solve at once
-    QStringList files;       // solve: the images and folders
-    bool json = false;       // solve: summaries as JSON objects
+    QStringList files;       // solve: the images and folders; watch: the folders
+    bool json = false;       // solve, watch: summaries as JSON objects
+    bool writeWcs = false;   // solve, watch: the solution into FITS headers
+    bool recursive = false;  // watch: sub-folders too
     QStringList indexArguments;  // indexCommand: the option and its keys
     QString keyOption, keyName;  // keyCommand: --add-key NAME, --list-keys, --remove-key NAME
     QString error;           // error: what was wrong

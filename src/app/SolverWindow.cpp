@@ -6,6 +6,7 @@
 #include "app/ResultsPanel.h"
 #include "solver/SolveQueue.h"
 #include "solver/SolverDelegate.h"
+#include "solver/WatchedFolders.h"
 #include "ui_SolverWindow.h"
 
 #include <QCloseEvent>
@@ -51,7 +52,7 @@ QStringList localFiles(const QMimeData* data) {
 
 SolverWindow::SolverWindow(SolverDelegate& solver, QWidget* parent)
     : QMainWindow(parent), form(std::make_unique<Ui::SolverWindow>()), solver(solver),
-      solveQueue(new SolveQueue(solver, this)) {
+      solveQueue(new SolveQueue(solver, this)), watched(new WatchedFolders(solver, *solveQueue, this)) {
     form->setupUi(this);
     form->queueTable->setQueue(*solveQueue);
     // The picture takes most of the room; the panel and the log what is left.
@@ -68,6 +69,7 @@ SolverWindow::SolverWindow(SolverDelegate& solver, QWidget* parent)
     form->lowerTabs->addTab(new SolveOptionsPanel, "Solve options");
     connect(form->solveButton, &QPushButton::clicked, this, &SolverWindow::chooseImage);
     connect(form->solveMenu, &QAction::triggered, this, &SolverWindow::chooseImage);
+    connect(form->watchFolderMenu, &QAction::triggered, this, &SolverWindow::chooseWatchFolder);
     connect(form->abortButton, &QPushButton::clicked, &solver, [&solver] { solver.abort(); });
     connect(form->abortMenu, &QAction::triggered, &solver, [&solver] { solver.abort(); });
     connect(form->removeFilesButton, &QCheckBox::toggled, this, &SolverWindow::saveCheckBoxes);
@@ -144,6 +146,7 @@ void SolverWindow::setCheckBoxes(bool removeFiles, bool writeWCSHeaders) {
     const QSignalBlocker blockWrite(form->writeWCSHeadersButton);
     form->removeFilesButton->setChecked(removeFiles);
     form->writeWCSHeadersButton->setChecked(writeWCSHeaders);
+    solver.setWriteHeaders(writeWCSHeaders);
 }
 
 void SolverWindow::present() {
@@ -175,6 +178,25 @@ void SolverWindow::chooseImage() {
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     connect(dialog, &QFileDialog::filesSelected, solveQueue, &SolveQueue::add);
     dialog->open();
+}
+
+void SolverWindow::chooseWatchFolder() {
+    auto* dialog = new QFileDialog(this, "Watch a folder for new frames");
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    connect(dialog, &QFileDialog::fileSelected, this, &SolverWindow::watchFolder);
+    dialog->open();
+}
+
+bool SolverWindow::watchFolder(const QString& folder) {
+    const QString problem = watched->add(folder, false);
+    if (!problem.isEmpty()) {
+        solver.append(problem, RED);
+        return false;
+    }
+    form->lowerTabs->setCurrentWidget(form->queueTable);
+    return true;
 }
 
 void SolverWindow::dragEnterEvent(QDragEnterEvent* event) {

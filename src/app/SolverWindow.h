@@ -17,6 +17,7 @@ namespace siderama {
 
 class SolveQueue;
 class SolverDelegate;
+class WatchedFolders;
 
 // The solver window: the result view and its numbers, the coloured log and
 // the queue of files, the solve and abort controls, the two check boxes and
@@ -38,6 +39,9 @@ public:
 
     // Queues the dropped local files and folders; false when there are none.
     bool solveDropped(const QMimeData& data);
+    // Solves the frames that land in `folder` from now on; false (and the
+    // reason in the log) when it cannot be watched.
+    bool watchFolder(const QString& folder);
     SolveQueue& queue() { return *solveQueue; }
 
     // The text colour of a log colour (invalid for plain).
@@ -59,6 +63,7 @@ protected:
 
 private:
     void chooseImage();
+    void chooseWatchFolder();
     void saveCheckBoxes();
     void insertPendingLines();
     void showStatus();
@@ -67,6 +72,7 @@ private:
     std::unique_ptr<Ui::SolverWindow> form;
     SolverDelegate& solver;
     SolveQueue* solveQueue;
+    WatchedFolders* watched;
     std::vector<std::pair<QString, LogColor>> pendingLines;
     int apiQueueLength = 0;
 };

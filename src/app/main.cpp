@@ -5,6 +5,7 @@
 #include "cli/IndexCommands.h"
 #include "cli/KeyCommands.h"
 #include "cli/SolveCommand.h"
+#include "cli/WatchCommand.h"
 #include "solver/SolveQueue.h"
 
 #include <QApplication>
@@ -72,9 +73,12 @@ int main(int argc, char** argv) {
     }
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName("Siderama");
-    if (command.action == CommandLine::Action::solve) quitOnTerminationSignals();
+    if (command.action == CommandLine::Action::solve || command.action == CommandLine::Action::watch)
+        quitOnTerminationSignals();
     switch (command.action) {
     case CommandLine::Action::solve: return runSolveCommand(command.files, command.json, command.solveOptions());
+    case CommandLine::Action::watch:
+        return runWatchCommand(command.files, command.recursive, command.json, command.solveOptions());
     case CommandLine::Action::indexCommand: return runIndexCommand(command.indexArguments);
     case CommandLine::Action::keyCommand: return runKeyCommand(command.keyOption, command.keyName);
     default: return 2;

@@ -58,6 +58,9 @@ public:
     // The listening ports; 0 before a successful start (or without TLS).
     int port() const;
     int securePort() const { return securePort_; }
+    // The astrometry.net-compatible API and its job queue; null when it
+    // could not start.
+    AstrometryApi* solvingApi() const { return api.get(); }
 
     // The upload page's form.
     static const std::string& formFragment();

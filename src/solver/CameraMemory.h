@@ -1,7 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <algorithm>
 #include <optional>
+#include <utility>
 
 namespace siderama {
 
@@ -16,6 +18,13 @@ public:
 
     static std::optional<double> recall(const QString& key);
     static void remember(const QString& key, double arcsecPerPixel);
+    // Where the camera pointed at its last solve (RA, Dec in degrees): the
+    // next frame of a sequence is near it.
+    static std::optional<std::pair<double, double>> recallPosition(const QString& key);
+    static void rememberPosition(const QString& key, double ra, double dec);
+    // The radius around the last position that the next frame is searched
+    // in: dithers, meridian flips and a slew to a neighbouring target.
+    static double slewRadius(double fieldDiagonal) { return std::max(10.0, 2 * fieldDiagonal); }
 
     // A remembered scale may be a little off for a refocused or re-binned
     // setup: the window around it.

@@ -22,6 +22,12 @@ struct SolveOptions {
     // solve-field words for every attempt, after the stored ones (a remote
     // client's parity, tweak order, ...); not kept in the user defaults.
     QStringList extraWords;
+    // Write the solution into a FITS input's own header (other formats keep
+    // NAME_wcs.fits); not kept with the panel's values.
+    bool writeWcsHeaders = false;
+    // The solve's files go to a private folder removed when it ends: only
+    // the result (and the header written into the input) stays.
+    bool scratchFiles = false;
 
     bool hasScale() const { return scaleLow && scaleHigh; }
     bool hasPosition() const { return ra && dec; }

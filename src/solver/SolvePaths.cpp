@@ -29,6 +29,12 @@ SolvePaths::SolvePaths(const QString& inputPath)
       wcs(base + ".wcs"),
       wcsImage(base + "_wcs.fits") {}
 
+SolvePaths::SolvePaths(const QString& inputPath, const QString& folder)
+    : SolvePaths(folder + "/" + QFileInfo(inputPath).fileName()) {
+    input = inputPath;
+    if (!needsConversion) fits = inputPath;
+}
+
 QStringList SolvePaths::intermediateFiles() const {
     return {xyList, wcs, base + ".axy", base + ".corr", base + ".match",
             base + ".rdls", base + ".solved", base + "-indx.xyls"};

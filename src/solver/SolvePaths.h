@@ -8,6 +8,9 @@ namespace siderama {
 // The files of one solve, all derived from the input path.
 struct SolvePaths {
     explicit SolvePaths(const QString& input);
+    // The same files in `folder` instead of beside the input (a FITS input
+    // is still read where it is).
+    SolvePaths(const QString& input, const QString& folder);
 
     QString input;
     QString base;      // the input without its extension

@@ -4,16 +4,21 @@
 #include "core/Defaults.h"
 #include "core/Workspace.h"
 #include "imaging/Convert.h"
+#include "imaging/FitsPath.h"
+#include "imaging/WcsHeaderWriter.h"
 #include "solver/SolvePaths.h"
 #include "solver/SolveReporter.h"
 #include "solver/SolveResult.h"
 #include "solver/ToolError.h"
 #include "solver/ToolRunner.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QStorageInfo>
+#include <QTemporaryDir>
+#include <optional>
 
 namespace siderama {
 
@@ -26,7 +31,12 @@ SolvePipeline::SolvePipeline(ToolRunner& tools, SolveReporter& reporter, bool re
       }) {}
 
 SolveOutcome SolvePipeline::run(const QString& path) {
-    const SolvePaths paths(path);
+    std::optional<QTemporaryDir> scratch;
+    // Hidden, so a watch of the temporary folder itself never takes it for frames.
+    if (options.scratchFiles) scratch.emplace(QDir::tempPath() + "/.siderama-frame-XXXXXX");
+    if (scratch && !scratch->isValid())
+        return {false, "\nCannot make a work folder in " + QDir::tempPath() + ": " + scratch->errorString(), {}};
+    const SolvePaths paths = scratch ? SolvePaths(path, scratch->path()) : SolvePaths(path);
     QElapsedTimer clock;
     clock.start();
     SolveOutcome outcome;
@@ -72,7 +82,8 @@ void SolvePipeline::runTools(const SolvePaths& paths, SolvePortfolio::Clock::tim
     const QString failure = portfolio.solve(paths, options, deadline);
     if (!failure.isEmpty())
         throw ToolError(failure.endsWith(" aborted") ? ToolError::Domain::aborted : ToolError::Domain::failed, failure);
-    writeWcsImage(paths);
+    if (!options.scratchFiles) writeWcsImage(paths);
+    if (options.writeWcsHeaders && isFitsPath(paths.input)) writeHeader(paths);
     reporter.resetCalibration();
     tools.execute("wcsinfo", {paths.wcs}, true);
 }
@@ -95,8 +106,17 @@ void SolvePipeline::writeWcsImage(const SolvePaths& paths) {
     throw ToolError(ToolError::Domain::failed, "Cannot write " + paths.wcsImage);
 }
 
+// A header that cannot be written leaves the file alone; the solve still
+// counts.
+void SolvePipeline::writeHeader(const SolvePaths& paths) {
+    const QString problem = WcsHeaderWriter::write(paths.input, paths.wcs);
+    if (problem.isEmpty()) reporter.append("WCS written into " + paths.input, GREEN);
+    else reporter.append(problem, RED);
+}
+
+// Scratch files are deleted with their folder, not kept in the Trash.
 void SolvePipeline::cleanUp(const SolvePaths& paths) {
-    if (!removeFiles) return;
+    if (!removeFiles || options.scratchFiles) return;
     Workspace::moveToTrash(paths.intermediateFiles());
     if (paths.needsConversion) Workspace::moveToTrash(paths.fits);
 }

@@ -33,7 +33,9 @@ public:
     SolvePipeline(ToolRunner& tools, SolveReporter& reporter, bool removeFiles, SolveOptions options);
 
     // Converts and solves. Any exception becomes a failed outcome with its
-    // message. What the result view needs is read from the tools' files;
+    // message. With `scratchFiles` every file of the solve goes to a private
+    // folder removed at the end; with `writeWcsHeaders` a FITS input gets
+    // the solution in its header. What the result view needs is read from the tools' files;
     // then the intermediate files go to the Trash when `removeFiles` is set.
     // The solve fails with "time limit" when it takes longer than the
     // options allow.
@@ -45,6 +47,7 @@ private:
     SolveOutcome solve(const SolvePaths& paths);
     void runTools(const SolvePaths& paths, SolvePortfolio::Clock::time_point deadline);
     void writeWcsImage(const SolvePaths& paths);
+    void writeHeader(const SolvePaths& paths);
     std::shared_ptr<const SolveResult> collect(const SolvePaths& paths, const SolveOutcome& outcome,
                                                const QElapsedTimer& clock);
     void cleanUp(const SolvePaths& paths);

@@ -6,6 +6,7 @@
 #include "solver/CameraModel.h"
 #include "solver/FitsHeader.h"
 #include "solver/HeaderHints.h"
+#include "solver/SequenceAttempt.h"
 #include "solver/SolveFieldOptions.h"
 #include "solver/SolvePaths.h"
 #include "solver/SolveStrategies.h"
@@ -15,7 +16,9 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QTemporaryDir>
+#include <cmath>
 #include <thread>
+#include <tuple>
 
 namespace siderama {
 
@@ -93,13 +96,17 @@ QString SolvePortfolio::solve(const SolvePaths& paths, const SolveOptions& optio
     const SolveStrategies strategies = strategiesIn(work.path(), paths, options);
     const bool racing = options.racing && std::thread::hardware_concurrency() > 1;
     const int downsample = options.downsample > 0 ? options.downsample : width * height > 4'000'000 ? 2 : 1;
-    StrategyRace::Outcome outcome =
-        race(strategies.lanes(hint.isUsable() ? std::optional(hint) : std::nullopt, width, height, downsample, racing),
-             deadline);
+    StrategyRace::Outcome outcome;
+    if (const auto quick = SequenceAttempt::make(strategies, hint, width, height)) outcome = race({{*quick}}, deadline);
+    if (outcome.kind == StrategyRace::Outcome::Kind::failed)
+        outcome = race(
+            strategies.lanes(hint.isUsable() ? std::optional(hint) : std::nullopt, width, height, downsample, racing),
+            deadline);
     if (isWinner(outcome)) outcome = lookAgain(strategies, std::move(outcome), deadline);
     if (!isWinner(outcome)) return failureText(outcome);
     keepWinnerFiles(*outcome.winner, paths);
     CameraMemory::remember(camera, outcome.solution->pixelScale);
+    CameraMemory::rememberPosition(camera, outcome.solution->ra, outcome.solution->dec);
     return {};
 }
 
@@ -112,6 +119,10 @@ SolveHint SolvePortfolio::gatherHint(const SolvePaths& paths, const FitsHeader& 
     if (const auto scale = CameraMemory::recall(camera)) {
         SolveHint remembered;
         remembered.scale = scaleWindow(*scale, CameraMemory::tolerance);
+        if (const auto position = CameraMemory::recallPosition(camera)) {
+            std::tie(remembered.ra, remembered.dec) = *position;
+            remembered.radius = CameraMemory::slewRadius(std::hypot(width, height) * *scale / 3600);
+        }
         remembered.sources << "camera memory: " + camera;
         hint.complete(remembered);
     }

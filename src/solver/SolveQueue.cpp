@@ -69,6 +69,12 @@ void SolveQueue::add(const QStringList& paths) {
     startNext();
 }
 
+void SolveQueue::addWatched(const QString& frame) {
+    list.push_back({frame, QueueEntry::State::waiting, {}, {}, true});
+    emit entriesAdded(int(list.size()) - 1, int(list.size()) - 1);
+    startNext();
+}
+
 void SolveQueue::stop() {
     const auto waiting = std::find_if(list.begin(), list.end(),
                                       [](const QueueEntry& e) { return e.state == QueueEntry::State::waiting; });
@@ -94,7 +100,9 @@ void SolveQueue::startNext() {
     if (!reservation) return;
     running = int(next - list.begin());
     setState(*running, QueueEntry::State::solving);
-    solver.solve(std::move(reservation), next->path, fixedOptions.value_or(SolveOptions::load()));
+    SolveOptions options = fixedOptions.value_or(SolveOptions::load());
+    options.scratchFiles = next->watched;
+    solver.solve(std::move(reservation), next->path, options);
 }
 
 void SolveQueue::solveFinished(bool solved) {

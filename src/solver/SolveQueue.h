@@ -22,6 +22,7 @@ struct QueueEntry {
     State state = State::waiting;
     QString message;  // the failure, or "Done in N seconds"
     std::shared_ptr<const SolveResult> result;
+    bool watched = false;  // a frame of a watched folder: solved in scratch files
 };
 
 QString stateName(QueueEntry::State state);
@@ -36,6 +37,8 @@ public:
     // Queues the files, and the image files directly inside folders (sorted
     // by name, without what earlier solves wrote beside their inputs).
     void add(const QStringList& paths);
+    // Queues a frame of a watched folder: its solve leaves no files behind.
+    void addWatched(const QString& frame);
     // Ends the running solve and drops the waiting files.
     void stop();
     // Options for every later solve of this queue (without, each solve takes

@@ -94,6 +94,7 @@ void SolverDelegate::abort() {
 
 void SolverDelegate::runSolve(SolveRequest request) {
     SolveOutcome outcome;
+    if (writeHeaders) request.options.writeWcsHeaders = true;
     try {
         SolvePipeline solve(runner, *this, removeFiles, request.options);
         const std::shared_ptr<void> registration = reachForAbort(solve);
@@ -141,6 +142,7 @@ void SolverDelegate::show() {
 
 void SolverDelegate::saveState(bool remove, bool writeWCSHeaders) {
     removeFiles = remove;
+    writeHeaders = writeWCSHeaders;
     Defaults::setBool(Defaults::removeCreatedFiles, remove);
     Defaults::setBool(Defaults::writeWCSHeaders, writeWCSHeaders);
 }

@@ -75,6 +75,9 @@ public:
     // Stores both check boxes in the user defaults.
     void saveState(bool removeFiles, bool writeWCSHeaders);
     bool removeFilesEnabled() const { return removeFiles; }
+    // Every later solve writes the solution into FITS inputs (the window's
+    // check box; terminal solves ask through their options).
+    void setWriteHeaders(bool on) { writeHeaders = on; }
 
 signals:
     // Emitted on the main thread after the solve's last log line.
@@ -95,6 +98,7 @@ private:
     ProcessToolRunner runner{*this};
     std::atomic<bool> solving = false;
     std::atomic<bool> removeFiles = false;
+    std::atomic<bool> writeHeaders = false;
     std::mutex pipelineLock;
     SolvePipeline* pipeline = nullptr;  // the running solve's; guarded by `pipelineLock`
     SolveThread thread;  // last: its solves use everything above

@@ -34,7 +34,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FlagCase{{"--scale-low", "2", "--scale-high", "15", "--solve", "a.fits"}, "", 2},
         FlagCase{{"--solve", "--racing", "off", "--time-limit", "60", "a.jpg", "b.fits"}, "", 2},
-        FlagCase{{"--racing", "off", "a.jpg"}, "solve options go with --solve", 0},
+        FlagCase{{"--racing", "off", "a.jpg"}, "solve options go with --solve or --watch", 0},
         FlagCase{{"--scale-units", "arcsecperpix", "--scale-low", "30", "--scale-high", "20", "--solve", "a.fits"},
                  "the scale range needs 0 < low <= high", 3},
         FlagCase{{"--scale-low", "2", "--solve", "a.fits"}, "give both ends of the scale range", 1},
@@ -43,6 +43,8 @@ INSTANTIATE_TEST_SUITE_P(
         FlagCase{{"--time-limit", "soon", "--solve", "a.fits"}, "--time-limit needs a number", 0},
         FlagCase{{"--scale-units", "furlongs", "--solve", "a.fits"},
                  "scale units must be one of arcsecperpix, arcminwidth, degwidth", 0},
-        FlagCase{{"--ra", "10", "--dec", "5", "--headless"}, "solve options go with --solve", 0}));
+        FlagCase{{"--ra", "10", "--dec", "5", "--headless"}, "solve options go with --solve or --watch", 0},
+        FlagCase{{"--watch", "--recursive", "--write-wcs", "--racing", "off", "frames"}, "", 1},
+        FlagCase{{"--recursive", "--solve", "a.fits"}, "--recursive goes with --watch", 0}));
 
 }  // namespace

@@ -20,6 +20,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <unistd.h>
+
 namespace siderama {
 
 namespace {
@@ -208,6 +210,29 @@ std::optional<std::string> AstrometryApi::keepInput(int id, std::string_view dat
     const std::string reason = errno != 0 ? std::strerror(errno) : "the disk may be full";
     QDir(folders.submission(id)).removeRecursively();
     return "the upload could not be stored: " + reason;
+}
+
+std::optional<int> AstrometryApi::submitLocalFile(const QString& path) {
+    QFile file(path);
+    QCryptographicHash sha1(QCryptographicHash::Sha1);
+    if (!file.open(QIODevice::ReadOnly) || !sha1.addData(&file)) return std::nullopt;
+    const Submission submission{0, {}, {}, QDateTime::currentDateTimeUtc(), std::nullopt, std::nullopt, std::nullopt,
+                                QFileInfo(path).fileName(), "{}", sha1.result().toHex(), {}, std::nullopt};
+    const std::optional<int> id = store.addSubmission(submission);
+    if (!id) return std::nullopt;
+    QDir(folders.submission(*id)).removeRecursively();
+    // A link where it can be (no second copy of a large frame), else a copy.
+    const QByteArray input = QFile::encodeName(folders.input(*id));
+    const bool kept = QDir().mkpath(folders.submission(*id)) &&
+                      (::link(QFile::encodeName(path).constData(), input.constData()) == 0 ||
+                       QFile::copy(path, folders.input(*id)));
+    if (!kept) {
+        QDir(folders.submission(*id)).removeRecursively();
+        store.removeSubmission(*id);
+        return std::nullopt;
+    }
+    queue->submit(*id);
+    return id;
 }
 
 HttpResponse AstrometryApi::submissionStatus(const HttpRequest& request) {

@@ -58,6 +58,15 @@ public:
     // API keys (ApiKeys) or the one `api-key` setting.
     bool keysRequired() const;
 
+    // A file of this machine queued like an upload without hints (frames
+    // of watched folders); its submission id, or none when it cannot be.
+    std::optional<int> submitLocalFile(const QString& path);
+    // A submission and its job; none for an unknown id.
+    std::optional<std::pair<Submission, std::optional<Job>>> submissionState(int id) const {
+        return store.snapshot(id);
+    }
+    const JobFolders& jobFolders() const { return folders; }
+
 private:
     http::HttpResponse login(const http::HttpRequest& request);
     http::HttpResponse urlUpload(const http::HttpRequest& request);
