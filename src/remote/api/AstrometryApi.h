@@ -65,7 +65,6 @@ public:
     std::optional<std::pair<Submission, std::optional<Job>>> submissionState(int id) const {
         return store.snapshot(id);
     }
-    const JobFolders& jobFolders() const { return folders; }
 
 private:
     http::HttpResponse login(const http::HttpRequest& request);
