@@ -138,13 +138,16 @@ TEST_F(Routes, InvalidPostsAndUploadsToABusySolverAreRefused) {
     EXPECT_EQ(post({{"image", "a"}, {"image", "b"}}), invalid);
     testsupport::settleLog(solver, view);
     EXPECT_EQ(view.lines.size(), linesBefore) << "invalid posts are refused silently";
-    testsupport::writeStandInTools(tools, "sleep 2\n");
+    // The first solve holds the solver until the test lets it go.
+    const QString release = scratch.filePath("release");
+    testsupport::writeStandInTools(tools, "while [ ! -e '" + release.toUtf8() + "' ]; do sleep 0.05; done\n");
     EXPECT_EQ(post({{"image", fitsBytes(500)}}), success);
     EXPECT_EQ(post({{"image", fitsBytes(600)}}), busy);
     EXPECT_EQ(put(fitsBytes(700), "attachment; filename=\"second.fits\""), busy);
     EXPECT_EQ(status()["status"], "busy");
     ASSERT_EQ(QDir(uploads).entryInfoList(QDir::Files).size(), 1);
     EXPECT_EQ(QDir(uploads).entryInfoList(QDir::Files).front().size(), 500);
+    QFile(release).open(QIODevice::WriteOnly);
     waitIdle();
     EXPECT_EQ(view.count("Solver busy", RED), 1) << "refusals in a row are logged once";
 }

@@ -284,8 +284,8 @@ TEST_F(Pipeline, TheEndOfASolveFreesTheSolverInTheSameStep) {
             ASSERT_TRUE(solver.solvePath(image));
             QElapsedTimer clock;
             clock.start();
-            while (solver.state().status != end && clock.elapsed() < 30000) {
-            }
+            while (solver.state().status != end && clock.elapsed() < 120000) std::this_thread::yield();
+            ASSERT_EQ(solver.state().status, end) << "round " << round;
             SolveReservation next = solver.claim();
             ASSERT_TRUE(next) << "round " << round;
             solver.solve(std::move(next), image);
