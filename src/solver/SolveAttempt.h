@@ -12,6 +12,9 @@ struct SolveAttempt {
     struct Step {
         QString tool;  // name in the tools directory
         QStringList arguments;
+        // Identical shared steps of a race run once (an extraction that
+        // several strategies read).
+        bool shared = false;
     };
 
     QString name;  // shown in the log: "pipeline", "fast xy", ...

@@ -44,7 +44,9 @@ public:
     static constexpr double wideField = 20;  // degrees, the larger side
 
 private:
-    StrategyRace::Outcome race(const std::vector<std::vector<SolveAttempt>>& lanes, Clock::time_point deadline);
+    StrategyRace::Outcome race(const std::vector<std::vector<SolveAttempt>>& lanes, Clock::time_point deadline,
+                               Clock::duration delay = {});
+    static void learnDelay(const StrategyRace::Outcome& outcome, const std::vector<SolveAttempt>& firstLane);
     // The options first, then the header, then the camera memory; `camera`
     // receives the camera's memory key.
     SolveHint gatherHint(const SolvePaths& paths, const FitsHeader& header, const SolveOptions& options,

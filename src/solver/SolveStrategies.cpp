@@ -30,11 +30,28 @@ QStringList SolveStrategies::solveFieldWords(const QString& xyList, const QStrin
                  << "--config" << configFile << xyList;
 }
 
+SolveAttempt::Step SolveStrategies::extraction() const {
+    return {"image2xy", {"-O", "-o", paths.xyList, paths.fits}, true};
+}
+
 SolveAttempt SolveStrategies::pipeline(bool extract) const {
     SolveAttempt attempt{"pipeline", {}, paths.wcs, paths.base + ".solved", paths.xyList, pipelineBudget, true};
-    if (extract) attempt.steps.push_back({"image2xy", {"-O", "-o", paths.xyList, paths.fits}});
+    if (extract) attempt.steps.push_back(extraction());
     attempt.steps.push_back({"solve-field", solveFieldWords(paths.xyList, setup.config)});
     return attempt;
+}
+
+// The full-resolution list again, only widths from 20° up, every index at
+// once: bright foregrounds, nebulosity and lens distortion of wide-angle
+// photos make the all-scale search long and downsampling loses their stars.
+SolveAttempt SolveStrategies::wide() const {
+    const QString base = setup.workDir + "/wide";
+    QStringList words = solveFieldWords(paths.xyList, setup.parallelConfig);
+    words.removeLast();
+    words << "--dir" << setup.workDir << "--out" << "wide" << "--scale-units" << "degwidth" << "--scale-low"
+          << number(wideLow) << "--scale-high" << "180" << paths.xyList;
+    return {"wide", {extraction(), {"solve-field", words}}, base + ".wcs", base + ".solved", paths.xyList,
+            wideBudget, false};
 }
 
 SolveAttempt SolveStrategies::hinted(const SolveHint& hint, int width, int height) const {
@@ -89,20 +106,21 @@ SolveAttempt SolveStrategies::secondLook(const WcsSummary& found, const QString&
 }
 
 // Taking turns, the pipeline keeps the first place with a short budget (it
-// solved the generated fields it can solve within 2.4–6.4 s), then "fast xy",
-// which solved every generated field; racing, they run side by side.
+// solved the generated fields it can solve within 2.4–6.4 s), then the wide
+// search on the same list, "fast xy", and the defaults. Racing, the
+// pipeline runs alone first; "fast xy" (then the defaults) and the wide
+// search join it in turn when it has not solved within the race's delay.
 std::vector<std::vector<SolveAttempt>> SolveStrategies::lanes(const std::optional<SolveHint>& hint, int width,
                                                               int height, int downsample, bool racing) const {
     std::vector<SolveAttempt> first;
     if (hint && hint->isUsable()) first.push_back(hinted(*hint, width, height));
-    first.push_back(pipeline(first.empty()));
-    std::vector<SolveAttempt> second{fastXy(), defaults(downsample)};
+    first.push_back(pipeline(true));
     if (!racing) {
-        first.insert(first.end(), second.begin(), second.end());
+        first.insert(first.end(), {wide(), fastXy(), defaults(downsample)});
         return {first};
     }
     first.back().budget = 0;
-    return {first, second};
+    return {first, {fastXy(), defaults(downsample)}, {wide()}};
 }
 
 }  // namespace siderama

@@ -14,9 +14,10 @@ struct WcsSummary;
 // The attempts Siderama makes on one image and how they are laid out in
 // lanes. The pipeline (full-resolution image2xy list sorted by flux) is the
 // first strategy and the one whose tools are shown in the log; "fast xy"
-// (image2xy on the image downsampled by 2, the 150 brightest sources) runs
-// beside it; solve-field's own defaults (downsampled for large images) come
-// last. Measured on generated fields: see the README's strategy table.
+// (image2xy on the image downsampled by 2, the 150 brightest sources),
+// solve-field's own defaults (downsampled for large images) and "wide" (the
+// pipeline's list, widths from 20°) back it up. Measured on generated fields
+// and photo-like ones: see the README's strategy table.
 class SolveStrategies {
 public:
     struct Setup {
@@ -30,6 +31,7 @@ public:
 
     SolveAttempt hinted(const SolveHint& hint, int width, int height) const;
     SolveAttempt pipeline(bool extract) const;
+    SolveAttempt wide() const;
     SolveAttempt fastXy() const;
     SolveAttempt defaults(int downsample) const;
     // A careful re-solve around a found solution: narrow window, centred
@@ -46,8 +48,11 @@ public:
     static constexpr double hintedBudget = 10;
     static constexpr double pipelineBudget = 10;
     static constexpr double fastXyBudget = 30;
+    static constexpr double wideBudget = 20;
+    static constexpr double wideLow = 20;  // degrees, the narrowest width of the wide search
 
 private:
+    SolveAttempt::Step extraction() const;  // full resolution, shared by the attempts that read it
     QStringList solveFieldWords(const QString& xyList, const QString& config) const;
 
     SolvePaths paths;

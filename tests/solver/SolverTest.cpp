@@ -340,8 +340,9 @@ TEST_F(Pipeline, FailingSolveFieldStopsTheRunKeepsTheLastCalibrationAndCleansUp)
         tool("solve-field", "[ \"$1\" = --help ] && exit 0\necho \"solve-field\" >> " + calls.toUtf8() + "\ntouch " +
                                 scratch.filePath("field.axy").toUtf8() + "\n" + script);
         EXPECT_FALSE(solve(image));
-        // The pipeline, then "fast xy" (whose image2xy fails here) and solve-field's defaults.
-        EXPECT_EQ(toolsCalled(), QStringList({"image2xy", "solve-field", "image2xy", "solve-field"}));
+        // The pipeline, the wide search on its list, "fast xy" (whose image2xy fails here) and
+        // solve-field's defaults.
+        EXPECT_EQ(toolsCalled(), QStringList({"image2xy", "solve-field", "solve-field", "image2xy", "solve-field"}));
         EXPECT_EQ(solver.state().status, SolverStatus::failed);
         if (!message.isEmpty()) EXPECT_EQ(solver.state().message, message);
         EXPECT_EQ(view.lines.last().color, RED);
