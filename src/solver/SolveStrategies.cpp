@@ -107,20 +107,23 @@ SolveAttempt SolveStrategies::secondLook(const WcsSummary& found, const QString&
 
 // Taking turns, the pipeline keeps the first place with a short budget (it
 // solved the generated fields it can solve within 2.4–6.4 s), then the wide
-// search on the same list, "fast xy", and the defaults. Racing, the
-// pipeline runs alone first; "fast xy" (then the defaults) and the wide
-// search join it in turn when it has not solved within the race's delay.
+// search on the same list, "fast xy", and the defaults. Racing, "fast xy"
+// (after the hinted attempt) runs alone first: on easy fields its
+// downsampled extraction and 150 sources cost less than the pipeline's
+// tools; the pipeline joins it when it has not solved within the race's
+// delay, the wide search after another delay.
 std::vector<std::vector<SolveAttempt>> SolveStrategies::lanes(const std::optional<SolveHint>& hint, int width,
                                                               int height, int downsample, bool racing) const {
     std::vector<SolveAttempt> first;
     if (hint && hint->isUsable()) first.push_back(hinted(*hint, width, height));
-    first.push_back(pipeline(true));
     if (!racing) {
-        first.insert(first.end(), {wide(), fastXy(), defaults(downsample)});
+        first.insert(first.end(), {pipeline(true), wide(), fastXy(), defaults(downsample)});
         return {first};
     }
-    first.back().budget = 0;
-    return {first, {fastXy(), defaults(downsample)}, {wide()}};
+    first.insert(first.end(), {fastXy(), defaults(downsample)});
+    SolveAttempt whole = pipeline(true);
+    whole.budget = 0;
+    return {first, {whole}, {wide()}};
 }
 
 }  // namespace siderama
