@@ -84,6 +84,7 @@ QString failureText(const StrategyRace::Outcome& outcome) {
 }  // namespace
 
 QString SolvePortfolio::solve(const SolvePaths& paths, const SolveOptions& options, Clock::time_point deadline) {
+    info.clear();
     const FitsHeader header = FitsHeader::read(paths.fits);
     const int width = int(header.number("NAXIS1").value_or(0)), height = int(header.number("NAXIS2").value_or(0));
     QString camera;
@@ -102,6 +103,7 @@ QString SolvePortfolio::solve(const SolvePaths& paths, const SolveOptions& optio
     if (!isWinner(outcome)) return failureText(outcome);
     keepWinnerFiles(*outcome.winner, paths);
     CameraMemory::remember(camera, outcome.solution->pixelScale);
+    info = outcome.solution->text;
     return {};
 }
 

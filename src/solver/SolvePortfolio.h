@@ -30,6 +30,8 @@ public:
     // terminated (status 2)", "solve-field found no solution"), or "" when
     // solved.
     QString solve(const SolvePaths& paths, const SolveOptions& options, Clock::time_point deadline);
+    // What wcsinfo said about the last solve's solution ("" unless solved).
+    const QString& solutionInfo() const { return info; }
     // Ends the running tools (any thread); solve() returns "TOOL aborted".
     void abort();
 
@@ -59,6 +61,7 @@ private:
     std::mutex lock;
     std::shared_ptr<StrategyRace> running;
     std::atomic<bool> aborted = false;
+    QString info;
 };
 
 }  // namespace siderama

@@ -25,7 +25,7 @@ std::optional<WcsSummary> WcsSummary::parse(const QString& output) {
     const double scale = values.value("pixscale");
     if (scale < 0 || std::abs(values["dec_center"]) > 90) return std::nullopt;
     return WcsSummary{values["ra_center"], values["dec_center"], scale, values.value("imagew") * scale / 3600,
-                      values.value("imageh") * scale / 3600};
+                      values.value("imageh") * scale / 3600, output};
 }
 
 }  // namespace siderama
