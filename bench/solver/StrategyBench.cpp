@@ -139,11 +139,12 @@ int main(int argc, char** argv) {
         {"Ursa Major 47°", {"--ra", "165", "--dec", "56", "--scale", "170", "--rotation", "10", "--width", "1000", "--height", "700"}},
         {"63° wide, distorted", {"--ra", "90", "--dec", "20", "--scale", "284", "--rotation", "0", "--width", "800", "--height", "600", "--distortion", "-0.08"}},
         {"photo Orion 64° JPEG", {"--ra", "83.8", "--dec", "2", "--scale", "256", "--rotation", "15", "--width", "900", "--height", "675", "--distortion", "-0.06", "--vignetting", "0.5", "--gradient", "0.15", "--band", "0.4", "--foreground", "0.3", "--blobs", "2", "--seed", "3"}},
+        {"photo Orion, EXIF 32 mm", {"--ra", "83.8", "--dec", "2", "--scale", "256", "--rotation", "15", "--width", "900", "--height", "675", "--distortion", "-0.06", "--vignetting", "0.5", "--gradient", "0.15", "--band", "0.4", "--foreground", "0.3", "--blobs", "2", "--seed", "4", "--focal", "32", "--pitch", "40"}},
         {"photo Cygnus 45° JPEG", {"--ra", "305", "--dec", "40", "--scale", "135", "--rotation", "70", "--width", "1200", "--height", "800", "--distortion", "-0.04", "--vignetting", "0.4", "--gradient", "0.2", "--band", "0.6", "--foreground", "0.25", "--seed", "5"}},
         {"photo Scorpius 30° JPEG", {"--ra", "255", "--dec", "-30", "--scale", "68", "--rotation", "280", "--width", "1600", "--height", "1200", "--distortion", "-0.03", "--vignetting", "0.3", "--gradient", "0.3", "--band", "0.5", "--foreground", "0.2", "--blobs", "3", "--seed", "7"}},
     };
     const QString other = argc > 1 ? QString(argv[1]) : QString();
-    std::printf("%-22s | %-15s | %-15s | %-15s | %-15s | %-15s | %s\n", "field (seconds, right)", "(a) solve-field",
+    std::printf("%-24s | %-15s | %-15s | %-15s | %-15s | %-15s | %s\n", "field (seconds, right)", "(a) solve-field",
                 "(b) pipeline", "(c) siderama", "(d) 2nd, hinted", "(e) other", "c/a");
     double sumA = 0, sumB = 0, sumC = 0, sumD = 0, sumE = 0, worst = 0;
     int wrong = 0;
@@ -169,7 +170,7 @@ int main(int argc, char** argv) {
             environment.insert("XDG_CONFIG_HOME", home.filePath(QString("other%1").arg(i)));
             e = siderama(image, other);
         }
-        std::printf("%-22s | %s | %s | %s | %s | %s | %.2f\n", fields[i].name, qPrintable(cell(a, truth)),
+        std::printf("%-24s | %s | %s | %s | %s | %s | %.2f\n", fields[i].name, qPrintable(cell(a, truth)),
                     qPrintable(cell(b, truth)), qPrintable(cell(c, truth)), qPrintable(cell(d, truth)),
                     other.isEmpty() ? "      -        " : qPrintable(cell(e, truth)), c.seconds / a.seconds);
         std::fflush(stdout);
@@ -177,7 +178,7 @@ int main(int argc, char** argv) {
         worst = std::max(worst, c.seconds / a.seconds);
         wrong += !right(c, truth) + !right(d, truth);
     }
-    std::printf("%-22s | %7.2f         | %7.2f         | %7.2f         | %7.2f         | %7.2f         | %.2f\n",
+    std::printf("%-24s | %7.2f         | %7.2f         | %7.2f         | %7.2f         | %7.2f         | %.2f\n",
                 "sum", sumA, sumB, sumC, sumD, sumE, sumC / sumA);
     std::printf("(c) worst field %.2f x (a) (target <= 1.2), sum %.2f x (a) (target <= 0.5); "
                 "wrong or missing answers from siderama: %d (target 0); failures count as %d s\n",

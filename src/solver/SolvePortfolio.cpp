@@ -4,6 +4,7 @@
 #include "core/Defaults.h"
 #include "solver/CameraMemory.h"
 #include "solver/CameraModel.h"
+#include "solver/ExifScale.h"
 #include "solver/FitsHeader.h"
 #include "solver/HeaderHints.h"
 #include "solver/RaceDelay.h"
@@ -118,6 +119,12 @@ SolveHint SolvePortfolio::gatherHint(const SolvePaths& paths, const FitsHeader& 
         remembered.scale = scaleWindow(*scale, CameraMemory::tolerance);
         remembered.sources << "camera memory: " + camera;
         hint.complete(remembered);
+    }
+    if (const auto scale = ExifScale::read(paths.input, width, height)) {
+        SolveHint photo;
+        photo.scale = scaleWindow(*scale, ExifScale::tolerance);
+        photo.sources << "EXIF focal length";
+        hint.complete(photo);
     }
     return hint;
 }

@@ -54,30 +54,35 @@ SolveAttempt SolveStrategies::wide() const {
             wideBudget, false};
 }
 
+SolveHint SolveStrategies::window(const SolveHint& hint, int width, int height) {
+    SolveHint window = hint;
+    if (window.ra) window.radius = hintRadius(hint, width, height);
+    return window;
+}
+
 SolveAttempt SolveStrategies::hinted(const SolveHint& hint, int width, int height) const {
     SolveAttempt attempt = pipeline(true);
     attempt.name = "hinted pipeline";
     attempt.budget = hintedBudget;
-    SolveHint window = hint;
-    if (window.ra) window.radius = hintRadius(hint, width, height);
     QStringList& words = attempt.steps.back().arguments;
     words.removeLast();
-    words << window.arguments() << paths.xyList;
+    words << window(hint, width, height).arguments() << paths.xyList;
     return attempt;
 }
 
-SolveAttempt SolveStrategies::fastXy() const {
+SolveAttempt SolveStrategies::fastXy(const std::optional<SolveHint>& window) const {
     const QString base = setup.workDir + "/fast";
     QStringList words = solveFieldWords(base + ".xy", setup.parallelConfig);
     words.removeLast();
-    words << "--scale-units" << "degwidth" << "--scale-low" << "1" << "--scale-high" << "180" << "--objs" << "150"
-          << base + ".xy";
-    return {"fast xy",
-            {{"image2xy", {"-d", "2", "-O", "-o", base + ".xy", paths.fits}}, {"solve-field", words}},
+    if (window) words << window->arguments();
+    else words << "--scale-units" << "degwidth" << "--scale-low" << "1" << "--scale-high" << "180";
+    words << "--objs" << "150" << base + ".xy";
+    return {window ? "hinted fast xy" : "fast xy",
+            {{"image2xy", {"-d", "2", "-O", "-o", base + ".xy", paths.fits}, true}, {"solve-field", words}},
             base + ".wcs",
             base + ".solved",
             base + ".xy",
-            fastXyBudget,
+            window ? hintedBudget : fastXyBudget,
             false};
 }
 
@@ -108,22 +113,25 @@ SolveAttempt SolveStrategies::secondLook(const WcsSummary& found, const QString&
 // Taking turns, the pipeline keeps the first place with a short budget (it
 // solved the generated fields it can solve within 2.4–6.4 s), then the wide
 // search on the same list, "fast xy", and the defaults. Racing, "fast xy"
-// (after the hinted attempt) runs alone first: on easy fields its
-// downsampled extraction and 150 sources cost less than the pipeline's
-// tools; the pipeline joins it when it has not solved within the race's
-// delay, the wide search after another delay.
+// runs alone first (with the hint's window first when there is one): on
+// easy fields its downsampled extraction and 150 sources cost less than the
+// pipeline's tools; the pipeline (hinted first) joins it when it has not
+// solved within the race's delay, the wide search after another delay.
 std::vector<std::vector<SolveAttempt>> SolveStrategies::lanes(const std::optional<SolveHint>& hint, int width,
                                                               int height, int downsample, bool racing) const {
-    std::vector<SolveAttempt> first;
-    if (hint && hint->isUsable()) first.push_back(hinted(*hint, width, height));
+    const bool hinting = hint && hint->isUsable();
+    std::vector<SolveAttempt> first, second;
+    if (hinting) first.push_back(hinted(*hint, width, height));
     if (!racing) {
         first.insert(first.end(), {pipeline(true), wide(), fastXy(), defaults(downsample)});
         return {first};
     }
+    second = std::move(first);
+    if (hinting) first.push_back(fastXy(window(*hint, width, height)));
     first.insert(first.end(), {fastXy(), defaults(downsample)});
-    SolveAttempt whole = pipeline(true);
-    whole.budget = 0;
-    return {first, {whole}, {wide()}};
+    second.push_back(pipeline(true));
+    second.back().budget = 0;
+    return {first, second, {wide()}};
 }
 
 }  // namespace siderama

@@ -32,7 +32,8 @@ public:
     SolveAttempt hinted(const SolveHint& hint, int width, int height) const;
     SolveAttempt pipeline(bool extract) const;
     SolveAttempt wide() const;
-    SolveAttempt fastXy() const;
+    // With a window, the hint's scale (and position) instead of 1°–180°.
+    SolveAttempt fastXy(const std::optional<SolveHint>& window = std::nullopt) const;
     SolveAttempt defaults(int downsample) const;
     // A careful re-solve around a found solution: narrow window, centred
     // reference pixel, a higher SIP order.
@@ -52,6 +53,7 @@ public:
     static constexpr double wideLow = 20;  // degrees, the narrowest width of the wide search
 
 private:
+    static SolveHint window(const SolveHint& hint, int width, int height);  // the position's radius set
     SolveAttempt::Step extraction() const;  // full resolution, shared by the attempts that read it
     QStringList solveFieldWords(const QString& xyList, const QString& config) const;
 

@@ -3,6 +3,7 @@
 //
 //   skyfield --ra 83.8 --dec -5.4 --width 800 --height 600 --scale 40
 //            --rotation 30 --format png16 --out field.png [--truth field.json]
+#include "ExifWriter.h"
 #include "FieldWriter.h"
 #include "StarCatalog.h"
 #include "StarRenderer.h"
@@ -31,6 +32,7 @@ struct Request {
     double distortion;
     skyfield::RenderSettings photo;  // the photo effects only
     int quality;
+    double focal, pitch;
     QString format, out, truth;
     QStringList indexes;
 };
@@ -55,6 +57,8 @@ void addOptions(QCommandLineParser& parser) {
         {"band", "Peak of a diagonal band of diffuse light (default 0).", "b", "0"},
         {"foreground", "Radius of a bright disc at the bottom, in image heights (default 0).", "r", "0"},
         {"quality", "JPEG quality, 0-100 (default 90).", "q", "90"},
+        {"focal", "With --pitch: write a camera's EXIF focal length into a JPEG (millimetres).", "mm", "0"},
+        {"pitch", "The camera's pixel pitch for the EXIF block (micrometres).", "um", "0"},
         {"index", "Index file to take stars from (repeatable; default the Tycho-2 files).", "file"},
     });
 }
@@ -73,7 +77,8 @@ Request parseRequest(const QCommandLineParser& parser) {
     Request request{number(parser, "ra"), number(parser, "dec"), number(parser, "scale"),
                     number(parser, "rotation"), int(number(parser, "width")), int(number(parser, "height")),
                     unsigned(number(parser, "seed")), int(number(parser, "blobs")),
-                    number(parser, "distortion"), {}, int(number(parser, "quality")), parser.value("format"), parser.value("out"),
+                    number(parser, "distortion"), {}, int(number(parser, "quality")), number(parser, "focal"),
+                    number(parser, "pitch"), parser.value("format"), parser.value("out"),
                     parser.value("truth"), parser.values("index")};
     request.photo.vignetting = number(parser, "vignetting");
     request.photo.gradient = number(parser, "gradient");
@@ -110,6 +115,9 @@ int run(const Request& request) {
     int drawn = 0;
     const auto field = skyfield::renderField(stars, projection, request.width, request.height, settings, drawn);
     if (!skyfield::writeField(field, request.format, request.out, request.quality)) return 1;
+    if (request.focal > 0 && request.pitch > 0 && request.format == "jpg" &&
+        !skyfield::addCameraExif(request.out, request.focal, request.pitch, request.width))
+        return 1;
     const QByteArray truth = truthJson(request, drawn);
     std::fwrite(truth.constData(), 1, size_t(truth.size()), stdout);
     if (!request.truth.isEmpty()) {
