@@ -39,9 +39,9 @@ public:
     // reference pixel, a higher SIP order.
     SolveAttempt secondLook(const WcsSummary& found, const QString& source) const;
 
-    // With racing: the pipeline lane (after the hinted attempt, when there
-    // is a hint) beside the fast-xy lane, which falls back to the defaults.
-    // Without: hinted, pipeline, fast xy, defaults in turn, with budgets.
+    // With racing, three staggered lanes: (hinted) fast xy falling back to
+    // the defaults; the (hinted) pipeline; the wide search. Without: hinted,
+    // pipeline, wide, fast xy, defaults in turn, with budgets.
     std::vector<std::vector<SolveAttempt>> lanes(const std::optional<SolveHint>& hint, int width, int height,
                                                  int downsample, bool racing) const;
 

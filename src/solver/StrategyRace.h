@@ -15,8 +15,6 @@
 
 namespace siderama {
 
-class ToolProcess;
-
 // Runs lanes of solve attempts: the attempts of a lane one after another,
 // the lanes side by side, staggered: a lane starts only when the one before
 // it has run for the delay without a solution, or at once when an attempt
