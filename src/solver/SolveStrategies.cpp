@@ -110,9 +110,10 @@ SolveAttempt SolveStrategies::secondLook(const WcsSummary& found, const QString&
     return {"second look", {{"solve-field", words}}, base + ".wcs", base + ".solved", source, 0, false};
 }
 
-// Taking turns, the pipeline keeps the first place with a short budget (it
-// solved the generated fields it can solve within 2.4–6.4 s), then the wide
-// search on the same list, "fast xy", and the defaults. Racing, "fast xy"
+// Taking turns, the hinted fast xy and the hinted pipeline come first, then
+// the pipeline with a short budget (it solved the generated fields it can
+// solve within 2.4–6.4 s), the wide search on the same list, "fast xy", and
+// the defaults. Racing, "fast xy"
 // runs alone first (with the hint's window first when there is one): on
 // easy fields its downsampled extraction and 150 sources cost less than the
 // pipeline's tools; the pipeline (hinted first) joins it when it has not
@@ -121,13 +122,13 @@ std::vector<std::vector<SolveAttempt>> SolveStrategies::lanes(const std::optiona
                                                               int height, int downsample, bool racing) const {
     const bool hinting = hint && hint->isUsable();
     std::vector<SolveAttempt> first, second;
-    if (hinting) first.push_back(hinted(*hint, width, height));
+    if (hinting) first.push_back(fastXy(window(*hint, width, height)));
+    if (hinting) second.push_back(hinted(*hint, width, height));
     if (!racing) {
+        first.insert(first.end(), second.begin(), second.end());
         first.insert(first.end(), {pipeline(true), wide(), fastXy(), defaults(downsample)});
         return {first};
     }
-    second = std::move(first);
-    if (hinting) first.push_back(fastXy(window(*hint, width, height)));
     first.insert(first.end(), {fastXy(), defaults(downsample)});
     second.push_back(pipeline(true));
     second.back().budget = 0;

@@ -40,8 +40,9 @@ public:
     SolveAttempt secondLook(const WcsSummary& found, const QString& source) const;
 
     // With racing, three staggered lanes: (hinted) fast xy falling back to
-    // the defaults; the (hinted) pipeline; the wide search. Without: hinted,
-    // pipeline, wide, fast xy, defaults in turn, with budgets.
+    // the defaults; the (hinted) pipeline; the wide search. Without: hinted
+    // fast xy, hinted pipeline, pipeline, wide, fast xy, defaults in turn,
+    // with budgets.
     std::vector<std::vector<SolveAttempt>> lanes(const std::optional<SolveHint>& hint, int width, int height,
                                                  int downsample, bool racing) const;
 
