@@ -8,7 +8,6 @@
 #include <QMap>
 #include <chrono>
 #include <QSettings>
-#include <memory>
 #include <mutex>
 
 namespace siderama {
