@@ -4,8 +4,10 @@
 #include "remote/RemoteSolvingService.h"
 #include "solver/SolverDelegate.h"
 #include "support/RawHttpClient.h"
+#include "support/FitsCards.h"
 #include "support/SolverProbe.h"
 #include "support/TestSupport.h"
+#include "support/UploadFolder.h"
 
 #include <QDir>
 #include <QRegularExpression>
@@ -14,7 +16,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include <unistd.h>
 
 using namespace siderama;
 using nlohmann::json;
@@ -37,13 +38,13 @@ protected:
         testsupport::writeStandInTools(scratch.path(), {}, "echo 'ra_center 83.5'\necho 'dec_center -5.25'\necho 'pixscale nan'\necho 'orientation inf'\n");
         solver.setView(&view);
         service.startServer();
-        uploads = QDir::tempPath() + "/siderama-" + QString::number(::geteuid()) + "/";
+        uploads = testsupport::uploadFolder();
         QDir(uploads).removeRecursively();
     }
     json put(std::size_t bytes, const std::string& fileName) {
         std::map<std::string, std::string> headers;
         if (!fileName.empty()) headers["Content-Disposition"] = "attachment; filename=\"" + fileName + "\"";
-        const std::string body = "SIMPLE  =" + std::string(bytes - 9, ' ');
+        const std::string body = testsupport::fitsBytes(qint64(bytes)).toStdString();
         return json::parse(testsupport::request(service.port(), "PUT", "/api/upload", headers, body).body, nullptr, false);
     }
     bool uploadAreaEmpty() const { return QDir(uploads).entryList(QDir::Files).isEmpty(); }
