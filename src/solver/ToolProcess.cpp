@@ -73,7 +73,7 @@ ToolProcess::~ToolProcess() {
 }
 
 // A pipe whose read end stays here (close-on-exec); its inode is noted in
-// `inodes`.
+// `outputPipes`, for killOutputHolders().
 bool ToolProcess::openPipe(int ends[2]) {
     if (::pipe2(ends, O_CLOEXEC) != 0) return false;
     struct stat pipeInfo {};
