@@ -24,6 +24,9 @@ struct SolveAttempt {
     QString source;  // what solve-field reads: an xy list or the image
     double budget = 0;    // seconds; 0: until the solve's time limit
     bool logged = false;  // stream the tools' output into the solve log
+    // Searches every scale of `source`: when it ends without a solution, no
+    // attempt reading the same source can find one.
+    bool exhaustive = false;
 };
 
 }  // namespace siderama

@@ -35,7 +35,7 @@ SolveAttempt::Step SolveStrategies::extraction() const {
 }
 
 SolveAttempt SolveStrategies::pipeline(bool extract) const {
-    SolveAttempt attempt{"pipeline", {}, paths.wcs, paths.base + ".solved", paths.xyList, pipelineBudget, true};
+    SolveAttempt attempt{"pipeline", {}, paths.wcs, paths.base + ".solved", paths.xyList, pipelineBudget, true, true};
     if (extract) attempt.steps.push_back(extraction());
     attempt.steps.push_back({"solve-field", solveFieldWords(paths.xyList, setup.config)});
     return attempt;
@@ -64,6 +64,7 @@ SolveAttempt SolveStrategies::hinted(const SolveHint& hint, int width, int heigh
     SolveAttempt attempt = pipeline(true);
     attempt.name = "hinted pipeline";
     attempt.budget = hintedBudget;
+    attempt.exhaustive = false;
     QStringList& words = attempt.steps.back().arguments;
     words.removeLast();
     words << window(hint, width, height).arguments() << paths.xyList;

@@ -13,7 +13,9 @@ struct StrategyRace::Lane {
     std::vector<SolveAttempt> attempts;
     std::shared_ptr<ToolCommand> tool;      // the running tool, if any
     std::optional<Clock::time_point> budgetEnd;  // of the running attempt
-    bool overBudget = false;
+    const SolveAttempt* current = nullptr;  // the running attempt
+    bool overBudget = false;  // the running attempt must end
+    QString cutShort;         // why, when not its budget
     QString stopReason;  // set when the lane must end
     bool released = false;  // may start
     bool finished = false;
@@ -25,6 +27,8 @@ namespace {
 double secondsSince(StrategyRace::Clock::time_point start) {
     return std::chrono::duration<double>(StrategyRace::Clock::now() - start).count();
 }
+
+const QString searchedAll = " searched the same list at every scale)";
 
 QString commandLine(const SolveAttempt::Step& step) { return "\n" + (QStringList{step.tool} + step.arguments).join(' '); }
 
@@ -149,7 +153,10 @@ bool StrategyRace::runAttempt(Lane& lane, const SolveAttempt& attempt, QStringLi
     {
         std::lock_guard guard(lock);
         if (!lane.stopReason.isEmpty()) return true;
-        lane.overBudget = false;
+        lane.current = &attempt;
+        lane.cutShort.clear();
+        lane.overBudget = exhausted.contains(attempt.source);
+        if (lane.overBudget) lane.cutShort = "skipped (" + exhausted[attempt.source] + searchedAll;
         lane.budgetEnd = attempt.budget > 0 ? std::optional(start + std::chrono::duration_cast<Clock::duration>(
                                                                          std::chrono::duration<double>(attempt.budget)))
                                             : std::nullopt;
@@ -162,9 +169,27 @@ bool StrategyRace::runAttempt(Lane& lane, const SolveAttempt& attempt, QStringLi
     for (const SolveAttempt::Step& step : attempt.steps)
         if (!(ran = runShared(lane, attempt, step, output))) break;
     const bool solved = ran && QFileInfo::exists(attempt.solved) && QFileInfo::exists(attempt.wcs);
+    if (ran && !solved && attempt.exhaustive) endAttemptsOnTheSameList(lane, attempt);
     finishAttempt(lane, attempt, start, solved, output);
     std::lock_guard guard(lock);
+    lane.current = nullptr;
     return decided || !lane.stopReason.isEmpty();
+}
+
+// A search of every scale of a list found nothing: no other attempt reading
+// that list can win any more.
+void StrategyRace::endAttemptsOnTheSameList(Lane& lane, const SolveAttempt& attempt) {
+    std::lock_guard guard(lock);
+    if (lane.overBudget || !lane.stopReason.isEmpty()) return;
+    exhausted[attempt.source] = attempt.name;
+    for (auto& other : lanes) {
+        if (other.get() == &lane || !other->current || other->current->source != attempt.source || other->overBudget)
+            continue;
+        other->overBudget = true;
+        other->cutShort = "ended (" + attempt.name + searchedAll;
+        if (other->tool) other->tool->stop();
+    }
+    changed.notify_all();
 }
 
 // A shared step (an extraction several lanes begin with) runs once: a lane
@@ -234,6 +259,7 @@ void StrategyRace::finishAttempt(Lane& lane, const SolveAttempt& attempt, Clock:
     QString result = solution ? "solved" : solved ? "solution rejected by wcsinfo" : "no solution";
     if (solution && decided) result = "solved, but later";
     else if (!solution && !lane.stopReason.isEmpty()) result = "ended (" + lane.stopReason + ")";
+    else if (!solution && !lane.cutShort.isEmpty()) result = lane.cutShort;
     else if (!solution && lane.overBudget) result = "budget of " + formatSeconds(attempt.budget) + " s used up";
     outcome.records.push_back({attempt.name, seconds, result});
     attemptFailed = attemptFailed || !solution;

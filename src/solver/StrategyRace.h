@@ -21,7 +21,9 @@ namespace siderama {
 // ended without one. The first solution wcsinfo accepts wins; every other
 // lane is ended with its tools' whole process groups and a lane that has not
 // started never does. An attempt that overruns its budget is ended and its
-// lane goes on with the next one; at the deadline everything is ended.
+// lane goes on with the next one, and so is an attempt that reads a list
+// another one searched at every scale in vain; at the deadline everything
+// is ended.
 class StrategyRace {
 public:
     using Clock = std::chrono::steady_clock;
@@ -62,6 +64,7 @@ private:
     bool runShared(Lane& lane, const SolveAttempt& attempt, const SolveAttempt::Step& step, QStringList& output);
     bool runStep(Lane& lane, const SolveAttempt& attempt, const SolveAttempt::Step& step, QStringList& output);
     void reportFailure(const SolveAttempt& attempt, const QString& message);
+    void endAttemptsOnTheSameList(Lane& lane, const SolveAttempt& attempt);
     void finishAttempt(Lane& lane, const SolveAttempt& attempt, Clock::time_point start, bool solved,
                        QStringList& output);
     void stopLanes(const QString& reason);  // with `lock` held
@@ -81,6 +84,7 @@ private:
     Clock::time_point nextRelease;
     bool attemptFailed = false;          // since the last lane started
     std::map<QString, bool> sharedSteps;  // key: command line; false while running
+    std::map<QString, QString> exhausted;  // lists searched at every scale, and by which attempt
 };
 
 }  // namespace siderama

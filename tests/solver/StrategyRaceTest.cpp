@@ -21,7 +21,8 @@ namespace {
 // attempt BEHAVIOUR WCS SOLVED PIDFILE; a hanging attempt leaves a child in
 // its process group (a detaching one, in a session of its own holding the
 // output) and writes the child's pid; "after" solves once a pid is written;
-// "count" (the shared step) notes each run.
+// "count" (the shared step) notes each run; all attempts read one list,
+// which "exhaust" searches at every scale in vain.
 const QByteArray attemptTool =
     "case $1 in\n"
     "  solve) echo good > $2; touch $3 ;;\n"
@@ -31,6 +32,7 @@ const QByteArray attemptTool =
     "  hang) sleep 1000 & echo $! > $4; wait ;;\n"
     "  detach) setsid sleep 1000 & echo $! > $4; sleep 1000 ;;\n"
     "  count) echo ran >> $2 ;;\n"
+    "  exhaust) until ls ${2%/*}/*.pid; do sleep 0.05; done ;;\n"
     "esac\n";
 const QByteArray wcsinfoTool = "grep -q good $1 && printf 'ra_center 10\\ndec_center 20\\npixscale 30\\n'\n";
 
@@ -65,7 +67,8 @@ protected:
                                          {{"attempt", {"count", dir.filePath("count")}, true},
                                           {"attempt", {c.lanes[l][i].first, base + ".wcs", base + ".solved",
                                                        base + ".pid"}}},
-                                         base + ".wcs", base + ".solved", {}, c.lanes[l][i].second, false});
+                                         base + ".wcs", base + ".solved", "list", c.lanes[l][i].second, false,
+                                         QByteArray(c.lanes[l][i].first) == "exhaust"});
             }
         }
         return result;
@@ -91,7 +94,7 @@ TEST_P(Race, WinnerRecordsAndEndedGroups) {
     EXPECT_EQ(results, expected);
     // Every child a hanging attempt that ran left is gone with its group.
     for (const auto& [name, pidFile] : pidFiles.asKeyValueRange()) {
-        if (!results.filter(QRegularExpression("^" + name + ":")).isEmpty()) {
+        if (!results.filter(QRegularExpression("^" + name + ": (?!skipped)")).isEmpty()) {
             QFile file(pidFile);
             ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << qPrintable(name);
             const pid_t child = file.readAll().trimmed().toInt();
@@ -122,6 +125,9 @@ INSTANTIATE_TEST_SUITE_P(
              {"B1: solved", "A1: ended (B1 solved)"}},
         Case{"a_failure_starts_the_next_lane_at_once", {{{"fail", 0}}, {{"solve", 0}}}, 20, 30, Kind::solved, "B1",
              {"A1: no solution", "B1: solved"}},
+        Case{"a_list_searched_in_vain_ends_its_readers", {{{"hang", 0}, {"hang", 0}}, {{"exhaust", 0}}}, 20, 0,
+             Kind::failed, "", {"B1: no solution", "A1: ended (B1 searched the same list at every scale)",
+                                "A2: skipped (B1 searched the same list at every scale)"}},
         Case{"time_limit_ends_everything", {{{"hang", 0}}, {{"detach", 0}}}, 0.5, 0, Kind::timeLimit, "",
              {"A1: ended (time limit)", "B1: ended (time limit)"}},
         Case{"no_solution_anywhere", {{{"fail", 0}}}, 60, 0, Kind::failed, "", {"A1: no solution"}}),
