@@ -3,7 +3,9 @@
 // and job to the end, next to the bare tools solving the same fields with
 // the same options at the same concurrency. Prints total times side by side,
 // checks every centre against the generator's truth, and the latency of the
-// status polls made during the run.
+// status polls made during the run. CPU seconds too, which other load on the
+// machine moves less than wall time: the bare tools' (this program's reaped
+// children) and the server's with the tools it ran.
 //
 //   bench_api [FIELDS] [CLIENTS] [CONCURRENT_SOLVES]     (default 100 8 2)
 #include "remote/RemoteSolvingService.h"
@@ -16,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 
 #include <nlohmann/json.hpp>
@@ -48,11 +51,6 @@ struct Field {
 
 constexpr int roundSize = 20;
 const json hints{{"scale_units", "arcsecperpix"}, {"scale_lower", 30}, {"scale_upper", 50}};
-
-QString readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
 
 std::vector<Field> generate(const QString& directory, int count) {
     std::vector<Field> fields;
@@ -122,6 +120,23 @@ bool solveBare(const Field& field, const QString& directory, const QString& conf
     runQuietly(QString(TOOLS_DIR) + "/solve-field", arguments);
     return runQuietly(QString(TOOLS_DIR) + "/wcsinfo", {directory + "/job.wcs"}) == 0 &&
            QFile::exists(directory + "/job.solved");
+}
+
+// CPU seconds of the finished children of this program.
+double childrenCpu() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// CPU seconds of a process and its reaped children, from /proc/PID/stat.
+double processCpu(qint64 pid) {
+    QFile file(QString("/proc/%1/stat").arg(pid));
+    if (!file.open(QIODevice::ReadOnly)) return 0;
+    const QList<QByteArray> fields = file.readAll().split(')').last().split(' ');
+    double ticks = 0;
+    for (int field = 12; field <= 15; ++field) ticks += fields.value(field).toDouble();  // utime .. cstime
+    return ticks / double(sysconf(_SC_CLK_TCK));
 }
 
 struct Server {
@@ -224,16 +239,20 @@ int main(int argc, char** argv) {
     // change of that load hits both alike.
     const int niceness = siderama::RemoteSolvingService::defaultConfig().connectionNiceness;
     std::atomic<int> bareSolved = 0, apiSolved = 0;
-    double bare = 0, api = 0;
+    double bare = 0, api = 0, bareCpu = 0, apiCpu = 0;
     Polls polls;
     for (int first = 0; first < count; first += roundSize) {
         const int end = std::min(count, first + roundSize);
         const auto runBare = [&] {
+            const double cpu = childrenCpu();
+            const auto add = qScopeGuard([&] { bareCpu += childrenCpu() - cpu; });
             bare += parallel(first, end, solves, niceness, [&](int i) {
                 bareSolved += solveBare(fields[i], home.path() + QString("/bare%1").arg(i), config);
             });
         };
         const auto runApi = [&] {
+            const double cpu = processCpu(server.process.processId());
+            const auto add = qScopeGuard([&] { apiCpu += processCpu(server.process.processId()) - cpu; });
             api += parallel(first, end, clients, 0,
                             [&](int i) { apiSolved += solveThroughApi(server.port, fields[i], polls); });
         };
@@ -242,9 +261,10 @@ int main(int argc, char** argv) {
     }
 
     std::printf("\n%d fields, %d concurrent solves         total      solved\n", count, solves);
-    std::printf("bare solve-field + wcsinfo            %7.1f s   %d/%d\n", bare, bareSolved.load(), count);
-    std::printf("API, %d polling clients                %7.1f s   %d/%d right centre   (%+.1f %%)\n", clients, api,
-                apiSolved.load(), count, (api / bare - 1) * 100);
+    std::printf("bare solve-field + wcsinfo            %7.1f s   %d/%d             CPU %7.1f s\n", bare,
+                bareSolved.load(), count, bareCpu);
+    std::printf("API, %d polling clients                %7.1f s   %d/%d right centre   (%+.1f %%)   CPU %7.1f s (%+.1f %%)\n",
+                clients, api, apiSolved.load(), count, (api / bare - 1) * 100, apiCpu, (apiCpu / bareCpu - 1) * 100);
     std::printf("status polls: %zu, p50 %.2f ms, p99 %.2f ms, max %.2f ms\n", polls.milliseconds.size(),
                 percentile(polls.milliseconds, 0.5), percentile(polls.milliseconds, 0.99),
                 percentile(polls.milliseconds, 1.0));

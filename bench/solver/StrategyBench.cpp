@@ -3,9 +3,16 @@
 //  (b) the fixed pipeline alone (image2xy list sorted by flux, uniformize 0,
 //      --no-verify-uniformize), as the four tools were run before,
 //  (c) `siderama --solve` (the portfolio), with no hints,
-//  (d) `siderama --solve` again on the same image: the camera memory hints.
+//  (d) `siderama --solve` again on the same image: the camera memory hints,
+//  (e) with a second Siderama given as the argument (an earlier build), its
+//      `--solve` as in (c), side by side.
+// Photo-like fields are wide-angle JPEGs with lens distortion, vignetting, a
+// sky gradient, a band of diffuse light and a bright foreground disc; (b)
+// reads a FITS of the same field without the JPEG compression.
 // A field is right when the centre lies within 0.5 % of the field's larger
 // side of the truth and the pixel scale within 1 %.
+//
+//   bench_strategies [OTHER_SIDERAMA]
 #include "BenchHome.h"
 
 #include <QCoreApplication>
@@ -92,9 +99,9 @@ Answer pipeline(const QString& fits, const QString& config, const QString& dir) 
     return fromWcs(std::min<double>(clock.nsecsElapsed() / 1e9, capSeconds), dir + "/b.wcs");
 }
 
-Answer siderama(const QString& fits) {
+Answer siderama(const QString& fits, const QString& program = SIDERAMA) {
     QString output;
-    const double seconds = timed(SIDERAMA, {"--solve", "--json", fits}, &output);
+    const double seconds = timed(program, {"--solve", "--json", fits}, &output);
     // The log went to standard error; the one JSON object is the last line.
     const QJsonObject json = QJsonDocument::fromJson(output.trimmed().split('\n').last().toUtf8()).object();
     if (json["status"].toString() != "solved") return {seconds, {}, {}, {}};
@@ -131,35 +138,48 @@ int main(int argc, char** argv) {
         {"Vela 11° + 12 blobs", {"--ra", "128", "--dec", "-45", "--scale", "20", "--rotation", "200", "--width", "2000", "--height", "1500", "--blobs", "12"}},
         {"Ursa Major 47°", {"--ra", "165", "--dec", "56", "--scale", "170", "--rotation", "10", "--width", "1000", "--height", "700"}},
         {"63° wide, distorted", {"--ra", "90", "--dec", "20", "--scale", "284", "--rotation", "0", "--width", "800", "--height", "600", "--distortion", "-0.08"}},
+        {"photo Orion 64° JPEG", {"--ra", "83.8", "--dec", "2", "--scale", "256", "--rotation", "15", "--width", "900", "--height", "675", "--distortion", "-0.06", "--vignetting", "0.5", "--gradient", "0.15", "--band", "0.4", "--foreground", "0.3", "--blobs", "2", "--seed", "3"}},
+        {"photo Orion, EXIF 32 mm", {"--ra", "83.8", "--dec", "2", "--scale", "256", "--rotation", "15", "--width", "900", "--height", "675", "--distortion", "-0.06", "--vignetting", "0.5", "--gradient", "0.15", "--band", "0.4", "--foreground", "0.3", "--blobs", "2", "--seed", "4", "--focal", "32", "--pitch", "40"}},
+        {"photo Cygnus 45° JPEG", {"--ra", "305", "--dec", "40", "--scale", "135", "--rotation", "70", "--width", "1200", "--height", "800", "--distortion", "-0.04", "--vignetting", "0.4", "--gradient", "0.2", "--band", "0.6", "--foreground", "0.25", "--seed", "5"}},
+        {"photo Scorpius 30° JPEG", {"--ra", "255", "--dec", "-30", "--scale", "68", "--rotation", "280", "--width", "1600", "--height", "1200", "--distortion", "-0.03", "--vignetting", "0.3", "--gradient", "0.3", "--band", "0.5", "--foreground", "0.2", "--blobs", "3", "--seed", "7"}},
     };
-    std::printf("%-22s | %-15s | %-15s | %-15s | %-15s | %s\n", "field (seconds, right)", "(a) solve-field",
-                "(b) pipeline", "(c) siderama", "(d) 2nd, hinted", "c/a");
-    double sumA = 0, sumB = 0, sumC = 0, sumD = 0, worst = 0;
+    const QString other = argc > 1 ? QString(argv[1]) : QString();
+    std::printf("%-24s | %-15s | %-15s | %-15s | %-15s | %-15s | %s\n", "field (seconds, right)", "(a) solve-field",
+                "(b) pipeline", "(c) siderama", "(d) 2nd, hinted", "(e) other", "c/a");
+    double sumA = 0, sumB = 0, sumC = 0, sumD = 0, sumE = 0, worst = 0;
     int wrong = 0;
     for (int i = 0; i < fields.size(); ++i) {
+        const bool photo = fields[i].skyfield.contains("--foreground");
         const QString fits = home.filePath(QString("field%1.fits").arg(i));
+        const QString image = photo ? home.filePath(QString("field%1.jpg").arg(i)) : fits;
         bool made = false;
         const QJsonObject json = QJsonDocument::fromJson(
             run(SKYFIELD, fields[i].skyfield + QStringList{"--out", fits}, &made).toUtf8()).object();
+        if (photo) run(SKYFIELD, fields[i].skyfield + QStringList{"--format", "jpg", "--quality", "75", "--out", image});
         const double scale = json["scale"].toDouble();
         const Truth truth{json["ra"].toDouble(), json["dec"].toDouble(), scale,
                           std::max(json["width"].toDouble(), json["height"].toDouble()) * scale / 3600};
         // Each field starts with fresh user defaults: no camera memory.
         environment.insert("XDG_CONFIG_HOME", home.filePath(QString("config%1").arg(i)));
-        const Answer c = siderama(fits);  // writes the solver configuration first
-        const Answer d = siderama(fits);
-        const Answer a = bare(fits, config, home.filePath(QString("a%1").arg(i)));
+        const Answer c = siderama(image);  // writes the solver configuration first
+        const Answer d = siderama(image);
+        const Answer a = bare(image, config, home.filePath(QString("a%1").arg(i)));
         const Answer b = pipeline(fits, config, home.filePath(QString("b%1").arg(i)));
-        std::printf("%-22s | %s | %s | %s | %s | %.2f\n", fields[i].name, qPrintable(cell(a, truth)),
+        Answer e;
+        if (!other.isEmpty()) {
+            environment.insert("XDG_CONFIG_HOME", home.filePath(QString("other%1").arg(i)));
+            e = siderama(image, other);
+        }
+        std::printf("%-24s | %s | %s | %s | %s | %s | %.2f\n", fields[i].name, qPrintable(cell(a, truth)),
                     qPrintable(cell(b, truth)), qPrintable(cell(c, truth)), qPrintable(cell(d, truth)),
-                    c.seconds / a.seconds);
+                    other.isEmpty() ? "      -        " : qPrintable(cell(e, truth)), c.seconds / a.seconds);
         std::fflush(stdout);
-        sumA += a.seconds, sumB += b.seconds, sumC += c.seconds, sumD += d.seconds;
+        sumA += a.seconds, sumB += b.seconds, sumC += c.seconds, sumD += d.seconds, sumE += other.isEmpty() ? 0 : e.seconds;
         worst = std::max(worst, c.seconds / a.seconds);
         wrong += !right(c, truth) + !right(d, truth);
     }
-    std::printf("%-22s | %7.2f         | %7.2f         | %7.2f         | %7.2f         | %.2f\n", "sum", sumA,
-                sumB, sumC, sumD, sumC / sumA);
+    std::printf("%-24s | %7.2f         | %7.2f         | %7.2f         | %7.2f         | %7.2f         | %.2f\n",
+                "sum", sumA, sumB, sumC, sumD, sumE, sumC / sumA);
     std::printf("(c) worst field %.2f x (a) (target <= 1.2), sum %.2f x (a) (target <= 0.5); "
                 "wrong or missing answers from siderama: %d (target 0); failures count as %d s\n",
                 worst, sumC / sumA, wrong, capSeconds);

@@ -2,8 +2,8 @@
 
 #include "core/Constants.h"
 #include "solver/SkyWcs.h"
+#include "solver/ToolCommand.h"
 
-#include <QProcess>
 #include <QRegularExpression>
 #include <nlohmann/json.hpp>
 
@@ -53,21 +53,19 @@ std::optional<FieldObjects> FieldObjects::parse(const QByteArray& json, const QB
 }
 
 std::optional<FieldObjects> FieldObjects::list(const QString& wcsFile, QString* error) {
-    QProcess tool;
-    tool.start(toolsDirectory() + "/plot-constellations", {"-w", wcsFile, "-L", "-J", "-N", "-B", "-C"});
+    QString text, json;
+    ToolCommand command("plot-constellations", {"-w", wcsFile, "-L", "-J", "-N", "-B", "-C"});
+    const ToolCommand::Result result = command.run([&text](const QString& line) { text += line + "\n"; },
+                                                   ToolCommand::Clock::now() + std::chrono::seconds(60),
+                                                   [&json](const QString& line) { json += line + "\n"; });
     const auto fail = [error](const QString& reason) -> std::optional<FieldObjects> {
-        if (error) *error = "plot-constellations " + reason;
+        if (error) *error = reason;
         return std::nullopt;
     };
-    if (!tool.waitForFinished(60000)) {
-        tool.kill();
-        tool.waitForFinished();
-        return fail("did not finish: " + tool.errorString());
-    }
-    if (tool.exitStatus() != QProcess::NormalExit || tool.exitCode() != 0)
-        return fail("failed (status " + QString::number(tool.exitCode()) + ")");
-    std::optional<FieldObjects> field = parse(tool.readAllStandardError(), tool.readAllStandardOutput());
-    if (!field) return fail("printed no object list");
+    if (!result.succeeded())
+        return fail(result.stopped ? "plot-constellations did not finish" : result.failure("plot-constellations"));
+    std::optional<FieldObjects> field = parse(json.toUtf8(), text.toUtf8());
+    if (!field) return fail("plot-constellations printed no object list");
     return field;
 }
 

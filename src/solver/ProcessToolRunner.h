@@ -1,5 +1,6 @@
 #pragma once
 
+#include "solver/ToolCommand.h"
 #include "solver/ToolRunner.h"
 
 #include <atomic>
@@ -9,8 +10,6 @@
 namespace siderama {
 
 class SolveReporter;
-class ToolProcess;
-struct ToolExit;
 
 // Runs the plate-solving tools of the tools directory as child processes,
 // one at a time, and streams their output into a reporter: the command line
@@ -28,12 +27,11 @@ public:
     bool isAborted() const { return aborted; }
 
 private:
-    bool logOutput(int output, ToolProcess& process, bool parse);
-    void requireSuccess(const QString& tool, const ToolExit& exit, bool terminated);
+    void requireSuccess(const QString& tool, const ToolCommand::Result& result);
 
     SolveReporter& reporter;
     std::mutex lock;
-    std::shared_ptr<ToolProcess> task;  // guarded by `lock`
+    std::shared_ptr<ToolCommand> task;  // guarded by `lock`
     std::atomic<bool> aborted = false;
 };
 

@@ -12,6 +12,9 @@ struct SolveAttempt {
     struct Step {
         QString tool;  // name in the tools directory
         QStringList arguments;
+        // Identical shared steps of a race run once (an extraction that
+        // several strategies read).
+        bool shared = false;
     };
 
     QString name;  // shown in the log: "pipeline", "fast xy", ...
@@ -21,6 +24,9 @@ struct SolveAttempt {
     QString source;  // what solve-field reads: an xy list or the image
     double budget = 0;    // seconds; 0: until the solve's time limit
     bool logged = false;  // stream the tools' output into the solve log
+    // Searches every scale of `source`: when it ends without a solution, no
+    // attempt reading the same source can find one.
+    bool exhaustive = false;
 };
 
 }  // namespace siderama

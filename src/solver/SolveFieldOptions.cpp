@@ -1,7 +1,6 @@
 #include "solver/SolveFieldOptions.h"
 
-#include "solver/StreamReader.h"
-#include "solver/ToolProcess.h"
+#include "solver/ToolCommand.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -9,7 +8,6 @@
 #include <QMap>
 #include <chrono>
 #include <QSettings>
-#include <memory>
 #include <mutex>
 
 namespace siderama {
@@ -20,25 +18,7 @@ namespace {
 constexpr auto probeTimeLimit = std::chrono::seconds(5);
 
 QString helpText(const QString& program) {
-    auto process = std::make_shared<ToolProcess>();
-    const int output = process->start(program, {"--help"});
-    if (output < 0) return {};
-    const auto deadline = std::chrono::steady_clock::now() + probeTimeLimit;
-    QString text;
-    {
-        StreamReader reader(output);
-        reader.setGiveUp([&] { return std::chrono::steady_clock::now() > deadline; });
-        while (const std::optional<QString> line = reader.nextLine()) {
-            text += *line + "\n";
-            if (std::chrono::steady_clock::now() > deadline) break;
-        }
-    }
-    if (std::chrono::steady_clock::now() > deadline) {
-        process->terminate();
-        text.clear();
-    }
-    process->waitForExit();
-    return text;
+    return ToolCommand::output(program, {"--help"}, probeTimeLimit).value_or(QString());
 }
 
 bool mentions(const QString& help, const QString& option) {

@@ -4,8 +4,10 @@
 #include "core/Defaults.h"
 #include "solver/CameraMemory.h"
 #include "solver/CameraModel.h"
+#include "solver/ExifScale.h"
 #include "solver/FitsHeader.h"
 #include "solver/HeaderHints.h"
+#include "solver/RaceDelay.h"
 #include "solver/SequenceAttempt.h"
 #include "solver/SolveFieldOptions.h"
 #include "solver/SolvePaths.h"
@@ -86,6 +88,7 @@ QString failureText(const StrategyRace::Outcome& outcome) {
 }  // namespace
 
 QString SolvePortfolio::solve(const SolvePaths& paths, const SolveOptions& options, Clock::time_point deadline) {
+    info.clear();
     const FitsHeader header = FitsHeader::read(paths.fits);
     const int width = int(header.number("NAXIS1").value_or(0)), height = int(header.number("NAXIS2").value_or(0));
     QString camera;
@@ -96,17 +99,20 @@ QString SolvePortfolio::solve(const SolvePaths& paths, const SolveOptions& optio
     const SolveStrategies strategies = strategiesIn(work.path(), paths, options);
     const bool racing = options.racing && std::thread::hardware_concurrency() > 1;
     const int downsample = options.downsample > 0 ? options.downsample : width * height > 4'000'000 ? 2 : 1;
+    const auto lanes =
+        strategies.lanes(hint.isUsable() ? std::optional(hint) : std::nullopt, width, height, downsample, racing);
     StrategyRace::Outcome outcome;
     if (const auto quick = SequenceAttempt::make(strategies, hint, width, height)) outcome = race({{*quick}}, deadline);
-    if (outcome.kind == StrategyRace::Outcome::Kind::failed)
-        outcome = race(
-            strategies.lanes(hint.isUsable() ? std::optional(hint) : std::nullopt, width, height, downsample, racing),
-            deadline);
+    if (outcome.kind == StrategyRace::Outcome::Kind::failed) {
+        outcome = race(lanes, deadline, racing ? RaceDelay::current() : Clock::duration{});
+        if (racing && isWinner(outcome)) learnDelay(outcome, lanes.front());
+    }
     if (isWinner(outcome)) outcome = lookAgain(strategies, std::move(outcome), deadline);
     if (!isWinner(outcome)) return failureText(outcome);
     keepWinnerFiles(*outcome.winner, paths);
     CameraMemory::remember(camera, outcome.solution->pixelScale);
     CameraMemory::rememberPosition(camera, outcome.solution->ra, outcome.solution->dec);
+    info = outcome.solution->text;
     return {};
 }
 
@@ -126,18 +132,36 @@ SolveHint SolvePortfolio::gatherHint(const SolvePaths& paths, const FitsHeader& 
         remembered.sources << "camera memory: " + camera;
         hint.complete(remembered);
     }
+    if (const auto scale = ExifScale::read(paths.input, width, height)) {
+        SolveHint photo;
+        photo.scale = scaleWindow(*scale, ExifScale::tolerance);
+        photo.sources << "EXIF focal length";
+        hint.complete(photo);
+    }
     return hint;
 }
 
+// What the first lane took when it won teaches the race's delay.
+void SolvePortfolio::learnDelay(const StrategyRace::Outcome& outcome, const std::vector<SolveAttempt>& firstLane) {
+    const bool first = std::any_of(firstLane.begin(), firstLane.end(),
+                                   [&](const SolveAttempt& a) { return a.name == outcome.winner->name; });
+    for (const StrategyRace::Record& record : outcome.records)
+        if (first && record.name == outcome.winner->name) RaceDelay::learn(record.seconds);
+}
+
 StrategyRace::Outcome SolvePortfolio::race(const std::vector<std::vector<SolveAttempt>>& lanes,
-                                           Clock::time_point deadline) {
+                                           Clock::time_point deadline, Clock::duration delay) {
     auto next = std::make_shared<StrategyRace>(log);
     {
         std::lock_guard guard(lock);
         running = next;
         if (aborted) next->abort();
     }
-    StrategyRace::Outcome outcome = next->run(lanes, deadline);
+    if (delay > Clock::duration{})
+        log(QString("\nOther strategies join after %1 s without a solution")
+                .arg(std::chrono::duration<double>(delay).count(), 0, 'f', 1),
+            LogColor::plain);
+    StrategyRace::Outcome outcome = next->run(lanes, deadline, delay);
     reportRecords(outcome);
     std::lock_guard guard(lock);
     running.reset();

@@ -30,6 +30,8 @@ public:
     // terminated (status 2)", "solve-field found no solution"), or "" when
     // solved.
     QString solve(const SolvePaths& paths, const SolveOptions& options, Clock::time_point deadline);
+    // What wcsinfo said about the last solve's solution ("" unless solved).
+    const QString& solutionInfo() const { return info; }
     // Ends the running tools (any thread); solve() returns "TOOL aborted".
     void abort();
 
@@ -44,7 +46,9 @@ public:
     static constexpr double wideField = 20;  // degrees, the larger side
 
 private:
-    StrategyRace::Outcome race(const std::vector<std::vector<SolveAttempt>>& lanes, Clock::time_point deadline);
+    StrategyRace::Outcome race(const std::vector<std::vector<SolveAttempt>>& lanes, Clock::time_point deadline,
+                               Clock::duration delay = {});
+    static void learnDelay(const StrategyRace::Outcome& outcome, const std::vector<SolveAttempt>& firstLane);
     // The options first, then the header, then the camera memory; `camera`
     // receives the camera's memory key.
     SolveHint gatherHint(const SolvePaths& paths, const FitsHeader& header, const SolveOptions& options,
@@ -57,6 +61,7 @@ private:
     std::mutex lock;
     std::shared_ptr<StrategyRace> running;
     std::atomic<bool> aborted = false;
+    QString info;
 };
 
 }  // namespace siderama

@@ -30,37 +30,60 @@ QStringList SolveStrategies::solveFieldWords(const QString& xyList, const QStrin
                  << "--config" << configFile << xyList;
 }
 
+SolveAttempt::Step SolveStrategies::extraction() const {
+    return {"image2xy", {"-O", "-o", paths.xyList, paths.fits}, true};
+}
+
 SolveAttempt SolveStrategies::pipeline(bool extract) const {
-    SolveAttempt attempt{"pipeline", {}, paths.wcs, paths.base + ".solved", paths.xyList, pipelineBudget, true};
-    if (extract) attempt.steps.push_back({"image2xy", {"-O", "-o", paths.xyList, paths.fits}});
+    SolveAttempt attempt{"pipeline", {}, paths.wcs, paths.base + ".solved", paths.xyList, pipelineBudget, true, true};
+    if (extract) attempt.steps.push_back(extraction());
     attempt.steps.push_back({"solve-field", solveFieldWords(paths.xyList, setup.config)});
     return attempt;
+}
+
+// The full-resolution list again, only widths from 20° up, every index at
+// once: bright foregrounds, nebulosity and lens distortion of wide-angle
+// photos make the all-scale search long and downsampling loses their stars.
+SolveAttempt SolveStrategies::wide() const {
+    const QString base = setup.workDir + "/wide";
+    QStringList words = solveFieldWords(paths.xyList, setup.parallelConfig);
+    words.removeLast();
+    words << "--dir" << setup.workDir << "--out" << "wide" << "--scale-units" << "degwidth" << "--scale-low"
+          << number(wideLow) << "--scale-high" << "180" << paths.xyList;
+    return {"wide", {extraction(), {"solve-field", words}}, base + ".wcs", base + ".solved", paths.xyList,
+            wideBudget, false};
+}
+
+SolveHint SolveStrategies::window(const SolveHint& hint, int width, int height) {
+    SolveHint window = hint;
+    if (window.ra) window.radius = hintRadius(hint, width, height);
+    return window;
 }
 
 SolveAttempt SolveStrategies::hinted(const SolveHint& hint, int width, int height) const {
     SolveAttempt attempt = pipeline(true);
     attempt.name = "hinted pipeline";
     attempt.budget = hintedBudget;
-    SolveHint window = hint;
-    if (window.ra) window.radius = hintRadius(hint, width, height);
+    attempt.exhaustive = false;
     QStringList& words = attempt.steps.back().arguments;
     words.removeLast();
-    words << window.arguments() << paths.xyList;
+    words << window(hint, width, height).arguments() << paths.xyList;
     return attempt;
 }
 
-SolveAttempt SolveStrategies::fastXy() const {
+SolveAttempt SolveStrategies::fastXy(const std::optional<SolveHint>& window) const {
     const QString base = setup.workDir + "/fast";
     QStringList words = solveFieldWords(base + ".xy", setup.parallelConfig);
     words.removeLast();
-    words << "--scale-units" << "degwidth" << "--scale-low" << "1" << "--scale-high" << "180" << "--objs" << "150"
-          << base + ".xy";
-    return {"fast xy",
-            {{"image2xy", {"-d", "2", "-O", "-o", base + ".xy", paths.fits}}, {"solve-field", words}},
+    if (window) words << window->arguments();
+    else words << "--scale-units" << "degwidth" << "--scale-low" << "1" << "--scale-high" << "180";
+    words << "--objs" << "150" << base + ".xy";
+    return {window ? "hinted fast xy" : "fast xy",
+            {{"image2xy", {"-d", "2", "-O", "-o", base + ".xy", paths.fits}, true}, {"solve-field", words}},
             base + ".wcs",
             base + ".solved",
             base + ".xy",
-            fastXyBudget,
+            window ? hintedBudget : fastXyBudget,
             false};
 }
 
@@ -88,21 +111,29 @@ SolveAttempt SolveStrategies::secondLook(const WcsSummary& found, const QString&
     return {"second look", {{"solve-field", words}}, base + ".wcs", base + ".solved", source, 0, false};
 }
 
-// Taking turns, the pipeline keeps the first place with a short budget (it
-// solved the generated fields it can solve within 2.4–6.4 s), then "fast xy",
-// which solved every generated field; racing, they run side by side.
+// Taking turns, the hinted fast xy and the hinted pipeline come first, then
+// the pipeline with a short budget (it solved the generated fields it can
+// solve within 2.4–6.4 s), the wide search on the same list, "fast xy", and
+// the defaults. Racing, "fast xy"
+// runs alone first (with the hint's window first when there is one): on
+// easy fields its downsampled extraction and 150 sources cost less than the
+// pipeline's tools; the pipeline (hinted first) joins it when it has not
+// solved within the race's delay, the wide search after another delay.
 std::vector<std::vector<SolveAttempt>> SolveStrategies::lanes(const std::optional<SolveHint>& hint, int width,
                                                               int height, int downsample, bool racing) const {
-    std::vector<SolveAttempt> first;
-    if (hint && hint->isUsable()) first.push_back(hinted(*hint, width, height));
-    first.push_back(pipeline(first.empty()));
-    std::vector<SolveAttempt> second{fastXy(), defaults(downsample)};
+    const bool hinting = hint && hint->isUsable();
+    std::vector<SolveAttempt> first, second;
+    if (hinting) first.push_back(fastXy(window(*hint, width, height)));
+    if (hinting) second.push_back(hinted(*hint, width, height));
     if (!racing) {
         first.insert(first.end(), second.begin(), second.end());
+        first.insert(first.end(), {pipeline(true), wide(), fastXy(), defaults(downsample)});
         return {first};
     }
-    first.back().budget = 0;
-    return {first, second};
+    first.insert(first.end(), {fastXy(), defaults(downsample)});
+    second.push_back(pipeline(true));
+    second.back().budget = 0;
+    return {first, second, {wide()}};
 }
 
 }  // namespace siderama

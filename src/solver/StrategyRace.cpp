@@ -1,8 +1,7 @@
 #include "solver/StrategyRace.h"
 
 #include "solver/SolvePaths.h"
-#include "solver/StreamReader.h"
-#include "solver/ToolProcess.h"
+#include "solver/ToolCommand.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -12,10 +11,13 @@ namespace siderama {
 
 struct StrategyRace::Lane {
     std::vector<SolveAttempt> attempts;
-    std::shared_ptr<ToolProcess> tool;      // the running tool, if any
+    std::shared_ptr<ToolCommand> tool;      // the running tool, if any
     std::optional<Clock::time_point> budgetEnd;  // of the running attempt
-    bool overBudget = false;
+    const SolveAttempt* current = nullptr;  // the running attempt
+    bool overBudget = false;  // the running attempt must end
+    QString cutShort;         // why, when not its budget
     QString stopReason;  // set when the lane must end
+    bool released = false;  // may start
     bool finished = false;
     std::thread thread;
 };
@@ -25,6 +27,8 @@ namespace {
 double secondsSince(StrategyRace::Clock::time_point start) {
     return std::chrono::duration<double>(StrategyRace::Clock::now() - start).count();
 }
+
+const QString searchedAll = " searched the same list at every scale)";
 
 QString commandLine(const SolveAttempt::Step& step) { return "\n" + (QStringList{step.tool} + step.arguments).join(' '); }
 
@@ -42,13 +46,15 @@ StrategyRace::~StrategyRace() {
 }
 
 StrategyRace::Outcome StrategyRace::run(const std::vector<std::vector<SolveAttempt>>& attemptLanes,
-                                        Clock::time_point deadline) {
+                                        Clock::time_point deadline, Clock::duration delay) {
     {
         std::lock_guard guard(lock);
         for (const auto& attempts : attemptLanes) {
             lanes.push_back(std::make_unique<Lane>());
             lanes.back()->attempts = attempts;
         }
+        stagger = delay;
+        nextRelease = Clock::now();
         if (aborted) stopLanes("aborted");
     }
     for (auto& lane : lanes) lane->thread = std::thread([this, &lane = *lane] { runLane(lane); });
@@ -76,11 +82,29 @@ void StrategyRace::superviseUntil(Clock::time_point deadline) {
         for (auto& lane : lanes) {
             if (!lane->budgetEnd || *lane->budgetEnd > now || lane->overBudget) continue;
             lane->overBudget = true;
-            if (lane->tool) lane->tool->terminate();
+            if (lane->tool) lane->tool->stop();
+            changed.notify_all();
         }
+        const bool waiting = releaseDue(now);
         const auto budgetEnd = nextBudgetEnd();
-        changed.wait_until(guard, budgetEnd ? std::min(*budgetEnd, deadline) : deadline);
+        Clock::time_point wake = budgetEnd ? std::min(*budgetEnd, deadline) : deadline;
+        if (waiting) wake = std::min(wake, nextRelease);
+        changed.wait_until(guard, wake);
     }
+}
+
+// The next waiting lane starts once the delay since the last start has
+// passed, or at once when an attempt ended without a solution. True while a
+// lane still waits.
+bool StrategyRace::releaseDue(Clock::time_point now) {
+    const auto waiting = std::find_if(lanes.begin(), lanes.end(), [](auto& l) { return !l->released; });
+    if (waiting == lanes.end()) return false;
+    if (now < nextRelease && !attemptFailed) return true;
+    (*waiting)->released = true;
+    attemptFailed = false;
+    nextRelease = now + stagger;
+    changed.notify_all();
+    return waiting + 1 != lanes.end();
 }
 
 std::optional<StrategyRace::Clock::time_point> StrategyRace::nextBudgetEnd() const {
@@ -93,7 +117,7 @@ std::optional<StrategyRace::Clock::time_point> StrategyRace::nextBudgetEnd() con
 void StrategyRace::stopLanes(const QString& reason) {
     for (auto& lane : lanes) {
         if (lane->stopReason.isEmpty()) lane->stopReason = reason;
-        if (lane->tool) lane->tool->terminate();
+        if (lane->tool) lane->tool->stop();
     }
     changed.notify_all();
 }
@@ -105,6 +129,15 @@ void StrategyRace::abort() {
 }
 
 void StrategyRace::runLane(Lane& lane) {
+    {
+        std::unique_lock guard(lock);
+        changed.wait(guard, [&] { return lane.released || !lane.stopReason.isEmpty(); });
+        if (!lane.released) {  // a solution came first
+            lane.finished = true;
+            changed.notify_all();
+            return;
+        }
+    }
     for (const SolveAttempt& attempt : lane.attempts) {
         QStringList output;
         if (runAttempt(lane, attempt, output)) break;
@@ -120,7 +153,10 @@ bool StrategyRace::runAttempt(Lane& lane, const SolveAttempt& attempt, QStringLi
     {
         std::lock_guard guard(lock);
         if (!lane.stopReason.isEmpty()) return true;
-        lane.overBudget = false;
+        lane.current = &attempt;
+        lane.cutShort.clear();
+        lane.overBudget = exhausted.contains(attempt.source);
+        if (lane.overBudget) lane.cutShort = "skipped (" + exhausted[attempt.source] + searchedAll;
         lane.budgetEnd = attempt.budget > 0 ? std::optional(start + std::chrono::duration_cast<Clock::duration>(
                                                                          std::chrono::duration<double>(attempt.budget)))
                                             : std::nullopt;
@@ -131,51 +167,87 @@ bool StrategyRace::runAttempt(Lane& lane, const SolveAttempt& attempt, QStringLi
     QFile::remove(attempt.wcs);
     bool ran = true;
     for (const SolveAttempt::Step& step : attempt.steps)
-        if (!(ran = runStep(lane, attempt, step, output) == 0)) break;
+        if (!(ran = runShared(lane, attempt, step, output))) break;
     const bool solved = ran && QFileInfo::exists(attempt.solved) && QFileInfo::exists(attempt.wcs);
+    if (ran && !solved && attempt.exhaustive) endAttemptsOnTheSameList(lane, attempt);
     finishAttempt(lane, attempt, start, solved, output);
     std::lock_guard guard(lock);
+    lane.current = nullptr;
     return decided || !lane.stopReason.isEmpty();
 }
 
-int StrategyRace::runStep(Lane& lane, const SolveAttempt& attempt, const SolveAttempt::Step& step,
-                          QStringList& output) {
+// A search of every scale of a list found nothing: no other attempt reading
+// that list can win any more.
+void StrategyRace::endAttemptsOnTheSameList(Lane& lane, const SolveAttempt& attempt) {
+    std::lock_guard guard(lock);
+    if (lane.overBudget || !lane.stopReason.isEmpty()) return;
+    exhausted[attempt.source] = attempt.name;
+    for (auto& other : lanes) {
+        if (other.get() == &lane || !other->current || other->current->source != attempt.source || other->overBudget)
+            continue;
+        other->overBudget = true;
+        other->cutShort = "ended (" + attempt.name + searchedAll;
+        if (other->tool) other->tool->stop();
+    }
+    changed.notify_all();
+}
+
+// A shared step (an extraction several lanes begin with) runs once: a lane
+// that comes to it while another runs it waits and takes its result.
+bool StrategyRace::runShared(Lane& lane, const SolveAttempt& attempt, const SolveAttempt::Step& step,
+                             QStringList& output) {
+    if (!step.shared) return runStep(lane, attempt, step, output);
+    const QString key = (QStringList{step.tool} + step.arguments).join(QChar(0));
+    {
+        std::unique_lock guard(lock);
+        changed.wait(guard, [&] {
+            return !sharedSteps.contains(key) || sharedSteps[key] || !lane.stopReason.isEmpty() || lane.overBudget;
+        });
+        if (!lane.stopReason.isEmpty() || lane.overBudget) return false;
+        if (sharedSteps.contains(key)) {
+            log("[" + attempt.name + "] " + step.tool + ": the list another strategy made", LogColor::plain);
+            return true;
+        }
+        sharedSteps[key] = false;  // running
+    }
+    const bool ran = runStep(lane, attempt, step, output);
+    std::lock_guard guard(lock);
+    if (ran) sharedSteps[key] = true;
+    else sharedSteps.erase(key);  // another lane may try it itself
+    changed.notify_all();
+    return ran;
+}
+
+bool StrategyRace::runStep(Lane& lane, const SolveAttempt& attempt, const SolveAttempt::Step& step,
+                           QStringList& output) {
     const bool logged = attempt.logged;
-    auto process = std::make_shared<ToolProcess>();
+    auto command = std::make_shared<ToolCommand>(step.tool, step.arguments);
     {
         std::lock_guard guard(lock);
-        if (!lane.stopReason.isEmpty() || lane.overBudget) return -1;
-        lane.tool = process;
+        if (!lane.stopReason.isEmpty() || lane.overBudget) return false;
+        lane.tool = command;
         if (logged) loggedTool = step.tool;
     }
     // Only the shown strategy's commands are the solve's progress.
     if (logged) log(commandLine(step), YELLOW);
     else log("[" + attempt.name + "] " + commandLine(step).mid(1), LogColor::plain);
-    const int pipe = process->start(toolsDirectory() + "/" + step.tool, step.arguments);
-    if (pipe < 0) return reportFailure(attempt, step.tool + " failed to start");
-    {
-        StreamReader reader(pipe);
-        while (const std::optional<QString> line = reader.nextLine()) {
-            if (line->isEmpty()) continue;
-            if (logged) log(*line, LogColor::plain);
-            output << *line;
-        }
-    }
-    const ToolExit exit = process->waitForExit();
+    const ToolCommand::Result result = command->run([&](const QString& line) {
+        if (logged) log(line, LogColor::plain);
+        output << line;
+    });
     {
         std::lock_guard guard(lock);
         lane.tool.reset();
     }
-    if (process->wasTerminated()) return -1;
-    if (!exit.succeeded()) return reportFailure(attempt, exit.describe(step.tool));
-    return 0;
+    if (result.stopped) return false;
+    if (!result.succeeded()) reportFailure(attempt, result.failure(step.tool));
+    return result.succeeded();
 }
 
-int StrategyRace::reportFailure(const SolveAttempt& attempt, const QString& message) {
+void StrategyRace::reportFailure(const SolveAttempt& attempt, const QString& message) {
     log(attempt.logged ? message : "[" + attempt.name + "] " + message, RED);
     std::lock_guard guard(lock);
     if (attempt.logged && outcome.failure.isEmpty()) outcome.failure = message;
-    return -1;
 }
 
 void StrategyRace::finishAttempt(Lane& lane, const SolveAttempt& attempt, Clock::time_point start, bool solved,
@@ -187,8 +259,11 @@ void StrategyRace::finishAttempt(Lane& lane, const SolveAttempt& attempt, Clock:
     QString result = solution ? "solved" : solved ? "solution rejected by wcsinfo" : "no solution";
     if (solution && decided) result = "solved, but later";
     else if (!solution && !lane.stopReason.isEmpty()) result = "ended (" + lane.stopReason + ")";
+    else if (!solution && !lane.cutShort.isEmpty()) result = lane.cutShort;
     else if (!solution && lane.overBudget) result = "budget of " + formatSeconds(attempt.budget) + " s used up";
     outcome.records.push_back({attempt.name, seconds, result});
+    attemptFailed = attemptFailed || !solution;
+    changed.notify_all();
     if (solved && !solution && attempt.logged && outcome.failure.isEmpty())
         outcome.failure = "wcsinfo could not read the solution";
     if (!solution || decided) return;

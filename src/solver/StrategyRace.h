@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -14,13 +15,15 @@
 
 namespace siderama {
 
-class ToolProcess;
-
 // Runs lanes of solve attempts: the attempts of a lane one after another,
-// the lanes side by side. The first solution wcsinfo accepts wins and every
-// other lane is ended with its tools' whole process groups. An attempt that
-// overruns its budget is ended and its lane goes on with the next one; at
-// the deadline everything is ended.
+// the lanes side by side, staggered: a lane starts only when the one before
+// it has run for the delay without a solution, or at once when an attempt
+// ended without one. The first solution wcsinfo accepts wins; every other
+// lane is ended with its tools' whole process groups and a lane that has not
+// started never does. An attempt that overruns its budget is ended and its
+// lane goes on with the next one, and so is an attempt that reads a list
+// another one searched at every scale in vain; at the deadline everything
+// is ended.
 class StrategyRace {
 public:
     using Clock = std::chrono::steady_clock;
@@ -48,7 +51,8 @@ public:
     StrategyRace(const StrategyRace&) = delete;
     StrategyRace& operator=(const StrategyRace&) = delete;
 
-    Outcome run(const std::vector<std::vector<SolveAttempt>>& lanes, Clock::time_point deadline);
+    Outcome run(const std::vector<std::vector<SolveAttempt>>& lanes, Clock::time_point deadline,
+                Clock::duration delay = {});
     // Ends the running tools; run() returns "aborted". Any thread.
     void abort();
 
@@ -56,13 +60,17 @@ private:
     struct Lane;
     void runLane(Lane& lane);
     bool runAttempt(Lane& lane, const SolveAttempt& attempt, QStringList& output);
-    int runStep(Lane& lane, const SolveAttempt& attempt, const SolveAttempt::Step& step, QStringList& output);
-    int reportFailure(const SolveAttempt& attempt, const QString& message);  // returns -1
+    // True when the step succeeded.
+    bool runShared(Lane& lane, const SolveAttempt& attempt, const SolveAttempt::Step& step, QStringList& output);
+    bool runStep(Lane& lane, const SolveAttempt& attempt, const SolveAttempt::Step& step, QStringList& output);
+    void reportFailure(const SolveAttempt& attempt, const QString& message);
+    void endAttemptsOnTheSameList(Lane& lane, const SolveAttempt& attempt);
     void finishAttempt(Lane& lane, const SolveAttempt& attempt, Clock::time_point start, bool solved,
                        QStringList& output);
     void stopLanes(const QString& reason);  // with `lock` held
     void superviseUntil(Clock::time_point deadline);
     std::optional<Clock::time_point> nextBudgetEnd() const;  // with `lock` held
+    bool releaseDue(Clock::time_point now);                   // with `lock` held
 
     Log log;
     std::mutex lock;
@@ -72,6 +80,11 @@ private:
     bool aborted = false;
     bool decided = false;
     QString loggedTool;  // the last tool a logged attempt started
+    Clock::duration stagger{};
+    Clock::time_point nextRelease;
+    bool attemptFailed = false;          // since the last lane started
+    std::map<QString, bool> sharedSteps;  // key: command line; false while running
+    std::map<QString, QString> exhausted;  // lists searched at every scale, and by which attempt
 };
 
 }  // namespace siderama

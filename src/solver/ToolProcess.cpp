@@ -1,5 +1,7 @@
 #include "solver/ToolProcess.h"
 
+#include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -36,6 +38,30 @@ void prepareAttributes(posix_spawnattr_t& attributes) {
                              POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 }
 
+// The environment with the program's own folder first on PATH.
+std::vector<QByteArray> environmentFor(const QByteArray& program) {
+    const QByteArray folder = program.left(program.lastIndexOf('/'));
+    std::vector<QByteArray> variables;
+    bool hadPath = false;
+    for (char** variable = environ; *variable; ++variable) {
+        QByteArray entry(*variable);
+        if (entry.startsWith("PATH=")) {
+            entry = "PATH=" + folder + ":" + entry.mid(5);
+            hadPath = true;
+        }
+        variables.push_back(entry);
+    }
+    if (!hadPath) variables.push_back("PATH=" + folder + ":/usr/bin:/bin");
+    return variables;
+}
+
+std::vector<char*> pointers(std::vector<QByteArray>& words) {
+    std::vector<char*> result;
+    for (QByteArray& word : words) result.push_back(word.data());
+    result.push_back(nullptr);
+    return result;
+}
+
 }  // namespace
 
 ToolProcess::~ToolProcess() {
@@ -46,36 +72,53 @@ ToolProcess::~ToolProcess() {
     }
 }
 
-int ToolProcess::start(const QString& program, const QStringList& arguments) {
-    int pipeEnds[2];
-    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return -1;
-
+// A pipe whose read end stays here (close-on-exec); its inode is noted in
+// `outputPipes`, for killOutputHolders().
+bool ToolProcess::openPipe(int ends[2]) {
+    if (::pipe2(ends, O_CLOEXEC) != 0) return false;
     struct stat pipeInfo {};
-    if (::fstat(pipeEnds[0], &pipeInfo) == 0) outputPipe = pipeInfo.st_ino;
+    if (::fstat(ends[0], &pipeInfo) == 0) outputPipes.push_back(pipeInfo.st_ino);
+    return true;
+}
+
+int ToolProcess::start(const QString& program, const QStringList& arguments, int* errorOutput) {
+    int pipeEnds[2], errorEnds[2] = {-1, -1};
+    if (!openPipe(pipeEnds)) return -1;
+    if (errorOutput && !openPipe(errorEnds)) {
+        ::close(pipeEnds[0]);
+        ::close(pipeEnds[1]);
+        return -1;
+    }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDERR_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, errorOutput ? errorEnds[1] : pipeEnds[1], STDERR_FILENO);
     posix_spawnattr_t attributes;
     prepareAttributes(attributes);
 
-    const QByteArray path = program.toLocal8Bit();
+    // The real path: solve-field looks for its Python beside the path it was
+    // started by, and through a link elsewhere it would take whichever
+    // python3 (conda, a virtualenv) comes first on PATH.
+    const QString real = QFileInfo(program).canonicalFilePath();
+    const QByteArray path = (real.isEmpty() ? program : real).toLocal8Bit();
     std::vector<QByteArray> words{path};
     for (const QString& argument : arguments) words.push_back(argument.toLocal8Bit());
-    std::vector<char*> argv;
-    for (QByteArray& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
+    std::vector<QByteArray> variables = environmentFor(path);
+    std::vector<char*> argv = pointers(words), envp = pointers(variables);
 
     pid_t child = -1;
-    const int error = ::posix_spawn(&child, path.constData(), &actions, &attributes, argv.data(), environ);
+    const int error = ::posix_spawn(&child, path.constData(), &actions, &attributes, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
     ::close(pipeEnds[1]);
+    if (errorOutput) ::close(errorEnds[1]);
     if (error != 0) {
         ::close(pipeEnds[0]);
+        if (errorOutput) ::close(errorEnds[0]);
         return -1;
     }
+    if (errorOutput) *errorOutput = errorEnds[0];
     std::lock_guard guard(lock);
     pid = child;
     if (terminated) signalGroup();  // terminate() came while starting
@@ -135,7 +178,8 @@ bool ToolProcess::endedLongerThan(std::chrono::milliseconds grace) {
 
 void ToolProcess::killOutputHolders() const {
     namespace fs = std::filesystem;
-    const fs::path target = "pipe:[" + std::to_string(outputPipe) + "]";
+    std::vector<fs::path> targets;
+    for (const ino_t pipe : outputPipes) targets.push_back("pipe:[" + std::to_string(pipe) + "]");
     std::error_code error;
     for (auto entry = fs::directory_iterator("/proc", error); !error && entry != fs::directory_iterator();
          entry.increment(error)) {
@@ -145,7 +189,8 @@ void ToolProcess::killOutputHolders() const {
         for (auto fd = fs::directory_iterator(entry->path() / "fd", missing); !missing && fd != fs::directory_iterator();
              fd.increment(missing)) {
             std::error_code unreadable;
-            if (fs::read_symlink(fd->path(), unreadable) != target) continue;
+            if (std::find(targets.begin(), targets.end(), fs::read_symlink(fd->path(), unreadable)) == targets.end())
+                continue;
             ::kill(holder, SIGKILL);
             break;
         }

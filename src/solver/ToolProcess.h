@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 #include <sys/types.h>
+#include <vector>
 
 namespace siderama {
 
@@ -21,8 +22,8 @@ struct ToolExit {
 };
 
 // One plate-solving tool run as a child process in its own process group,
-// with standard output and standard error merged into one pipe and
-// standard input read from /dev/null.
+// with standard output and standard error merged into one pipe (or in two)
+// and standard input read from /dev/null.
 class ToolProcess : public std::enable_shared_from_this<ToolProcess> {
 public:
     ToolProcess() = default;
@@ -30,9 +31,13 @@ public:
     ToolProcess(const ToolProcess&) = delete;
     ToolProcess& operator=(const ToolProcess&) = delete;
 
-    // Starts `program` with `arguments` (argv[0] is the program path).
-    // Returns the read end of the output pipe, or -1 when it did not start.
-    int start(const QString& program, const QStringList& arguments);
+    // Starts `program` by its real path (links resolved) with `arguments`,
+    // the real path's folder first on PATH, so that a tool finds the
+    // interpreter and helpers installed beside it whatever the user put
+    // first on PATH. Returns the read end of the output pipe, or -1 when it
+    // did not start. With `errorOutput`, standard error goes to a pipe of
+    // its own whose read end is stored there.
+    int start(const QString& program, const QStringList& arguments, int* errorOutput = nullptr);
 
     // Waits for the child to end.
     ToolExit waitForExit();
@@ -54,6 +59,7 @@ public:
     void killOutputHolders() const;
 
 private:
+    bool openPipe(int ends[2]);
     void signalGroup();  // with `lock` held
     void killGroupAfterGrace();
 
@@ -62,7 +68,7 @@ private:
     bool reaped = false;
     bool terminated = false;
     std::optional<std::chrono::steady_clock::time_point> endSeen;
-    ino_t outputPipe = 0;
+    std::vector<ino_t> outputPipes;
 };
 
 }  // namespace siderama

@@ -1,26 +1,16 @@
 #include "solver/WcsSummary.h"
 
 #include "core/Constants.h"
-#include "solver/StreamReader.h"
-#include "solver/ToolProcess.h"
+#include "solver/ToolCommand.h"
 
 #include <QHash>
 #include <cmath>
-#include <memory>
 
 namespace siderama {
 
 std::optional<WcsSummary> WcsSummary::read(const QString& wcsFile) {
-    auto process = std::make_shared<ToolProcess>();
-    const int output = process->start(toolsDirectory() + "/wcsinfo", {wcsFile});
-    if (output < 0) return std::nullopt;
-    QString text;
-    {
-        StreamReader reader(output);
-        while (const std::optional<QString> line = reader.nextLine()) text += *line + "\n";
-    }
-    if (!process->waitForExit().succeeded()) return std::nullopt;
-    return parse(text);
+    const std::optional<QString> text = ToolCommand::output("wcsinfo", {wcsFile}, std::chrono::seconds(30));
+    return text ? parse(*text) : std::nullopt;
 }
 
 std::optional<WcsSummary> WcsSummary::parse(const QString& output) {
@@ -35,7 +25,7 @@ std::optional<WcsSummary> WcsSummary::parse(const QString& output) {
     const double scale = values.value("pixscale");
     if (scale < 0 || std::abs(values["dec_center"]) > 90) return std::nullopt;
     return WcsSummary{values["ra_center"], values["dec_center"], scale, values.value("imagew") * scale / 3600,
-                      values.value("imageh") * scale / 3600};
+                      values.value("imageh") * scale / 3600, output};
 }
 
 }  // namespace siderama

@@ -13,6 +13,7 @@ struct WcsSummary {
     double pixelScale = 0;      // arcseconds per pixel
     double fieldWidth = 0;      // degrees
     double fieldHeight = 0;     // degrees
+    QString text;               // wcsinfo's whole output
 
     // Runs wcsinfo from the tools directory on `wcsFile`.
     static std::optional<WcsSummary> read(const QString& wcsFile);

@@ -1,9 +1,14 @@
 // Hints from what an image already says: FITS header forms become the
-// solve-field window and position; EXIF names the camera.
+// solve-field window and position; EXIF names the camera and its focal
+// length gives the scale.
 #include "solver/CameraModel.h"
+#include "solver/ExifScale.h"
 #include "solver/FitsHeader.h"
 #include "solver/HeaderHints.h"
+#include "skyfield/SkyField.h"
 #include "support/FitsCards.h"
+
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
@@ -85,6 +90,18 @@ TEST(HintsCamera, ExifModelInBothByteOrders) {
         EXPECT_EQ(CameraModel::exifModel(tiffWithModel(c.little, c.model)).toStdString(), c.model);
     EXPECT_EQ(CameraModel::exifModel(tiffWithModel(true, "Canon EOS").left(24)).toStdString(), "") << "truncated";
     EXPECT_EQ(CameraModel::exifModel("not a tiff").toStdString(), "");
+}
+
+// 206264.8 * 4.3 um / 24 mm = 36.956 arcsec/pixel at the EXIF width; a copy
+// at half that width has pixels twice as large. No EXIF, no scale.
+TEST(HintsCamera, ExifFocalLengthAndPitchGiveTheScale) {
+    QTemporaryDir dir;
+    const QStringList field{"--ra", "83.8", "--dec", "-5.4", "--width", "300", "--height", "200", "--format", "jpg"};
+    ASSERT_TRUE(skyfield::runSkyField(field + QStringList{"--focal", "24", "--pitch", "4.3", "--out", dir.filePath("a.jpg")}));
+    ASSERT_TRUE(skyfield::runSkyField(field + QStringList{"--out", dir.filePath("b.jpg")}));
+    EXPECT_NEAR(ExifScale::read(dir.filePath("a.jpg"), 300, 200).value_or(0), 36.956, 0.01);
+    EXPECT_NEAR(ExifScale::read(dir.filePath("a.jpg"), 150, 100).value_or(0), 73.911, 0.02);
+    EXPECT_FALSE(ExifScale::read(dir.filePath("b.jpg"), 300, 200));
 }
 
 }  // namespace

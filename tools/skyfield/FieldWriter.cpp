@@ -53,8 +53,11 @@ QImage rgb64(const Field& field) {
     });
 }
 
+int jpegQuality = 90;
+
 bool save(const QImage& image, const QString& path, const char* format) {
     QImageWriter writer(path, format);
+    writer.setQuality(jpegQuality);
     if (writer.write(image)) return true;
     std::fprintf(stderr, "skyfield: cannot write %s: %s\n", qPrintable(path), qPrintable(writer.errorString()));
     return false;
@@ -85,7 +88,8 @@ QStringList formatNames() {
     return names;
 }
 
-bool writeField(const Field& field, const QString& format, const QString& path) {
+bool writeField(const Field& field, const QString& format, const QString& path, int quality) {
+    jpegQuality = quality;
     const auto writer = writers().find(format);
     return writer != writers().end() && writer->second(field, path);
 }

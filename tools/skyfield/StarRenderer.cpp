@@ -44,11 +44,55 @@ void addBlobs(Field& field, const RenderSettings& settings, std::mt19937& random
         addStar(field, {x(random), y(random)}, peak(random), size(random) * diagonal);
 }
 
+// Mottled light along the diagonal from the bottom-left corner: a Gaussian
+// profile across, modulated by overlapping clumps.
+double bandAt(double u, double v, double along, double peak) {
+    const double across = std::exp(-0.5 * v * v / 0.02);
+    const double clumps = 0.6 + 0.25 * std::sin(9 * along + 2 * u) * std::sin(5 * along - 3 * v) +
+                          0.15 * std::sin(23 * along + 11 * v);
+    return peak * across * clumps;
+}
+
+// The light at (x, y) of the sky (gradient, band) and of a lit foreground
+// object: a disc rising from the bottom edge that hides the stars behind it,
+// with a glow around it.
+double diffuseLight(const Field& field, const RenderSettings& settings, int x, int y, float& pixel) {
+    const double u = double(x) / field.width, v = double(y) / field.height;
+    double light = settings.gradient * v;
+    if (settings.band > 0) {
+        const double along = (u + (1 - v)) / std::sqrt(2.0), across = (u - (1 - v)) / std::sqrt(2.0);
+        light += bandAt(u, across, along, settings.band);
+    }
+    if (settings.foreground > 0) {
+        const double dx = (u - 0.7) * field.width / field.height, dy = v - 1.05;
+        const double edge = std::hypot(dx, dy) - settings.foreground;
+        if (edge < 0) pixel = 0.8f + float(0.1 * std::sin(40 * u) * std::sin(30 * v));
+        else light += 0.5 * std::exp(-edge / 0.03);
+    }
+    return light;
+}
+
+// Fall-off of the lens towards the corners, r in half diagonals.
+double vignetting(const Field& field, double strength, int x, int y) {
+    const double cx = (field.width - 1) / 2.0, cy = (field.height - 1) / 2.0;
+    const double r2 = ((x - cx) * (x - cx) + (y - cy) * (y - cy)) / (cx * cx + cy * cy);
+    return 1 - strength * r2;
+}
+
 void addSky(Field& field, const RenderSettings& settings) {
     std::mt19937 random(settings.seed);
     addBlobs(field, settings, random);
     std::normal_distribution<float> sky(float(settings.background), float(settings.noise));
-    for (float& pixel : field.pixels) pixel += sky(random);
+    const bool photo = settings.vignetting > 0 || settings.gradient > 0 || settings.band > 0 || settings.foreground > 0;
+    for (int y = 0; y < field.height; ++y)
+        for (int x = 0; x < field.width; ++x) {
+            float& pixel = field.pixels[size_t(y) * field.width + x];
+            if (photo) {
+                const double light = diffuseLight(field, settings, x, y, pixel);
+                pixel = float((pixel + light) * vignetting(field, settings.vignetting, x, y));
+            }
+            pixel += sky(random);
+        }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 //
 //   skyfield --ra 83.8 --dec -5.4 --width 800 --height 600 --scale 40
 //            --rotation 30 --format png16 --out field.png [--truth field.json]
+#include "ExifWriter.h"
 #include "FieldWriter.h"
 #include "StarCatalog.h"
 #include "StarRenderer.h"
@@ -29,6 +30,9 @@ struct Request {
     unsigned seed;
     int blobs;
     double distortion;
+    skyfield::RenderSettings photo;  // the photo effects only
+    int quality;
+    double focal, pitch;
     QString format, out, truth;
     QStringList indexes;
 };
@@ -48,6 +52,13 @@ void addOptions(QCommandLineParser& parser) {
         {"seed", "Seed of the sky noise (default 1).", "n", "1"},
         {"blobs", "Bright extended glows to add (default 0).", "n", "0"},
         {"distortion", "Radial distortion k: r -> r (1 + k r^2), r in half diagonals (default 0).", "k", "0"},
+        {"vignetting", "Corners darker by this fraction (default 0).", "v", "0"},
+        {"gradient", "Sky brighter towards the bottom by this much (default 0).", "g", "0"},
+        {"band", "Peak of a diagonal band of diffuse light (default 0).", "b", "0"},
+        {"foreground", "Radius of a bright disc at the bottom, in image heights (default 0).", "r", "0"},
+        {"quality", "JPEG quality, 0-100 (default 90).", "q", "90"},
+        {"focal", "With --pitch: write a camera's EXIF focal length into a JPEG (millimetres).", "mm", "0"},
+        {"pitch", "The camera's pixel pitch for the EXIF block (micrometres).", "um", "0"},
         {"index", "Index file to take stars from (repeatable; default the Tycho-2 files).", "file"},
     });
 }
@@ -66,8 +77,13 @@ Request parseRequest(const QCommandLineParser& parser) {
     Request request{number(parser, "ra"), number(parser, "dec"), number(parser, "scale"),
                     number(parser, "rotation"), int(number(parser, "width")), int(number(parser, "height")),
                     unsigned(number(parser, "seed")), int(number(parser, "blobs")),
-                    number(parser, "distortion"), parser.value("format"), parser.value("out"),
+                    number(parser, "distortion"), {}, int(number(parser, "quality")), number(parser, "focal"),
+                    number(parser, "pitch"), parser.value("format"), parser.value("out"),
                     parser.value("truth"), parser.values("index")};
+    request.photo.vignetting = number(parser, "vignetting");
+    request.photo.gradient = number(parser, "gradient");
+    request.photo.band = number(parser, "band");
+    request.photo.foreground = number(parser, "foreground");
     if (request.width <= 0 || request.height <= 0 || request.scale <= 0) {
         throw std::runtime_error("width, height and scale must be positive");
     }
@@ -92,13 +108,16 @@ int run(const Request& request) {
     const auto stars = skyfield::queryStars(request.indexes, request.ra, request.dec, radius);
     const skyfield::TanProjection projection(request.ra, request.dec, request.scale, request.rotation,
                                              request.width, request.height);
-    skyfield::RenderSettings settings;
+    skyfield::RenderSettings settings = request.photo;
     settings.seed = request.seed;
     settings.blobs = request.blobs;
     settings.distortion = request.distortion;
     int drawn = 0;
     const auto field = skyfield::renderField(stars, projection, request.width, request.height, settings, drawn);
-    if (!skyfield::writeField(field, request.format, request.out)) return 1;
+    if (!skyfield::writeField(field, request.format, request.out, request.quality)) return 1;
+    if (request.focal > 0 && request.pitch > 0 && request.format == "jpg" &&
+        !skyfield::addCameraExif(request.out, request.focal, request.pitch, request.width))
+        return 1;
     const QByteArray truth = truthJson(request, drawn);
     std::fwrite(truth.constData(), 1, size_t(truth.size()), stdout);
     if (!request.truth.isEmpty()) {

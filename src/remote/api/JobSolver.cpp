@@ -83,8 +83,9 @@ Calibration JobSolver::solve(const ApiArguments& arguments, JobTools& tools) {
     else solveStarList(prepared, tools);
     const QString wcs = directory + "/job.wcs";
     if (!QFileInfo::exists(wcs)) throw JobFailure("No solution found");
-    const std::optional<Calibration> calibration =
-        Calibration::fromWcsinfo(tools.run("wcsinfo", {wcs}), prepared.topRowFirst);
+    // The portfolio already read an image's solution with wcsinfo.
+    const QString info = prepared.image ? tools.solutionInfo() : tools.run("wcsinfo", {wcs});
+    const std::optional<Calibration> calibration = Calibration::fromWcsinfo(info, prepared.topRowFirst);
     if (!calibration) throw JobFailure("wcsinfo gave no calibration");
     return *calibration;
 }

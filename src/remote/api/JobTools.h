@@ -32,6 +32,8 @@ public:
     // Solves an image with the portfolio; returns its failure ("" when
     // solved). Throws JobFailure when stopped.
     QString solve(const SolvePaths& paths, const SolveOptions& options, SolvePortfolio::Clock::time_point deadline);
+    // wcsinfo's output on the solution solve() found.
+    const QString& solutionInfo() const { return portfolio.solutionInfo(); }
     // Ends the running tool; this and every later run fail with `reason`.
     void stop(const QString& reason);
     void note(const QString& line);  // any thread
