@@ -2,6 +2,7 @@
 
 #include "solver/SolvePaths.h"
 #include "solver/ToolCommand.h"
+#include "solver/ToolDiagnosis.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -240,7 +241,7 @@ bool StrategyRace::runStep(Lane& lane, const SolveAttempt& attempt, const SolveA
         lane.tool.reset();
     }
     if (result.stopped) return false;
-    if (!result.succeeded()) reportFailure(attempt, result.failure(step.tool));
+    if (!result.succeeded()) reportFailure(attempt, ToolDiagnosis::explain(result.failure(step.tool), output));
     return result.succeeded();
 }
 

@@ -1,13 +1,15 @@
 // The portfolio end to end: with stand-in tools, the camera memory narrows
 // the second solve of a same-sized image; with the real tools on generated
 // fields, a right hint solves in the hinted attempt and a wrong one still
-// solves blind, and a foreign python3 on PATH does not break solve-field.
+// solves blind, a foreign python3 on PATH does not break solve-field, and a
+// damaged index file is named when solve-field fails.
 #include "core/Constants.h"
 #include "core/SolverConfig.h"
 #include "solver/SolveOptions.h"
 #include "solver/SolvePaths.h"
 #include "solver/SolvePortfolio.h"
 #include "solver/ToolCommand.h"
+#include "solver/ToolDiagnosis.h"
 #include "skyfield/SkyField.h"
 #include "support/FitsCards.h"
 #include "support/TestSupport.h"
@@ -133,6 +135,32 @@ TEST_F(RealPortfolio, AForeignPython3FirstOnPathChangesNothing) {
     qputenv("PATH", path);
     EXPECT_TRUE(result.succeeded()) << qPrintable(result.failure("solve-field"));
     expectCentre();
+}
+
+// The engine says only "status 255"; the failure must say why.
+TEST_F(RealPortfolio, ADamagedOrMissingIndexFileIsNamedInTheFailure) {
+    const QString indexes = dir.filePath("indexes"), damaged = indexes + "/index-4111.fits";
+    ASSERT_TRUE(QDir().mkpath(indexes));
+    QFile cut(damaged);
+    ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
+    cut.write(testsupport::fitsHeader({}) + QByteArray(20000, 'x'));
+    cut.close();
+    for (const auto& [index, cause] : {std::pair{damaged, "the index file " + damaged + " is damaged"},
+                                       std::pair{QString(), QString("no usable index file")}}) {
+        if (index.isEmpty()) QFile::remove(damaged);
+        const QString config = dir.filePath("damaged.cfg");
+        QFile file(config);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(("add_path " + indexes + "\nautoindex\n").toUtf8());
+        file.close();
+        QStringList output;
+        ToolCommand solveField("solve-field", {"--overwrite", "--no-plots", "--dir", dir.filePath("out"), "--config",
+                                               config, image});
+        const ToolCommand::Result result = solveField.run([&](const QString& line) { output << line; });
+        ASSERT_FALSE(result.succeeded());
+        EXPECT_TRUE(ToolDiagnosis::explain(result.failure("solve-field"), output).contains(cause))
+            << qPrintable(output.join('\n'));
+    }
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "remote/api/JobTools.h"
 
+#include "solver/ToolDiagnosis.h"
 #include "solver/ToolError.h"
 
 namespace siderama {
@@ -27,7 +28,7 @@ QString JobTools::run(const QString& tool, const QStringList& arguments) {
         runner.execute(tool, arguments, false);
     } catch (const ToolError& error) {
         throwIfStopped();
-        throw JobFailure(QString::fromStdString(error.what()));
+        throw JobFailure(ToolDiagnosis::explain(QString::fromStdString(error.what()), output.split('\n')));
     }
     return output;
 }
