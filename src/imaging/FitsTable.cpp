@@ -1,5 +1,7 @@
 #include "imaging/FitsTable.h"
 
+#include "imaging/FitsHandle.h"
+
 #include <fitsio.h>
 
 #include <QFile>
@@ -8,14 +10,6 @@
 namespace siderama {
 
 namespace {
-
-struct FileCloser {
-    void operator()(fitsfile* file) const {
-        int status = 0;
-        fits_close_file(file, &status);
-    }
-};
-using FitsHandle = std::unique_ptr<fitsfile, FileCloser>;
 
 QString fitsMessage(int status) {
     char text[FLEN_STATUS] = {};

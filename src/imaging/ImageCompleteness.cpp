@@ -1,5 +1,6 @@
 #include "imaging/ImageCompleteness.h"
 
+#include "imaging/FitsHandle.h"
 #include "imaging/FitsPath.h"
 
 #include <fitsio.h>
@@ -13,13 +14,6 @@
 namespace siderama {
 
 namespace {
-
-struct FileCloser {
-    void operator()(fitsfile* file) const {
-        int status = 0;
-        fits_close_file(file, &status);
-    }
-};
 
 // The file's last bytes (at most `count`).
 QByteArray tail(const QString& path, qint64 count) {
@@ -61,7 +55,7 @@ bool ImageCompleteness::fitsComplete(const QString& path) {
     int status = 0;
     fitsfile* raw = nullptr;
     fits_open_diskfile(&raw, QFile::encodeName(path).constData(), READONLY, &status);
-    const std::unique_ptr<fitsfile, FileCloser> file(raw);
+    const FitsHandle file(raw);
     long long coveredTo = 0;  // the padded end of the last whole unit
     for (int hdu = 1;; ++hdu) {
         fits_movabs_hdu(raw, hdu, nullptr, &status);

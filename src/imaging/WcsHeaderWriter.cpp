@@ -1,5 +1,7 @@
 #include "imaging/WcsHeaderWriter.h"
 
+#include "imaging/FitsHandle.h"
+
 #include <fitsio.h>
 
 #include <QDateTime>
@@ -23,14 +25,6 @@ namespace {
 
 constexpr int cardLength = 80;
 constexpr int blockLength = 2880;
-
-struct FileCloser {
-    void operator()(fitsfile* file) const {
-        int status = 0;
-        fits_close_file(file, &status);
-    }
-};
-using FitsHandle = std::unique_ptr<fitsfile, FileCloser>;
 
 // A file descriptor closed when it goes out of scope.
 struct Descriptor {
