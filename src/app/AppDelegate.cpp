@@ -58,10 +58,12 @@ void AppDelegate::applicationDidFinishLaunching() {
     if (indexManager) indexManager->showIfNoIndexFound();
     solverDelegate.show();
     remote = std::make_unique<RemoteSolvingService>(solverDelegate);
-    remote->startServer(serverPort, secureServerPort);
+    remote->startServer(serverPort, secureServerPort, serviceRoles);
 }
 
-void AppDelegate::setServerPorts(std::optional<std::uint16_t> port, std::optional<std::uint16_t> tlsPort) {
+void AppDelegate::setServerPorts(std::optional<std::uint16_t> port, std::optional<std::uint16_t> tlsPort,
+                                 ServiceRoles roles) {
+    serviceRoles = std::move(roles);
     serverPort = port;
     secureServerPort = tlsPort;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "remote/ServerSettings.h"
 #include "solver/SolverDelegate.h"
 
 #include <QObject>
@@ -29,7 +30,7 @@ public:
     ~AppDelegate() override;
 
     // Ports from the command line; none: the user defaults'.
-    void setServerPorts(std::optional<std::uint16_t> port, std::optional<std::uint16_t> tlsPort);
+    void setServerPorts(std::optional<std::uint16_t> port, std::optional<std::uint16_t> tlsPort, ServiceRoles roles = {});
     void applicationDidFinishLaunching();
 
     SolverDelegate& solver() { return solverDelegate; }
@@ -50,6 +51,7 @@ private:
     std::unique_ptr<RemoteSolvingService> remote;
     std::optional<std::uint16_t> serverPort;
     std::optional<std::uint16_t> secureServerPort;
+    ServiceRoles serviceRoles;
 };
 
 }  // namespace siderama

@@ -76,7 +76,8 @@ QString prepared(const JobFolders& folders) {
 }  // namespace
 
 AstrometryApi::AstrometryApi(JobFolders folders, ApiSettings settings, JobQueue::Events events)
-    : folders(folders), settings(settings), events(events), folderLock(prepared(folders)), store(folders.database()),
+    : folders(folders), settings(settings), events(events), folderLock(prepared(folders)),
+      store(JobDatabaseLocation::parse(settings.database, folders.database())),
       access(!settings.apiKey.isEmpty(), [this](const QString& session) { return store.useSession(session); }),
       objects(folders), queue(std::make_unique<JobQueue>(store, folders, settings, events)) {}
 
@@ -122,6 +123,16 @@ std::optional<HttpResponse> AstrometryApi::upload(const HttpRequest& request) {
     const std::optional<ApiArguments> arguments = ApiArguments::from(request, ApiArguments::starListLimit);
     if (!arguments) return std::nullopt;
     return accept(request, *arguments);
+}
+
+nlohmann::json AstrometryApi::queueStatus() const { return queue->status(); }
+
+// A result another member made is fetched from the shared database once.
+QString AstrometryApi::localResult(int job, const QString& suffix) {
+    const QString path = suffix == "log" ? folders.log(job) : folders.result(job, suffix);
+    if (!QFileInfo::exists(path) && store.database().postgres() && QDir().mkpath(folders.job(job)))
+        store.fetchFile("job/" + QString::number(job) + "/" + suffix, path);
+    return path;
 }
 
 qint64 AstrometryApi::keptBytes() const { return UploadFiles::usedSpace(QFileInfo(folders.submission(0)).path()); }
@@ -170,7 +181,10 @@ HttpResponse AstrometryApi::accept(const HttpRequest& request, const ApiArgument
                    (name.empty() ? QString("star list") : ClientText::forLog(QString::fromStdString(name))) + " (" +
                    QString::number(data.size()) + " bytes)",
                YELLOW);
-    queue->submit(*id);
+    if (!queue->submit(*id)) {
+        store.removeSubmission(*id);
+        return JsonAnswer::error("the submission could not be queued: " + store.database().lastError().toStdString());
+    }
     return JsonAnswer::of({{"status", "success"}, {"subid", *id}, {"hash", hash.toStdString()}});
 }
 
@@ -221,6 +235,7 @@ nlohmann::json AstrometryApi::jobInfo(const Job& job, const Submission& submissi
                         {"original_filename", submission.originalFilename.toStdString()}};
     if (!job.calibration) return info;
     info["calibration"] = job.calibration->toJson();
+    localResult(job.id, "wcs");
     const std::vector<std::string> names = objects.names(job.id);
     info["tags"] = info["machine_tags"] = info["objects_in_field"] = names;
     return info;
@@ -241,6 +256,7 @@ HttpResponse AstrometryApi::jobDetail(const HttpRequest& request) {
         return JsonAnswer::of(job.calibration->toJson());
     }
     if (what == "info") return JsonAnswer::of(jobInfo(job, submission));
+    if (job.calibration) localResult(job.id, "wcs");
     if (what == "annotations")
         return JsonAnswer::of({{"annotations", job.calibration ? objects.annotations(job.id) : nlohmann::json::array()}});
     if (what != "tags" && what != "machine_tags" && what != "objects_in_field") return notFound("route");
@@ -260,13 +276,13 @@ HttpResponse AstrometryApi::resultFile(const HttpRequest& request, const QString
     const auto found = visibleJob(request);
     if (const auto* answer = std::get_if<HttpResponse>(&found)) return *answer;
     const std::string name = (suffix == "new" ? QString("new-image.fits") : suffix + ".fits").toStdString();
-    return file(folders.result(std::get<1>(found).first.id, suffix), "application/fits", name);
+    return file(localResult(std::get<1>(found).first.id, suffix), "application/fits", name);
 }
 
 HttpResponse AstrometryApi::jobLog(const HttpRequest& request) {
     const auto found = visibleJob(request);
     if (const auto* answer = std::get_if<HttpResponse>(&found)) return *answer;
-    const std::string path = QFile::encodeName(folders.log(std::get<1>(found).first.id)).toStdString();
+    const std::string path = QFile::encodeName(localResult(std::get<1>(found).first.id, "log")).toStdString();
     std::optional<HttpResponse> log = HttpResponse::file(path, {{"Content-Type", "text/plain; charset=utf-8"}});
     return log ? *log : HttpResponse::raw(200, "OK", HttpResponse::Headers{{"Content-Type", "text/plain; charset=utf-8"}}, "");
 }

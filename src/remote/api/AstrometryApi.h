@@ -43,6 +43,8 @@ public:
     void install(http::HttpServer& server);
     // An API upload when the request carries `request-json`; else none.
     std::optional<http::HttpResponse> upload(const http::HttpRequest& request);
+    // The queue's waiting and running jobs and the service's live members.
+    nlohmann::json queueStatus() const;
     // Bytes of the uploads kept for the retention time.
     qint64 keptBytes() const;
 
@@ -59,6 +61,8 @@ private:
     http::HttpResponse myJobs(const http::HttpRequest& request);
     http::HttpResponse resultFile(const http::HttpRequest& request, const QString& suffix);
     http::HttpResponse jobLog(const http::HttpRequest& request);
+    // A job's result file (suffix "log": its log) on this member's disk.
+    QString localResult(int job, const QString& suffix);
     http::HttpResponse annotatedDisplay(const http::HttpRequest& request);
 
     std::optional<std::string> sessionProblem(const ApiArguments& arguments);

@@ -1,8 +1,11 @@
-// The job store's file as other programs, older versions and crashes leave it: damaged rows, a version-1
-// file, a newer one, another program holding the write lock, and a second server on the folder.
+// The job store's contract on both engines (a private PostgreSQL server), and its SQLite file as other
+// programs, older versions and crashes leave it: damaged rows, a version-1 file, a newer one, another
+// program holding the write lock, and a second server on the folder.
 #include "remote/api/FolderLock.h"
 #include "remote/api/JobStore.h"
+#include "support/PostgresServer.h"
 #include "support/TestSupport.h"
+#include <QSqlQuery>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -71,7 +74,7 @@ TEST_F(JobStoreFile, AVersion1FileIsMigratedAndANewerOneRefused) {
         EXPECT_EQ(store.addSubmission({}), 2);
     }
     QString status;
-    EXPECT_TRUE(sqlite(path, "SELECT status FROM jobs; PRAGMA user_version=3", &status));
+    EXPECT_TRUE(sqlite(path, "SELECT status FROM jobs; PRAGMA user_version=4", &status));
     EXPECT_EQ(status, "success");
     try {
         JobStore newer(path);
@@ -101,13 +104,7 @@ TEST_F(JobStoreFile, WritesWaitForAnotherProgramsLockAndReadsDoNot) {
     EXPECT_TRUE(added);
 }
 
-TEST_F(JobStoreFile, IdsAreNeverHandedOutTwiceAndOneServerHoldsAFolder) {
-    {
-        JobStore store(path);
-        ASSERT_EQ(store.addSubmission({}), 1);
-        store.removeSubmission(1);
-    }
-    EXPECT_EQ(JobStore(path).addSubmission({}), 2);
+TEST_F(JobStoreFile, OneServerHoldsAFolder) {
     const FolderLock first(scratch.path());
     try {
         const FolderLock second(scratch.path());
@@ -116,4 +113,101 @@ TEST_F(JobStoreFile, IdsAreNeverHandedOutTwiceAndOneServerHoldsAFolder) {
         EXPECT_NE(std::string(error.what()).find("(process " + std::to_string(::getpid()) + ")"), std::string::npos) << error.what();
     }
 }
+
+// The same promises from SQLite and PostgreSQL (parameter: PostgreSQL).
+class StoreContract : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        if (!GetParam()) return;
+        ASSERT_TRUE(server().ok());
+        JobDatabase db(location());
+        QSqlDatabase c = db.connection();
+        ASSERT_TRUE(db.run(c, "DROP SCHEMA public CASCADE") && db.run(c, "CREATE SCHEMA public"));
+    }
+    JobDatabaseLocation location() { return JobDatabaseLocation::parse(GetParam() ? server().url() : "", scratch.filePath("j")); }
+    std::unique_ptr<JobStore> member(const QString& name, qint64 leaseMs = 60000) {
+        return std::make_unique<JobStore>(location(), name, leaseMs);
+    }
+    int queued(JobStore& store, const QString& session, const QString& input = {}) {
+        Submission submission;
+        submission.session = session;
+        const int id = store.addSubmission(submission).value_or(0);
+        EXPECT_TRUE(store.enqueue(id, input));
+        return id;
+    }
+    static testsupport::PostgresServer& server() {
+        static testsupport::PostgresServer postgres;
+        return postgres;
+    }
+    QTemporaryDir scratch;
+};
+
+TEST_P(StoreContract, IdsStartAt1AreNeverReusedAndStayBelow2To31) {
+    auto store = member("a");
+    ASSERT_EQ(store->addSubmission({}), 1);
+    store->removeSubmission(1);
+    ASSERT_EQ(member("b")->addSubmission({}), 2);
+    EXPECT_EQ(store->startJob(2), 1);
+    JobDatabase db(location());
+    QSqlDatabase c = db.connection();
+    ASSERT_TRUE(db.run(c, GetParam() ? "SELECT setval('submissions_id_seq', 2147483645)"
+                                     : "UPDATE sqlite_sequence SET seq = 2147483645 WHERE name = 'submissions'"));
+    EXPECT_EQ(store->addSubmission({}), 2147483646);
+    EXPECT_EQ(store->addSubmission({}), std::nullopt);
+}
+
+// One session's 50 jobs and another's single one: the single one is taken second; the rest in order.
+TEST_P(StoreContract, ClaimsTakeClientsInTurn) {
+    auto store = member("a");
+    for (int i = 0; i < 50; ++i) queued(*store, "busy");
+    const int single = queued(*store, "");  // a client known by its address
+    EXPECT_EQ(store->counts()->waiting, 51);
+    std::vector<int> order;
+    while (const auto claim = store->claim()) order.push_back(claim->submission);
+    ASSERT_EQ(order.size(), 51u);
+    EXPECT_EQ(order[1], single);
+    EXPECT_TRUE(std::is_sorted(order.begin() + 2, order.end()));
+    EXPECT_EQ(store->counts()->running, 51);
+}
+
+// A lease that runs out puts the job back (same job id) twice; the third loss fails it. A member that
+// lost its lease writes nothing; a cancel reaches whoever holds the job.
+TEST_P(StoreContract, LeasesCancelsAndMembers) {
+    auto a = member("a", 300), b = member("b", 300);
+    queued(*a, "s");
+    for (int turn = 0; turn < 3; ++turn) {
+        JobStore* holder = turn == 1 ? b.get() : a.get();
+        const auto claim = holder->claim();
+        ASSERT_TRUE(claim && claim->job == 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        EXPECT_EQ(b->requeueExpired(), turn < 2 ? 1 : 0);
+        EXPECT_FALSE(holder->finishJob(1, Calibration{1, 2}, {}));
+        EXPECT_EQ(holder->renew({1}).lost, std::vector{1});
+    }
+    EXPECT_EQ(a->job(1)->status, Job::Status::failure);
+    EXPECT_NE(a->submission(1)->error.indexOf("begun 3 times"), -1) << a->submission(1)->error.toStdString();
+    queued(*a, "s");
+    ASSERT_EQ(b->claim()->job, 2);
+    EXPECT_TRUE(a->requestCancel(2));
+    EXPECT_EQ(b->renew({2}).cancelled, std::vector{2});
+    EXPECT_TRUE(b->heartbeat("host-b", 2));
+    ASSERT_EQ(a->members(60000).size(), 1u);
+    EXPECT_EQ(a->members(60000)[0].host, "host-b");
+}
+
+// A shared database carries inputs in chunks; SQLite keeps files on the member's own disk.
+TEST_P(StoreContract, FilesTravelOnlyThroughASharedDatabase) {
+    auto store = member("a");
+    QByteArray data(2'500'000, 'x');
+    data[2'400'000] = 'y';
+    QFile input(scratch.filePath("input"));
+    ASSERT_TRUE(input.open(QIODevice::WriteOnly) && input.write(data) == data.size());
+    input.close();
+    const int id = queued(*store, "s", input.fileName());
+    EXPECT_EQ(store->fetchFile("input/" + QString::number(id), scratch.filePath("copy")), GetParam());
+    if (GetParam()) EXPECT_EQ(testsupport::readFile(scratch.filePath("copy")), data);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, StoreContract, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "PostgreSQL" : "SQLite"; });
 }  // namespace
