@@ -23,7 +23,7 @@ cmake --build "$BUILD_DIR" --target fuzzers -j "$FUZZ_JOBS"
 
 mkdir -p "$BUILD_DIR/crashes"
 status=0
-for target in RequestHead Header Url Multipart; do
+for target in RequestHead Header Url Multipart HeaderParameters; do
     mkdir -p "$BUILD_DIR/corpus/$target"
     echo "== fuzz_$target for ${SECONDS_PER_TARGET}s"
     if ! "$BUILD_DIR/fuzz/fuzz_$target" \

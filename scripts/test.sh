@@ -16,7 +16,8 @@ TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/ts
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON -DSIDERAMA_ASAN=ON
 cmake --build build-asan -j "$(nproc)" --target http_tests http_tls_tests \
-    http_fuzz_replay_RequestHead http_fuzz_replay_Header http_fuzz_replay_Url http_fuzz_replay_Multipart
+    http_fuzz_replay_RequestHead http_fuzz_replay_Header http_fuzz_replay_Url http_fuzz_replay_Multipart \
+    http_fuzz_replay_HeaderParameters
 ctest --test-dir build-asan --output-on-failure -L http --timeout 900 || status=1
 
 scripts/run-fuzz.sh 20 || status=1

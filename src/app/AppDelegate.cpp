@@ -9,6 +9,7 @@
 #include "indexes/IndexManagerDelegate.h"
 #include "remote/RemoteSolvingService.h"
 
+#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QUrl>
 
@@ -28,7 +29,9 @@ AppDelegate::AppDelegate(Mode mode, QObject* parent) : QObject(parent), mode(mod
         connect(window.get(), &SolverWindow::productPageRequested, this, &AppDelegate::openProductPage);
         connect(window.get(), &SolverWindow::sideramaNetRequested, this, &AppDelegate::openSideramaNet);
         indexView = std::make_unique<IndexManagerWindow>();
-        connect(window.get(), &SolverWindow::indexManagerRequested, this, [this] { indexManager->show(); });
+        connect(window.get(), &SolverWindow::indexManagerRequested, this, [this] {
+            if (!indexManager->show()) QCoreApplication::exit(1);
+        });
     } else {
         console = std::make_unique<ConsoleView>();
         solverDelegate.setView(console.get());
@@ -51,14 +54,15 @@ AppDelegate::~AppDelegate() {
 
 // The raw frame decoder is registered before this runs: main() imports it
 // as a static plugin.
-void AppDelegate::applicationDidFinishLaunching() {
+bool AppDelegate::applicationDidFinishLaunching() {
     QString reason;
     if (!writeSolverConfigIfMissing(FOLDER(), CONFIG(), &reason))
         solverDelegate.append("Cannot write the solver configuration " + CONFIG() + ": " + reason, RED);
-    if (indexManager) indexManager->showIfNoIndexFound();
+    if (indexManager && !indexManager->showIfNoIndexFound()) return false;
     solverDelegate.show();
     remote = std::make_unique<RemoteSolvingService>(solverDelegate);
     remote->startServer(serverPort, secureServerPort, serviceRoles);
+    return true;
 }
 
 void AppDelegate::setServerPorts(std::optional<std::uint16_t> port, std::optional<std::uint16_t> tlsPort,

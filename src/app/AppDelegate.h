@@ -30,8 +30,12 @@ public:
     ~AppDelegate() override;
 
     // Ports from the command line; none: the user defaults'.
-    void setServerPorts(std::optional<std::uint16_t> port, std::optional<std::uint16_t> tlsPort, ServiceRoles roles = {});
-    void applicationDidFinishLaunching();
+    void setServerPorts(std::optional<std::uint16_t> port, std::optional<std::uint16_t> tlsPort,
+                        ServiceRoles roles = {});
+    // Writes the solver configuration, opens the index manager when no index
+    // is installed, shows the solver and starts the server. False when the
+    // index directory cannot be created: the program must then end.
+    [[nodiscard]] bool applicationDidFinishLaunching();
 
     SolverDelegate& solver() { return solverDelegate; }
     // The solver window; null without windows.

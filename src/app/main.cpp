@@ -29,7 +29,7 @@ QStringList argumentList(int argc, char** argv) {
 int runApplication(AppDelegate::Mode mode, const CommandLine& command) {
     AppDelegate app(mode);
     app.setServerPorts(command.port, command.tlsPort, command.roles);
-    app.applicationDidFinishLaunching();
+    if (!app.applicationDidFinishLaunching()) return 1;  // the index directory cannot be created
     // A file named on the command line is the window's first queued file.
     const QString& file = command.file;
     if (!file.isEmpty()) QTimer::singleShot(0, &app, [&] { app.solverWindow()->queue().add({file}); });

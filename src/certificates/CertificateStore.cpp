@@ -7,6 +7,9 @@
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
 
+#include <cerrno>
+#include <cstring>
+#include <optional>
 #include <stdexcept>
 
 #include "certificates/CertificateAuthority.h"
@@ -40,6 +43,15 @@ bool names(X509* certificate, const ServerNames& wanted) {
     return all;
 }
 
+// Takes group and other access away from `path` when it has any (`mode`
+// the owner's part to keep); a line for the log when it had.
+std::optional<std::string> restrict(const fs::path& path, mode_t mode) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0 || (info.st_mode & 077) == 0) return std::nullopt;
+    if (::chmod(path.c_str(), mode) == 0) return path.string() + " was open to other users: now to its owner only";
+    return path.string() + " is open to other users and cannot be restricted: " + std::strerror(errno);
+}
+
 std::string expiry(X509* certificate) {
     return "valid for " + std::to_string(openssl::daysLeft(certificate)) + " days";
 }
@@ -50,8 +62,10 @@ CertificateStore::CertificateStore(fs::path directory) : directory_(std::move(di
 
 std::vector<std::string> CertificateStore::prepare(const ServerNames& wanted, int days) const {
     std::vector<std::string> done;
-    fs::create_directories(directory_);
-    fs::permissions(directory_, fs::perms::owner_all);
+    fs::create_directories(directory_.parent_path());
+    ::mkdir(directory_.c_str(), 0700);  // an existing one is checked below
+    for (const auto& [path, mode] : {std::pair{directory_, mode_t(0700)}, {authorityKeyFile(), 0600}, {keyFile(), 0600}})
+        if (const auto line = restrict(path, mode)) done.push_back(*line);
 
     openssl::Certificate authorityCertificate = openssl::readCertificate(authorityFile());
     openssl::Key authorityKey = openssl::readKey(authorityKeyFile());

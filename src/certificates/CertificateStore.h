@@ -12,8 +12,10 @@ struct ServerNames;
 //   ca.crt, ca.key          the local certificate authority that clients
 //                           trust (ten years)
 //   server.crt, server.key  the server's certificate, signed by it
-// Private keys are readable by the user only (0600). Files are replaced by
-// renaming, so a crash never leaves half a file.
+// Private keys are readable by the user only (0600): a key or folder found
+// open to others is restricted, and said so (a folder that cannot be changed,
+// read-only say, is used as it is). Files are replaced by renaming, so a
+// crash never leaves half a file.
 class CertificateStore {
 public:
     static constexpr int authorityDays = 3650;

@@ -84,7 +84,7 @@ int apply(const QStringList& keys, CheckState wanted, const std::optional<QStrin
           const DownloadPolicy& policy) {
     IndexConsoleView view;
     IndexManagerDelegate delegate(view, folder, DistributionIndexes::fromEnvironment(), policy);
-    delegate.refresh();
+    if (!delegate.refresh()) return 1;
     if (width && !planField(delegate, *width)) return 2;
     for (const QString& key : keys) view.choose(key, wanted);
     QStringList chosen;
@@ -114,8 +114,7 @@ int list(const QString& folder) {
     IndexConsoleView view;
     IndexManagerDelegate delegate(view, folder);
     std::printf("Index directory: %s\n", qPrintable(folder));
-    delegate.show();
-    return 0;
+    return delegate.show() ? 0 : 1;
 }
 
 }  // namespace

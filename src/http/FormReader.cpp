@@ -3,6 +3,7 @@
 #include <cstring>
 #include <optional>
 
+#include "http/HeaderParameters.h"
 #include "http/StringHelpers.h"
 
 namespace http {
@@ -11,58 +12,12 @@ namespace {
 
 using MultiPart = HttpRequest::MultiPart;
 
-// A header value's media type (lower case) and its parameters (names lower
-// case, values unquoted): `type/sub; name=value; name="quoted; value"`.
-struct MediaType {
-    std::string type;
-    std::vector<std::pair<std::string, std::string>> parameters;
-
-    static MediaType parse(std::string_view value) {
-        MediaType media;
-        std::size_t i = value.find(';');
-        media.type = toLower(trim(value.substr(0, i)));
-        while (i < value.size()) {
-            const std::size_t nameStart = i + 1;
-            const std::size_t equals = value.find('=', nameStart);
-            if (equals == std::string_view::npos) break;
-            std::string name = toLower(trim(value.substr(nameStart, equals - nameStart)));
-            auto [text, end] = parameterValue(value, equals + 1);
-            media.parameters.emplace_back(std::move(name), std::move(text));
-            i = value.find(';', end);
-        }
-        return media;
-    }
-
-    // The last parameter of the name, as HTTP takes repeated values.
-    std::optional<std::string> parameter(std::string_view name) const {
-        std::optional<std::string> found;
-        for (const auto& [key, text] : parameters)
-            if (key == name) found = text;
-        return found;
-    }
-
-private:
-    // A quoted string (backslash escapes) or a token up to the next ";".
-    static std::pair<std::string, std::size_t> parameterValue(std::string_view value, std::size_t at) {
-        while (at < value.size() && (value[at] == ' ' || value[at] == '\t')) ++at;
-        if (at >= value.size() || value[at] != '"') {
-            const std::size_t end = std::min(value.find(';', at), value.size());
-            return {trim(value.substr(at, end - at)), end};
-        }
-        std::string text;
-        for (++at; at < value.size() && value[at] != '"'; ++at) {
-            if (value[at] == '\\' && at + 1 < value.size()) ++at;
-            text += value[at];
-        }
-        return {text, at};
-    }
-};
-
-std::optional<MediaType> contentType(const FormReader::Headers& headers, std::string_view type) {
+// The content type's parameters when its media type is `type` (letter case aside).
+std::optional<HeaderParameters> contentType(const FormReader::Headers& headers, std::string_view type) {
     const auto found = headers.find("content-type");
     if (found == headers.end()) return std::nullopt;
-    MediaType media = MediaType::parse(found->second);
-    if (media.type != type) return std::nullopt;
+    HeaderParameters media = HeaderParameters::parse(found->second);
+    if (toLower(media.leading()) != type) return std::nullopt;
     return media;
 }
 

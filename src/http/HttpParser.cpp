@@ -68,7 +68,6 @@ HttpRequest HttpParser::readHead(Socket& socket) const {
     HttpRequest request;
     request.method = tokens[0];
     request.url = tokens[1];
-    request.queryParams = extractUrlParams(request.url);
     request.headers = readHeaders(socket);
     socket.setDeadline(std::nullopt);
     return request;
@@ -163,25 +162,19 @@ void HttpParser::extendBodyDeadline(Socket& socket, std::uint64_t size) const {
     socket.setDeadline(*socket.deadline() + std::chrono::duration_cast<std::chrono::milliseconds>(seconds));
 }
 
+// Connection options are comma-separated tokens, letter case aside
+// (RFC 9110): "Keep-Alive" and "keep-alive, Upgrade" ask for keep-alive,
+// "keep-alive, close" does not.
 bool HttpParser::supportsKeepAlive(const Headers& headers) {
     const auto found = headers.find("connection");
-    return found != headers.end() && trim(found->second) == "keep-alive";
-}
-
-HttpRequest::Pairs HttpParser::extractUrlParams(const std::string& url) {
-    HttpRequest::Pairs pairs;
-    const std::size_t mark = url.find('?');
-    if (mark == std::string::npos) return pairs;
-    const auto pieces = split(std::string_view(url).substr(mark + 1), '?');
-    if (pieces.empty()) return pairs;
-    for (const auto& piece : split(pieces.back(), '&')) {
-        const auto nameValue = split(piece, '=');
-        if (nameValue.empty())
-            pairs.emplace_back();
-        else
-            pairs.emplace_back(removePercentEncoding(nameValue.front()), removePercentEncoding(nameValue.back()));
+    if (found == headers.end()) return false;
+    bool keepAlive = false;
+    for (const std::string& option : split(toLower(found->second), ',')) {
+        const std::string token = trim(option);
+        if (token == "close") return false;
+        keepAlive = keepAlive || token == "keep-alive";
     }
-    return pairs;
+    return keepAlive;
 }
 
 }  // namespace http

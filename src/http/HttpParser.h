@@ -48,11 +48,9 @@ public:
     // into `sink` when one is given.
     void readBody(Socket& socket, HttpRequest& request, const BodySink& sink = {}) const;
 
-    // True when the "connection" header is exactly "keep-alive" (trimmed).
+    // True when the "connection" header names the "keep-alive" option and
+    // not "close".
     static bool supportsKeepAlive(const std::unordered_map<std::string, std::string>& headers);
-
-    // Decoded pairs of the query text after the first "?" (empty without one).
-    static HttpRequest::Pairs extractUrlParams(const std::string& url);
 
 private:
     std::string readLine(Socket& socket) const;

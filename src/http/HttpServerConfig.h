@@ -20,14 +20,19 @@ struct HttpServerConfig {
     std::uint64_t maxBufferedBody = std::uint64_t{1} << 30;
     // Longest wait for the next bytes from (or room to write to) a client.
     std::chrono::milliseconds idleTimeout{30000};
-    // Longest time an encrypted connection's handshake may take.
+    // Longest time an encrypted connection's handshake may take, and once
+    // half the places are taken, so that silent sockets cannot hold them.
     std::chrono::milliseconds handshakeTimeout{10000};
+    std::chrono::milliseconds pressedHandshakeTimeout{2000};
     // Clients beyond this many (on all listeners together) are answered 503
     // and closed; encrypted ones are closed at once.
     std::size_t maxConnections = 256;
     // Connections from one address beyond this many are answered 503 and
     // closed, so that one client cannot take every place.
     std::size_t maxConnectionsPerClient = 64;
+    // Of the maxConnections places, these are kept for addresses that hold
+    // none, so that a few addresses cannot lock everybody out.
+    std::size_t placesForNewAddresses = 32;
     // Pause after a failed accept (e.g. out of descriptors) before retrying.
     std::chrono::milliseconds acceptRetryDelay{50};
     // How long a refused request's remaining bytes are drained before closing.

@@ -126,7 +126,8 @@ void HttpServerIO::admit(Socket client, const SecureHandshake& secure) {
     }
     std::unique_lock lock(clientSocketsLock_);
     std::size_t& fromAddress = perAddress_[address];
-    if (connections_.size() >= runningConfig_.maxConnections || fromAddress >= runningConfig_.maxConnectionsPerClient) {
+    const std::size_t kept = fromAddress > 0 ? std::min(runningConfig_.placesForNewAddresses, runningConfig_.maxConnections) : 0;
+    if (connections_.size() >= runningConfig_.maxConnections - kept || fromAddress >= runningConfig_.maxConnectionsPerClient) {
         if (fromAddress == 0) perAddress_.erase(address);
         lock.unlock();
         if (secure) return;
@@ -215,7 +216,9 @@ bool HttpServerIO::receiveBody(const HttpParser& parser, Socket& client, HttpReq
 
 // A handshake that does not finish within its time-out fails like any other.
 bool HttpServerIO::handshake(Socket& client, const SecureHandshake& secure) const {
-    client.setDeadline(std::chrono::steady_clock::now() + runningConfig_.handshakeTimeout);
+    const bool pressed = 2 * connectionCount() >= runningConfig_.maxConnections;
+    client.setDeadline(std::chrono::steady_clock::now() +
+                       (pressed ? runningConfig_.pressedHandshakeTimeout : runningConfig_.handshakeTimeout));
     try {
         client.secure(secure(client));
     } catch (const std::exception&) {

@@ -58,8 +58,6 @@ public:
     // Writes everything, `head` then `body`, in as few calls as possible.
     // Throws SocketError(writeFailed).
     void write(std::string_view head, std::string_view body = {});
-    void writeUTF8(std::string_view text) { write(text); }
-    void writeUInt8(std::string_view bytes) { write(bytes); }
 
     // From now on reads and writes carry plain bytes through `stream`.
     void secure(std::unique_ptr<SecureStream> stream) { secure_ = std::move(stream); }

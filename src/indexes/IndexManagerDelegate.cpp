@@ -10,7 +10,6 @@
 #include <QFileInfo>
 #include <QStorageInfo>
 
-#include <cstdlib>
 
 namespace siderama {
 
@@ -63,22 +62,22 @@ void IndexManagerDelegate::connectProbe() {
     QObject::connect(&probe_, &IndexSizeProbe::allSized, &probe_, [this] { showCost(); });
 }
 
-void IndexManagerDelegate::showIfNoIndexFound() {
-    if (folder_.installedCount() == 0) show();
-}
+bool IndexManagerDelegate::showIfNoIndexFound() { return folder_.installedCount() > 0 || show(); }
 
-void IndexManagerDelegate::refresh() {
+bool IndexManagerDelegate::refresh() {
     if (!folder_.exists() && !folder_.create()) {
         qCWarning(lcIndexes).noquote() << "Can't create " + folder_.path();
-        std::exit(1);
+        return false;
     }
     for (const QString& key : allKeys()) validate(key);
     showCost();
+    return true;
 }
 
-void IndexManagerDelegate::show() {
-    refresh();
+bool IndexManagerDelegate::show() {
+    if (!refresh()) return false;
     view_.present();
+    return true;
 }
 
 void IndexManagerDelegate::go() {

@@ -35,16 +35,18 @@ public:
     IndexManagerDelegate& operator=(const IndexManagerDelegate&) = delete;
 
     // Start-up check: shows the view when not one catalogue file is present.
-    void showIfNoIndexFound();
-    // Creates the index directory (the process ends with status 1 when that
-    // fails), sets every key's state on the view from the disk and shows
-    // the cost of the ticks. Partial files of interrupted transfers stay for
-    // the next apply; unticking a key and applying removes them.
-    void refresh();
-    // refresh(), then presents the view.
-    void show();
-    // Applies the view's key states: removals and links at once, downloads
-    // queued and started; refused when the downloads do not fit the disk.
+    // False when the index directory cannot be created (see refresh()).
+    [[nodiscard]] bool showIfNoIndexFound();
+    // Creates the index directory, sets every key's state on the view from
+    // the disk and shows the cost of the ticks. Partial files of interrupted
+    // transfers stay for the next apply; unticking a key and applying
+    // removes them. False, with "Can't create PATH" logged, when the
+    // directory cannot be created: the caller ends the program.
+    [[nodiscard]] bool refresh();
+    // refresh(), then presents the view; false as refresh().
+    [[nodiscard]] bool show();
+    // Applies the view's key states (process() of every key) and starts the
+    // downloads; refused when the downloads do not fit the disk.
     void go();
     // Ticks the keys that suit a field `degrees` wide and returns them to
     // what the disk holds otherwise; keys the user set by hand stay.
@@ -75,12 +77,15 @@ public:
 private:
     void connectQueue();
     void connectProbe();
+    // Shows the key's state as the disk has it.
     void validate(const QString& key);
     void showKey(const QString& key, const KeyStatus& status);
     bool handSet(const QString& key) const;
     QStringList filesToFetch() const;
     qint64 keySize(const QString& key) const;
     void showCost();
+    // Applies the key's box to the disk: removes or discards the files of an
+    // unticked key, links or queues the missing files of a ticked one.
     void process(const QString& key);
     void fetch(const QString& fileName);
     void remove(const QString& fileName);

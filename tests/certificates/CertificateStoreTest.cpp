@@ -55,6 +55,12 @@ TEST_F(Certificates, NameEveryAddressChainToTheAuthorityAndKeepKeysPrivate) {
     EXPECT_EQ(mode(directory / "ca.key"), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(mode(store.keyFile()), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_TRUE(store.prepare(ServerNames::ofThisMachine()).empty());
+    // A folder and a key found open to others are restricted, and said so.
+    fs::permissions(directory, fs::perms::group_read | fs::perms::others_exec, fs::perm_options::add);
+    fs::permissions(directory / "ca.key", fs::perms::others_read, fs::perm_options::add);
+    EXPECT_EQ(store.prepare(ServerNames::ofThisMachine()).size(), 2u);
+    EXPECT_EQ(mode(directory), fs::perms::owner_all);
+    EXPECT_EQ(mode(directory / "ca.key"), fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST_F(Certificates, ServerCertificateIsRenewedOnlyWhenItMustBe) {

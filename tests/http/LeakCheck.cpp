@@ -10,7 +10,7 @@ namespace {
 std::size_t entries(const char* directory) { return std::distance(std::filesystem::directory_iterator(directory), {}); }
 
 bool settlesTo(const char* directory, std::size_t limit) {
-    for (int i = 0; i < 300 && entries(directory) > limit; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 0; i < 3000 && entries(directory) > limit; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     return entries(directory) <= limit;
 }
 

@@ -1,6 +1,7 @@
 // The HTTP library without sockets but one pair: the request reader (what it accepts, one table of what it
-// refuses), query text, routing, responses on the wire and form bodies.
+// refuses), header parameters, routing, responses on the wire and form bodies.
 #include "FuzzSupport.h"
+#include "http/HeaderParameters.h"
 #include "http/HttpParser.h"
 #include "http/HttpParserError.h"
 #include "http/HttpRequest.h"
@@ -52,14 +53,13 @@ std::string headers(int count) {
     return text + "\r\n";
 }
 
-TEST(RequestReader, ReadsRequestLineQueryAndHeadersInFewReads) {
+TEST(RequestReader, ReadsRequestLineAndHeadersInFewReads) {
     std::string many;
     for (int i = 0; i < 40; ++i) many += "X-Header-" + std::to_string(i) + ": some value\r\n";
     Feed feed("GET  /x?a=1&b=%41%42&c  HTTP/1.0\r\nX-Range: 10:20\r\nX-B: a::b\r\nX-Empty:\r\nX-Space: \r\n"
               "X-A: 1\r\nx-a: 2\r\nX-Tab: a\tb\r\nX-Latin: \xE9\r\n" + many + "\r\n");
     const auto request = feed.next();
     EXPECT_EQ(request.method + " " + request.url, "GET /x?a=1&b=%41%42&c");
-    EXPECT_EQ(request.queryParams, (Pairs{{"a", "1"}, {"b", "AB"}, {"c", "c"}}));
     EXPECT_EQ(request.headers.size(), 47u);
     for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
              {"x-range", "10:20"}, {"x-b", "a::b"}, {"x-empty", ""}, {"x-space", ""}, {"x-a", "2"}, {"x-tab", "a\tb"},
@@ -109,15 +109,12 @@ TEST(RequestReader, RefusalTable) {
     EXPECT_EQ(refusal(chunked + "FFFFFFFFFFFFFFFFFF\r\n", {}), std::pair(std::optional(Kind::invalidChunkedBody), 400));
 }
 
-TEST(RequestReader, QueryPairsAndKeepAlive) {
-    const std::vector<std::pair<std::string, Pairs>> cases{
-        {"/p?a=1=2", {{"a", "2"}}}, {"/p?a=1&=&b=2", {{"a", "1"}, {"", ""}, {"b", "2"}}}, {"/p?q=a+b", {{"q", "a+b"}}},
-        {"/p?x?y=1", {{"y", "1"}}}, {"/p?n=%C3%A9", {{"n", "\xC3\xA9"}}}, {"/p?n=%c3%a9", {{"n", "\xC3\xA9"}}},
-        {"/p?n=a%E9b", {{"n", "ab"}}}, {"/p?n=%C3x%A9", {{"n", "x"}}}, {"/p?n=100%&m=%zz1%4", {{"n", "100"}, {"m", "zz14"}}},
-        {"/p?n=%%41", {{"n", "%41"}}}, {"/api/status", {}}, {"/api/status?", {}}, {"???", {}}};
-    for (const auto& [url, pairs] : cases) EXPECT_EQ(HttpParser::extractUrlParams(url), pairs) << url;
+// Connection options are comma-separated tokens, letter case aside; "close" wins.
+TEST(RequestReader, KeepAliveTable) {
     for (const auto& [value, keep] : std::vector<std::pair<std::string, bool>>{
-             {"keep-alive", true}, {"  keep-alive ", true}, {"Keep-Alive", false}, {"keep-alive, Upgrade", false}})
+             {"keep-alive", true}, {"  keep-alive ", true}, {"Keep-Alive", true}, {"keep-alive, Upgrade", true},
+             {"Upgrade,KEEP-ALIVE", true}, {"keep-alive, close", false}, {"Close", false}, {"keep-alives", false},
+             {"", false}})
         EXPECT_EQ(HttpParser::supportsKeepAlive({{"connection", value}}), keep) << value;
     EXPECT_FALSE(HttpParser::supportsKeepAlive({}));
 }
@@ -283,22 +280,31 @@ TEST(FormReader, PartHeadersAndNames) {
     EXPECT_EQ(result[0].headers, (std::map<std::string, std::string>{
                                      {"content-disposition", "form-data; name=\"image\"; filename=\"C:\\x 12:00.fits\""},
                                      {"x-latin", "\xC3\xA9t\xC3\xA9"}, {"x-a", "2"}}));
-    EXPECT_EQ(result[0].name(), "image");
-    EXPECT_EQ(result[0].fileName(), "C:\\x 12:00.fits");  // a backslash escapes only a quote or a backslash
-    // Disposition, name, file name.
+    EXPECT_EQ(result[0].fileName(), "C:\\x 12:00.fits");  // the table below has the rules
+}
+
+// Value, leading item, the "name" parameter, the file name. The same reader takes Content-Type's boundary.
+TEST(HeaderParameters, DispositionTable) {
     using Name = std::optional<std::string>;
-    const std::vector<std::tuple<std::string, Name, Name>> cases{
-        {"form-data; name=\"image\"; filename=\"m31; \\\"deep\\\".fits\"", "image", "m31; \"deep\".fits"},
-        {"form-data;name=field ; FILENAME = a.fits", "field", "a.fits"}, {"form-data; name=\"\"", "", std::nullopt},
-        {"form-data; filename=x", std::nullopt, "x"},
-        {"name=x", std::nullopt, std::nullopt},  // the first piece is the disposition type
-    };
-    for (const auto& [disposition, name, fileName] : cases) {
-        HttpRequest::MultiPart part;
-        part.headers["content-disposition"] = disposition;
-        EXPECT_EQ(part.name(), name) << disposition;
-        EXPECT_EQ(part.fileName(), fileName) << disposition;
+    const std::vector<std::tuple<std::string, std::string, Name, Name>> cases{
+        {"form-data; name=\"image\"; filename=\"m31; \\\"deep\\\".fits\"", "form-data", "image", "m31; \"deep\".fits"},
+        {"form-data;name=field ; FILENAME = a.fits", "form-data", "field", "a.fits"},
+        {"form-data; name=\"\"", "form-data", "", std::nullopt}, {"attachment; filename=x", "attachment", std::nullopt, "x"},
+        {"name=x", "name=x", std::nullopt, std::nullopt},  // the first piece is the disposition type
+        {"a; flag; name=1; name=\"2\"x; filename=\"C:\\d\\\\e\"", "a", "2", "C:\\d\\e"},  // the last of a name
+        {"a; filename*=UTF-8''m%C3%A931%20b.fits", "a", std::nullopt, "m\xC3\xA9" "31 b.fits"},
+        {"a; filename=\"x\"; filename*=UTF-8''y", "a", std::nullopt, "x"}, {"a; name=\"open;", "a", "open;", std::nullopt},
+        {"", "", std::nullopt, std::nullopt}};
+    for (const auto& [value, leading, name, fileName] : cases) {
+        const auto parameters = HeaderParameters::parse(value);
+        EXPECT_EQ(parameters.leading(), leading) << value;
+        EXPECT_EQ(parameters.parameter("name"), name) << value;
+        EXPECT_EQ(parameters.fileName(), fileName) << value;
     }
+    HttpRequest upload;
+    upload.headers["content-disposition"] = "attachment; filename=\"m31.fits\"";
+    EXPECT_EQ(upload.dispositionFileName(), "m31.fits");
+    EXPECT_EQ(HttpRequest{}.dispositionFileName(), std::nullopt);
 }
 
 TEST(FormReader, UrlencodedTable) {

@@ -1,6 +1,8 @@
 // Requests that proxies may read differently, and clients that try to hold
 // the server's connections, over real loopback sockets.
 #include "http/HttpServer.h"
+#include "http/Socket.h"
+#include "http/SocketError.h"
 #include "support/RawHttpClient.h"
 
 #include <gtest/gtest.h>
@@ -61,6 +63,26 @@ TEST_F(Abuse, ConnectionsBeyondTheClientsShareAreTurnedAway) {
     RawHttpClient first(server->port()), second(server->port());
     for (int i = 0; i < 500 && server->connectionCount() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_EQ(status("GET /hello HTTP/1.1\r\n\r\n"), 503);
+}
+
+// Once half the places are taken a silent handshake is cut at the shorter
+// deadline; an address holding connections leaves the last place to others.
+TEST_F(Abuse, SilentHandshakesUnderPressureAndPlacesKeptForNewAddresses) {
+    start({.handshakeTimeout = std::chrono::seconds(60), .pressedHandshakeTimeout = std::chrono::milliseconds(300),
+           .maxConnections = 6, .placesForNewAddresses = 1});
+    const int secure = server->listen(0, [](Socket& socket) -> std::unique_ptr<SecureStream> {
+        char byte;
+        socket.receiveRaw(&byte, 1);  // the client never speaks
+        throw SocketError(SocketError::Kind::handshakeFailed, "silent");
+    });
+    std::vector<std::unique_ptr<RawHttpClient>> held;
+    for (int i = 0; i < 3; ++i) held.push_back(std::make_unique<RawHttpClient>(server->port()));
+    ASSERT_TRUE(testsupport::waitForConnections(*server, 3));
+    EXPECT_TRUE(RawHttpClient(secure).closedByServer());
+    for (int i = 0; i < 2; ++i) held.push_back(std::make_unique<RawHttpClient>(server->port()));
+    ASSERT_TRUE(testsupport::waitForConnections(*server, 5));
+    EXPECT_EQ(status("GET /hello HTTP/1.1\r\n\r\n"), 503);
+    EXPECT_EQ(testsupport::curl("--interface 127.0.0.2 http://127.0.0.1:" + std::to_string(server->port()) + "/hello").second, "hello");
 }
 
 // A body trickling in far inside the idle time-out (30 s) is cut off once it

@@ -8,13 +8,16 @@
 #include <gtest/gtest.h>
 #include <openssl/ssl.h>
 #include <filesystem>
+#include <unistd.h>
 
 using namespace http;
 using siderama::CertificateStore;
 using testsupport::RawHttpClient;
 
 namespace {
-const std::filesystem::path tlsDirectory = std::filesystem::temp_directory_path() / "siderama-tls-test";
+// Each test process has its own store: ctest runs the tests of this file side by side.
+const std::filesystem::path tlsDirectory =
+    std::filesystem::temp_directory_path() / ("siderama-tls-test-" + std::to_string(::getpid()));
 
 // A handshake from an OpenSSL client that trusts anything; none when it fails.
 SSL* handshake(SSL_CTX* context, int fd) {
@@ -37,15 +40,16 @@ protected:
     }
     void TearDown() override { SSL_CTX_free(clientContext); }
 
-    // curl's exit code for `options` against /json on the TLS listener.
+    // curl's exit code for `options` against /json on the TLS listener (22: an HTTP error status).
     int curl(const std::string& options = "") {
-        return testsupport::curl("-o /dev/null --cacert " + (tlsDirectory / "ca.crt").string() + " " + options +
+        return testsupport::curl("--fail -o /dev/null --cacert " + (tlsDirectory / "ca.crt").string() + " " + options +
                                  " https://127.0.0.1:" + std::to_string(tlsPort) + "/json").first;
     }
     bool waitForConnections(std::size_t count) { return testsupport::waitForConnections(server, count); }
 
-    HttpServer server{{.bindAddress = "127.0.0.1", .idleTimeout = std::chrono::seconds(10),
-                       .handshakeTimeout = std::chrono::milliseconds(1500), .maxConnections = 1}};
+    // The handshake time-out outlasts a curl start on a loaded machine (a silent client holds its place).
+    HttpServer server{{.bindAddress = "127.0.0.1", .idleTimeout = std::chrono::seconds(20),
+                       .handshakeTimeout = std::chrono::seconds(8), .maxConnections = 1}};
     int tlsPort = 0;
     SSL_CTX* clientContext = SSL_CTX_new(TLS_client_method());
 };
@@ -74,8 +78,9 @@ TEST_F(TlsServer, MisbehavingClientsAreClosed) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
+        ASSERT_TRUE(waitForConnections(0)) << "the last curl's connection has ended";
         {
-            RawHttpClient client(tlsPort);
+            RawHttpClient client(tlsPort, std::chrono::seconds(30));
             SSL* ssl = c.afterHandshake ? handshake(clientContext, client.fd()) : nullptr;
             EXPECT_EQ(c.afterHandshake, ssl != nullptr);
             ASSERT_TRUE(waitForConnections(1));

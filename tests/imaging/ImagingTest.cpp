@@ -5,6 +5,7 @@
 #include "imaging/FitsWriter.h"
 #include "imaging/ImageFormats.h"
 #include "imaging/MonoPixels.h"
+#include "support/FitsCards.h"
 #include "support/TestSupport.h"
 #include <gtest/gtest.h>
 #include <QBuffer>
@@ -269,15 +270,6 @@ TEST(ConversionFailures, AFailedWriteRemovesThePartialFile) {
     EXPECT_NE(log.find("big.fits"), std::string::npos) << log;
 }
 
-QByteArray encoded(const char* format) {
-    QImage image(8, 8, QImage::Format_RGB32);
-    image.fill(Qt::gray);
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter(&buffer, format).write(image);
-    return buffer.data();
-}
-
 TEST(Sniffing, FitsNames) {
     for (const char* path : {"a.fits", "A.FITS", "b.Fit", "c.FTS", "/data/night 1/m31.fts", "x.y.FiTs"})
         EXPECT_TRUE(siderama::isFitsPath(path)) << path;
@@ -286,9 +278,10 @@ TEST(Sniffing, FitsNames) {
 }
 
 TEST(Sniffing, LeadingBytes) {
+    const QImage image = filled(QImage::Format_RGB32);
     const std::vector<std::pair<QByteArray, QString>> cases{
-        {"SIMPLE  =                    T", "fits"}, {encoded("jpeg"), "jpg"}, {encoded("png"), "png"},
-        {encoded("tiff"), "tiff"}, {QByteArray("II*\0", 4), "tiff"}, {QByteArray("MM\0*", 4), "tiff"},
+        {testsupport::fitsCards(), "fits"}, {encoded(image, "jpeg"), "jpg"}, {encoded(image, "png"), "png"},
+        {encoded(image, "tiff"), "tiff"}, {QByteArray("II*\0", 4), "tiff"}, {QByteArray("MM\0*", 4), "tiff"},
         {QByteArray("RAW1") + QByteArray(8, '\0'), "raw"}, {QByteArray("RAW2") + QByteArray(8, '\0'), "raw"},
         {QByteArray("RAW3") + QByteArray(8, '\0'), "raw"}, {"", ""}, {"RAW4", ""}, {"RAW", ""}, {"SIMPLE =", ""},
         {QByteArray("\x89PNG", 4), ""}, {"II*", ""}, {"GIF89a", ""}, {QByteArray("MM*\0", 4), ""},

@@ -42,8 +42,8 @@ protected:
 // Installed keys stay ticked (applying must not trash them), boxes set by
 // hand keep their state, and a new width replaces the last one's ticks.
 TEST_F(PlanTest, leavesHandSetAndInstalledKeysAlone) {
-    dirs.write("index-4119.fits", FakeIndexServer::fitsBody(2880));
-    delegate.refresh();
+    dirs.write("index-4119.fits", testsupport::fitsBytes(2880));
+    ASSERT_TRUE(delegate.refresh());
     delegate.planForField(2);
     view.states["index-4110.fits"] = CheckState::off;  // by hand
     view.states["index-4217.fits"] = CheckState::on;   // by hand
@@ -56,8 +56,8 @@ TEST_F(PlanTest, leavesHandSetAndInstalledKeysAlone) {
 
 TEST_F(PlanTest, showsTheCostFromRememberedSizesAndRefusesWhatDoesNotFit) {
     server.serveFits("index-4107.fits", 5000);
-    server.serve("index-4208.fits", {.body = FakeIndexServer::fitsBody(100), .announcedLength = 1000000000000000000});
-    dirs.write(".index-4107.fits.part", FakeIndexServer::fitsBody(1200));  // half a transfer counts as fetched
+    server.serve("index-4208.fits", {.body = testsupport::fitsBytes(100), .announcedLength = 1000000000000000000});
+    dirs.write(".index-4107.fits.part", testsupport::fitsBytes(1200));  // half a transfer counts as fetched
     dirs.write(".index-4107.fits.part.id", "[General]\netag=\"v1\"\nlength=5000\n");
     view.states["index-4107.fits"] = CheckState::on;
     delegate.ticksChanged();
@@ -82,9 +82,9 @@ TEST_F(PlanTest, showsTheCostFromRememberedSizesAndRefusesWhatDoesNotFit) {
 }
 
 TEST_F(PlanTest, applyingAnUntickedKeyDropsItsPartialFile) {
-    dirs.write(".index-4119.fits.part", FakeIndexServer::fitsBody(1200));
+    dirs.write(".index-4119.fits.part", testsupport::fitsBytes(1200));
     dirs.write(".index-4119.fits.part.id", "[General]\netag=\"v1\"\nlength=5000\n");
-    delegate.refresh();
+    ASSERT_TRUE(delegate.refresh());
     delegate.go();
     EXPECT_TRUE(dirs.entries().isEmpty()) << dirs.entries().join(", ").toStdString();
 }

@@ -7,6 +7,7 @@
 #include "indexes/IndexManagerDelegate.h"
 #include "indexes/IndexManagerView.h"
 #include "support/FakeIndexServer.h"
+#include "support/FitsCards.h"
 #include "support/TestSupport.h"
 #include <gtest/gtest.h>
 #include <QDir>
@@ -78,7 +79,7 @@ protected:
     ManagerFixture() {
         server.exportLocations();
         qputenv("SIDERAMA_DISTRIBUTION_INDEX_DIR", dirs.distribution().toUtf8());
-        delegate.refresh();
+        EXPECT_TRUE(delegate.refresh());
     }
     bool applyAndWait() {
         delegate.go();

@@ -45,8 +45,8 @@ struct ResumeCase {
     QString secondRange;         // Range of the second request
 };
 
-const QByteArray firstVersion = FakeIndexServer::fitsBody(fileSize, 'a');
-const QByteArray secondVersion = FakeIndexServer::fitsBody(fileSize, 'b');
+const QByteArray firstVersion = testsupport::fitsBytes(fileSize, 'a');
+const QByteArray secondVersion = testsupport::fitsBytes(fileSize, 'b');
 
 class ResumeTest : public DownloadFixture, public ::testing::TestWithParam<ResumeCase> {};
 
@@ -128,7 +128,7 @@ TEST_P(DownloadAbuseTest, neverInstallsWhatIsNotTheWholeFile) {
     if (!row.failure.isEmpty() && !row.partialOnFullDisk) EXPECT_FALSE(partialLeft());
 }
 
-const QByteArray fits = FakeIndexServer::fitsBody(3000);
+const QByteArray fits = testsupport::fitsBytes(3000);
 
 INSTANTIATE_TEST_SUITE_P(
     Downloads, DownloadAbuseTest,

@@ -2,9 +2,11 @@
 #include "remote/RemoteSolvingService.h"
 #include "remote/UploadFiles.h"
 #include "solver/SolverDelegate.h"
+#include "support/FitsCards.h"
 #include "support/RawHttpClient.h"
 #include "support/SolverProbe.h"
 #include "support/TestSupport.h"
+#include "support/UploadFolder.h"
 #include <gtest/gtest.h>
 #include <QDir>
 #include <QElapsedTimer>
@@ -24,11 +26,7 @@ namespace {
 using testsupport::readFile;
 
 // A body the format sniffer takes for FITS.
-std::string fitsBytes(std::size_t size) {
-    std::string bytes = "SIMPLE  =                    T";
-    bytes.resize(size, ' ');
-    return bytes;
-}
+std::string fitsBytes(std::size_t size) { return testsupport::fitsBytes(qint64(size)).toStdString(); }
 
 std::string multipartBody(const Parts& parts) {
     std::string body;
@@ -53,7 +51,7 @@ protected:
         service = std::make_unique<RemoteSolvingService>(solver);
         service->startServer();
         ASSERT_GT(service->port(), 0);
-        uploads = QDir::tempPath() + "/siderama-" + QString::number(::geteuid()) + "/";
+        uploads = testsupport::uploadFolder();
     }
     void TearDown() override {
         solver.abort();

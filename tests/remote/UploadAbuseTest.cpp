@@ -5,8 +5,10 @@
 #include "remote/RemoteUploads.h"
 #include "solver/SolverDelegate.h"
 #include "support/RawHttpClient.h"
+#include "support/FitsCards.h"
 #include "support/SolverProbe.h"
 #include "support/TestSupport.h"
+#include "support/UploadFolder.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -18,7 +20,6 @@
 #include <nlohmann/json.hpp>
 
 #include <sstream>
-#include <unistd.h>
 
 using namespace siderama;
 using nlohmann::json;
@@ -48,13 +49,13 @@ protected:
         testsupport::writeStandInTools(scratch.path(), {}, "echo 'ra_center 83.5'\necho 'dec_center -5.25'\necho 'pixscale nan'\necho 'orientation inf'\n");
         solver.setView(&view);
         service.startServer();
-        uploads = QDir::tempPath() + "/siderama-" + QString::number(::geteuid()) + "/";
+        uploads = testsupport::uploadFolder();
         QDir(uploads).removeRecursively();
     }
     json put(std::size_t bytes, const std::string& fileName, bool chunked = false) {
         std::map<std::string, std::string> headers;
         if (!fileName.empty()) headers["Content-Disposition"] = "attachment; filename=\"" + fileName + "\"";
-        const std::string body = "SIMPLE  =" + std::string(bytes - 9, ' ');
+        const std::string body = testsupport::fitsBytes(qint64(bytes)).toStdString();
         const std::string answer = chunked ? testsupport::parseAnswer(testsupport::exchangeRaw(service.port(),
             "PUT /api/upload HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n" + chunk(body) + "0\r\n\r\n")).body
             : testsupport::request(service.port(), "PUT", "/api/upload", headers, body).body;
@@ -113,7 +114,7 @@ TEST_F(UploadAbuse, TheAreaCapHoldsWhileBytesArriveAndAbandonedUploadsGo) {
     testsupport::RawHttpClient first(service.port()), second(service.port());
     for (auto* client : {&first, &second}) client->send("PUT /api/upload HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n");
     ASSERT_TRUE(testsupport::waitUntil([&] { return QDir(uploads).entryList(QDir::Files).size() == 2; }));  // both admitted
-    for (auto* client : {&first, &second}) client->send(chunk("SIMPLE  =" + std::string(700000, ' ')) + "0\r\n\r\n");
+    for (auto* client : {&first, &second}) client->send(chunk(testsupport::fitsBytes(700000).toStdString()) + "0\r\n\r\n");
     const std::string answers = first.readResponse() + second.readResponse();
     EXPECT_NE(answers.find("Upload area full"), std::string::npos) << answers;
     ASSERT_TRUE(testsupport::waitUntil([&] { return uploadAreaEmpty(); }));

@@ -3,6 +3,7 @@
 #include "solver/CameraModel.h"
 #include "solver/FitsHeader.h"
 #include "solver/HeaderHints.h"
+#include "support/FitsCards.h"
 
 #include <gtest/gtest.h>
 
@@ -10,12 +11,6 @@ using namespace siderama;
 
 namespace {
 
-QByteArray cards(const QStringList& keywords) {
-    QByteArray text;
-    for (const QString& card : QStringList{"SIMPLE  =                    T"} + keywords)
-        text += card.leftJustified(80, ' ').toLatin1();
-    return text;
-}
 
 struct HeaderCase {
     const char* name;
@@ -26,7 +21,7 @@ struct HeaderCase {
 class Hints : public ::testing::TestWithParam<HeaderCase> {};
 
 TEST_P(Hints, HeaderFormBecomesOptions) {
-    const SolveHint hint = HeaderHints::read(FitsHeader::fromCards(cards(GetParam().keywords)));
+    const SolveHint hint = HeaderHints::read(FitsHeader::fromCards(testsupport::fitsCards(GetParam().keywords)));
     EXPECT_EQ(hint.arguments().join(' ').toStdString(), GetParam().arguments);
 }
 
@@ -60,7 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(HintsHeader, PositionAloneIsNoHint) {
     // A position narrows nothing with all-sky index files: only a scale makes an attempt worth running first.
-    const SolveHint hint = HeaderHints::read(FitsHeader::fromCards(cards({"RA      = 83.8", "DEC     = -5.4"})));
+    const SolveHint hint = HeaderHints::read(FitsHeader::fromCards(testsupport::fitsCards({"RA      = 83.8", "DEC     = -5.4"})));
     EXPECT_TRUE(hint.ra.has_value());
     EXPECT_FALSE(hint.isUsable());
 }

@@ -8,6 +8,7 @@
 #include "solver/SolvePaths.h"
 #include "solver/SolvePortfolio.h"
 #include "skyfield/SkyField.h"
+#include "support/FitsCards.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
@@ -20,13 +21,10 @@ using namespace siderama;
 namespace {
 
 void writeFits(const QString& path, int width, int height) {
-    QByteArray header;
-    for (const QString& card : {QString("SIMPLE  =                    T"), QString("NAXIS1  = %1").arg(width),
-                                QString("NAXIS2  = %1").arg(height), QString("END")})
-        header += card.leftJustified(80, ' ').toLatin1();
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(header.leftJustified(2880, ' '));
+    file.write(testsupport::fitsHeader({testsupport::fitsCard("NAXIS1", QString::number(width)),
+                                        testsupport::fitsCard("NAXIS2", QString::number(height))}));
 }
 
 struct Solve {

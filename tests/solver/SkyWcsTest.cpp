@@ -1,6 +1,7 @@
 // WCS headers from files the tools may have left empty, cut or wrong: none
 // gives a WCS, none crashes; a whole header round-trips a position.
 #include "solver/SkyWcs.h"
+#include "support/FitsCards.h"
 
 #include <gtest/gtest.h>
 
@@ -8,18 +9,12 @@ using namespace siderama;
 
 namespace {
 
-QByteArray card(const QByteArray& text) { return text.leftJustified(80, ' '); }
-
 QByteArray tanHeader(bool withEnd, bool withSize = true) {
-    QByteArray header = card("SIMPLE  =                    T") + card("CTYPE1  = 'RA---TAN'") +
-                        card("CTYPE2  = 'DEC--TAN'") + card("CRVAL1  =                83.82") +
-                        card("CRVAL2  =                -5.39") + card("CRPIX1  =                450.5") +
-                        card("CRPIX2  =                350.5") + card("CD1_1   =                -0.01") +
-                        card("CD1_2   =                  0.0") + card("CD2_1   =                  0.0") +
-                        card("CD2_2   =                 0.01");
-    if (withSize) header += card("IMAGEW  =                  900") + card("IMAGEH  =                  700");
-    if (withEnd) header += card("END");
-    return header;
+    QStringList cards{"CTYPE1  = 'RA---TAN'", "CTYPE2  = 'DEC--TAN'", "CRVAL1  = 83.82", "CRVAL2  = -5.39",
+                      "CRPIX1  = 450.5",      "CRPIX2  = 350.5",      "CD1_1   = -0.01", "CD1_2   = 0.0",
+                      "CD2_1   = 0.0",        "CD2_2   = 0.01"};
+    if (withSize) cards << "IMAGEW  = 900" << "IMAGEH  = 700";
+    return withEnd ? testsupport::fitsHeader(cards) : testsupport::fitsCards(cards);
 }
 
 TEST(SkyWcs, UnusableHeadersGiveNoWcs) {
@@ -29,7 +24,7 @@ TEST(SkyWcs, UnusableHeadersGiveNoWcs) {
 }
 
 TEST(SkyWcs, TheCentrePixelLooksAtTheReferencePoint) {
-    const auto wcs = SkyWcs::fromHeader(tanHeader(true) + QByteArray(2880, ' '));
+    const auto wcs = SkyWcs::fromHeader(tanHeader(true));
     ASSERT_TRUE(wcs);
     // FITS pixel 450.5 (centres on whole numbers from 1) is 450 drawn pixels in.
     const auto pixel = wcs->toPixel({83.82, -5.39});

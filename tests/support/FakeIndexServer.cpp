@@ -1,4 +1,5 @@
 #include "support/FakeIndexServer.h"
+#include "support/FitsCards.h"
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QTimer>
@@ -47,11 +48,7 @@ void FakeIndexServer::serve(const QString& fileName, const FakeIndexFile& file) 
     files_.insert("/" + series + "/" + fileName, file);
 }
 
-void FakeIndexServer::serveFits(const QString& fileName, qint64 size) { serve(fileName, {.body = fitsBody(size)}); }
-
-QByteArray FakeIndexServer::fitsBody(qint64 size, char fill) {
-    return QByteArray("SIMPLE  =                    T").leftJustified(80, ' ').leftJustified(size, fill).left(size);
-}
+void FakeIndexServer::serveFits(const QString& fileName, qint64 size) { serve(fileName, {.body = fitsBytes(size)}); }
 
 void FakeIndexServer::onConnection() {
     while (QTcpSocket* socket = server_.nextPendingConnection()) {

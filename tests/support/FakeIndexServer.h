@@ -53,9 +53,6 @@ public:
     void setOnRequest(std::function<void(const QString&, int)> hook) { onRequest_ = std::move(hook); }
     int mostConnections() const { return mostConnections_; }  // open at one time
 
-    // A body that starts as a FITS file does, `size` bytes long.
-    static QByteArray fitsBody(qint64 size, char fill = 'f');
-
 private:
     void onConnection();
     void onReadable(QTcpSocket* socket);

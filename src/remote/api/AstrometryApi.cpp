@@ -169,7 +169,7 @@ HttpResponse AstrometryApi::accept(const HttpRequest& request, const ApiArgument
     const QString hash = sha1.result().toHex();
     Submission submission{0, QString::fromStdString(arguments.text("session").value_or("")),
                           QString::fromStdString(request.address.value_or("")), QDateTime::currentDateTimeUtc(),
-                          std::nullopt, std::nullopt, QString::fromStdString(name), arguments.withoutStars().dump(),
+                          std::nullopt, std::nullopt, std::nullopt, QString::fromStdString(name), arguments.withoutStars().dump(),
                           hash, {}, std::nullopt};
     const std::optional<int> id = store.addSubmission(submission);
     if (!id) return JsonAnswer::error("the submission could not be stored: the job store is busy or full");

@@ -263,9 +263,7 @@ QString JobQueue::limitText() const {
 }
 
 void JobQueue::expire() {
-    const auto days = std::chrono::duration<double, std::ratio<86400>>(settings.retentionDays);
-    const qint64 seconds = qint64(std::chrono::duration_cast<std::chrono::seconds>(days).count());
-    const auto [submissions, jobs] = store.expire(QDateTime::currentDateTimeUtc().addSecs(-seconds));
+    const auto [submissions, jobs] = store.expire(settings.retentionDays * 86400);
     for (const int id : submissions) QDir(folders.submission(id)).removeRecursively();
     for (const int id : jobs) QDir(folders.job(id)).removeRecursively();
 }

@@ -17,7 +17,7 @@ namespace {
 const QStringList schema = {
     "CREATE TABLE IF NOT EXISTS sessions(key TEXT PRIMARY KEY, used TEXT)",
     "CREATE TABLE IF NOT EXISTS submissions(id %ID%, session TEXT, created TEXT, started TEXT, finished TEXT, "
-    "filename TEXT, arguments TEXT, hash TEXT, error TEXT, job INTEGER, address TEXT, client TEXT, "
+    "filename TEXT, arguments TEXT, hash TEXT, error TEXT, job INTEGER, address TEXT, finished_at TEXT, client TEXT, "
     "waiting INTEGER DEFAULT 0, claims INTEGER DEFAULT 0)",
     "CREATE TABLE IF NOT EXISTS jobs(id %ID%, submission INTEGER, status TEXT, calibration TEXT, worker TEXT, "
     "lease BIGINT, cancel INTEGER DEFAULT 0)",
@@ -43,6 +43,9 @@ const QStringList fromVersion1 = {
     "UPDATE submissions SET arguments = json_remove(arguments, '$.x', '$.y') WHERE json_valid(arguments)",
 };
 
+// Files of version 2 may lack the end on the boot clock; adding it again fails harmlessly.
+const QString finishedAtColumn = "ALTER TABLE submissions ADD COLUMN finished_at TEXT";
+
 const QStringList fromVersion2 = {
     "ALTER TABLE submissions ADD COLUMN client TEXT",
     "ALTER TABLE submissions ADD COLUMN waiting INTEGER DEFAULT 0",
@@ -59,7 +62,7 @@ constexpr int finishAttempts = 120;  // a result outlasts a database restart
 constexpr int chunkBytes = 1 << 20;
 constexpr const char* submissionColumns =
     "SELECT s.id, s.session, s.address, s.created, s.started, s.finished, s.filename, s.arguments, s.hash, s.error, "
-    "s.job, j.id, j.status, j.calibration FROM submissions s LEFT JOIN jobs j ON j.id = s.job ";
+    "s.job, j.id, j.status, j.calibration, s.finished_at FROM submissions s LEFT JOIN jobs j ON j.id = s.job ";
 
 QString now() { return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs); }
 
@@ -89,7 +92,7 @@ std::optional<Calibration> calibrationOf(const QString& text) {
 std::pair<Submission, std::optional<Job>> rowOf(const QSqlQuery& row) {
     Submission s{row.value(0).toInt(), row.value(1).toString(), row.value(2).toString(),
                  timeOf(row.value(3)).value_or(QDateTime::currentDateTimeUtc()), timeOf(row.value(4)),
-                 timeOf(row.value(5)), row.value(6).toString(), row.value(7).toString().toStdString(),
+                 timeOf(row.value(5)), BootMoment::fromText(row.value(14).toString()), row.value(6).toString(), row.value(7).toString().toStdString(),
                  row.value(8).toString(), row.value(9).toString(), std::nullopt};
     if (row.value(10).isNull()) return {s, std::nullopt};
     s.job = row.value(10).toInt();
@@ -149,6 +152,7 @@ void JobStore::migrate() {
         found = version->next() ? version->value(0).toInt() : 0;
         if (found > schemaVersion) return false;
         if (found == schemaVersion) return true;
+        if (found == 1 || found == 2) db.run(c, finishedAtColumn);  // SQLite only: the transaction goes on
         QStringList steps;
         if (found == 1) steps << fromVersion1;
         if (found == 1 || found == 2) steps << fromVersion2;
@@ -271,8 +275,8 @@ bool JobStore::end(QSqlDatabase& c, int job, const std::optional<Calibration>& c
                              "WHERE id = ? AND status = 'solving'",
                           {QString(Job::text(calibration ? Job::Status::success : Job::Status::failure)), text, job});
     return updated && updated->numRowsAffected() == 1 &&
-           db.run(c, "UPDATE submissions SET finished = ?, error = ?, waiting = 0 WHERE job = ?",
-                  {now(), calibration ? QString() : error, job});
+           db.run(c, "UPDATE submissions SET finished = ?, finished_at = ?, error = ?, waiting = 0 WHERE job = ?",
+                  {now(), BootMoment::now().text(), calibration ? QString() : error, job});
 }
 
 bool JobStore::finishJob(int job, const std::optional<Calibration>& calibration, const QString& error,
@@ -478,14 +482,19 @@ std::vector<int> JobStore::recover() {
     return waiting;
 }
 
-std::pair<std::vector<int>, std::vector<int>> JobStore::expire(const QDateTime& cutoff) {
+std::pair<std::vector<int>, std::vector<int>> JobStore::expire(double retentionSeconds) {
     std::vector<int> gone, goneJobs;
+    const BootMoment clock = BootMoment::now();
+    const QDateTime wallClock = QDateTime::currentDateTimeUtc();
     const bool saved = db.transaction([&](QSqlDatabase& c) {
         gone.clear(), goneJobs.clear();
-        auto rows = db.run(c, "SELECT id, job FROM submissions WHERE finished IS NOT NULL AND finished < ?",
-                           {cutoff.toUTC().toString(Qt::ISODateWithMs)});
+        auto rows = db.run(c, "SELECT id, job, finished, finished_at FROM submissions WHERE finished IS NOT NULL");
         if (!rows) return false;
         while (rows->next()) {
+            const std::optional<BootMoment> finishedAt = BootMoment::fromText(rows->value(3).toString());
+            const std::optional<double> age = finishedAt ? finishedAt->secondsUntil(clock) : std::nullopt;
+            const std::optional<QDateTime> finished = timeOf(rows->value(2));
+            if (!finished || age.value_or(double(finished->secsTo(wallClock))) < retentionSeconds) continue;
             gone.push_back(rows->value(0).toInt());
             if (!rows->value(1).isNull()) goneJobs.push_back(rows->value(1).toInt());
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "remote/api/BootMoment.h"
 #include "remote/api/Calibration.h"
 #include "remote/api/JobDatabase.h"
 
@@ -17,6 +18,7 @@ struct Submission {
     QString address;  // the client's, as the server saw it
     QDateTime created;
     std::optional<QDateTime> started, finished;
+    std::optional<BootMoment> finishedAt;  // the end on the boot clock, which judges its age
     QString originalFilename;
     std::string arguments;  // the request's JSON object without its star lists
     QString hash;           // SHA-1 of the data
@@ -137,9 +139,11 @@ public:
     // After a restart of the only member (SQLite): jobs left solving become
     // failures ("Siderama stopped during the solve"); returns the waiting submissions.
     std::vector<int> recover();
-    // Removes submissions finished before `cutoff` and sessions unused for
-    // their lifetime; returns the submissions' ids and their jobs' ids.
-    std::pair<std::vector<int>, std::vector<int>> expire(const QDateTime& cutoff);
+    // Removes submissions finished `retentionSeconds` ago or longer, and
+    // sessions unused for their lifetime; returns the submissions' ids and
+    // their jobs' ids. An age is judged on the boot clock when the job ended
+    // in this boot, so that a step of the wall clock cannot shorten it.
+    std::pair<std::vector<int>, std::vector<int>> expire(double retentionSeconds);
 
 private:
     void migrate();

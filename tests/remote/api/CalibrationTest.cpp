@@ -1,6 +1,7 @@
 // The calibration of a WCS against what the real wcsinfo prints for it: a
 // table of positive and negative parity, rotations, FITS and JPEG images.
 #include "remote/api/Calibration.h"
+#include "support/FitsCards.h"
 #include "support/TestSupport.h"
 #include <QFile>
 #include <QProcess>
@@ -34,17 +35,14 @@ constexpr double scale = 40.0 / 3600, width = 800, height = 600;
 QByteArray wcsHeader(const Field& field) {
     const double c = std::cos(field.angle * M_PI / 180) * scale, s = std::sin(field.angle * M_PI / 180) * scale;
     const double cd[4] = {field.parity < 0 ? -c : c, s, field.parity < 0 ? s : -s, c};
-    QByteArray header;
-    auto card = [&](const QString& key, const QString& value) {
-        header += (key.leftJustified(8) + "= " + value.rightJustified(20)).leftJustified(80).toLatin1();
-    };
-    card("SIMPLE", "T"), card("BITPIX", "8"), card("NAXIS", "0");
-    card("CTYPE1", "'RA---TAN'"), card("CTYPE2", "'DEC--TAN'"), card("CRVAL1", "10.0"), card("CRVAL2", "41.2");
-    card("CRPIX1", "400.5"), card("CRPIX2", "300.5"), card("IMAGEW", "800"), card("IMAGEH", "600");
+    using testsupport::fitsCard;
+    QStringList cards{fitsCard("BITPIX", "8"), fitsCard("NAXIS", "0"), fitsCard("CTYPE1", "'RA---TAN'"),
+                      fitsCard("CTYPE2", "'DEC--TAN'"), fitsCard("CRVAL1", "10.0"), fitsCard("CRVAL2", "41.2"),
+                      fitsCard("CRPIX1", "400.5"), fitsCard("CRPIX2", "300.5"), fitsCard("IMAGEW", "800"),
+                      fitsCard("IMAGEH", "600")};
     const char* keys[4] = {"CD1_1", "CD1_2", "CD2_1", "CD2_2"};
-    for (int i = 0; i < 4; ++i) card(keys[i], QString::number(cd[i], 'E', 12));
-    header += QByteArray("END").leftJustified(80);
-    return header.leftJustified(2880);
+    for (int i = 0; i < 4; ++i) cards << fitsCard(keys[i], QString::number(cd[i], 'E', 12));
+    return testsupport::fitsHeader(cards);
 }
 
 class CalibrationVsWcsinfo : public ::testing::TestWithParam<Field> {};

@@ -104,6 +104,14 @@ TEST_F(JobStoreFile, WritesWaitForAnotherProgramsLockAndReadsDoNot) {
     EXPECT_TRUE(added);
 }
 
+// Jobs that ended in this boot age on the boot clock, whatever the wall clock said then; others on the wall clock.
+TEST_F(JobStoreFile, RetentionIsJudgedOnTheBootClock) {
+    fill();
+    ASSERT_TRUE(sqlite(path, "UPDATE submissions SET finished='2000-01-01T00:00:00.000Z';"
+                             "UPDATE submissions SET finished_at='another-boot 1' WHERE id=3"));
+    EXPECT_EQ(JobStore(path).expire(3600).first, std::vector<int>{3});
+}
+
 TEST_F(JobStoreFile, OneServerHoldsAFolder) {
     const FolderLock first(scratch.path());
     try {
