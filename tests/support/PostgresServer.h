@@ -20,7 +20,7 @@ public:
 private:
     bool run(QStringList command);
 
-    QTemporaryDir folder;
+    QTemporaryDir folder{"/tmp/siderama-postgres-XXXXXX"};  // outside private TMPDIRs: the server's user enters it
     bool started = false;
 };
 

@@ -97,7 +97,8 @@ bool JobDatabase::open(QSqlDatabase& db) const {
         db.setUserName(where.user);
         db.setPassword(where.password);  // empty: libpq reads ~/.pgpass
         db.setDatabaseName(where.name);
-        db.setConnectOptions("connect_timeout=5;keepalives_idle=10;keepalives_interval=5;keepalives_count=3");
+        db.setConnectOptions("connect_timeout=5;keepalives_idle=10;keepalives_interval=5;keepalives_count=3;"
+                            "options=-cclient_min_messages=warning");
     } else {
         db.setDatabaseName(where.path);
         db.setConnectOptions("QSQLITE_BUSY_TIMEOUT=" + QString::number(busyTimeoutMs));
@@ -190,13 +191,14 @@ QString JobDatabase::dialect(QString sql) const {
 std::optional<QSqlQuery> JobDatabase::run(QSqlDatabase& db, const QString& sql, const QVariantList& values) const {
     QSqlQuery query(db);
     query.setForwardOnly(true);
-    if (!query.prepare(dialect(sql))) {
+    // PostgreSQL prepares no schema changes or notifications: what binds nothing runs as it is.
+    if (!values.isEmpty() && !query.prepare(dialect(sql))) {
         queryError = query.lastError();
         threadError = queryError.text();
         return std::nullopt;
     }
     for (const QVariant& value : values) query.addBindValue(value);
-    if (!query.exec()) {
+    if (!(values.isEmpty() ? query.exec(dialect(sql)) : query.exec())) {
         queryError = query.lastError();
         threadError = queryError.text();
         return std::nullopt;

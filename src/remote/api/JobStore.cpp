@@ -207,8 +207,9 @@ std::optional<int> JobStore::addSubmission(const Submission& s) {
                           {s.session, s.created.isValid() ? s.created.toString(Qt::ISODateWithMs) : now(),
                            textOr(s.started), textOr(s.finished), s.originalFilename, QString::fromStdString(s.arguments),
                            s.hash, s.error, s.job ? QVariant(*s.job) : nullInt(), s.address, client});
-        id = row && row->next() ? std::optional(row->value(0).toLongLong()) : std::nullopt;
-        return id && *id < INT_MAX;
+        const qint64 drawn = row && row->next() ? row->value(0).toLongLong() : INT_MAX;
+        id = drawn < INT_MAX ? std::optional(int(drawn)) : std::nullopt;
+        return id.has_value();
     }, writeAttempts);
     return saved ? id : std::nullopt;
 }

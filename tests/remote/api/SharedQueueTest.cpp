@@ -7,6 +7,7 @@
 #include "support/TestSupport.h"
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QUrl>
 #include <nlohmann/json.hpp>
 #include <gtest/gtest.h>
