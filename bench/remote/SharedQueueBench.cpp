@@ -32,7 +32,8 @@ namespace {
 const char* const solveField = "#!/bin/sh\n[ \"$1\" = --help ] && exit 0\nprev=\n"
                                "for a; do [ \"$prev\" = --dir ] && dir=$a; prev=$a; done\n"
                                "sleep 0.5\ntouch \"$dir/job.solved\" \"$dir/job.wcs\"\n";
-const char* const wcsinfo = "#!/bin/sh\nprintf 'ra_center 83.8\\ndec_center -5.4\\nimagew 8\\nimageh 6\\n'\n";
+const char* const wcsinfo = "#!/bin/sh\nprintf 'ra_center 83.8\\ndec_center -5.4\\norientation 10\\ndet -1e-4\\n"
+                           "imagew 800\\nimageh 600\\n'\n";
 
 // Uploads' and starts' times, and the count of ended jobs, from the workers' logs.
 struct Record {

@@ -136,12 +136,21 @@ void JobQueue::solve(int submissionId, int job) {
     events.log("API job " + QString::number(job) + " started (submission " + QString::number(submissionId) + ")", YELLOW);
     publishLength();
     const QString input = folders.input(submissionId);
-    if (!QFileInfo::exists(input) && store.database().postgres() && QDir().mkpath(folders.submission(submissionId)))
-        store.fetchFile("input/" + QString::number(submissionId), input);
     std::optional<Submission> submission;
+    std::optional<bool> fetched = true;
     try {
         submission = store.submission(submissionId);
+        if (!QFileInfo::exists(input) && store.database().postgres() && QDir().mkpath(folders.submission(submissionId)))
+            fetched = store.fetchFile("input/" + QString::number(submissionId), input);
     } catch (const std::runtime_error&) {
+        fetched.reset();
+    }
+    // The database went away since the claim: the job waits for its next turn.
+    if (!fetched && store.release(job)) {
+        events.log("API job " + QString::number(job) + " waits again: the job database could not be read", YELLOW);
+        std::lock_guard guard(lock);
+        running.erase(job);
+        return;
     }
     try {
         if (!submission) throw JobFailure("The job's submission can't be read from the job database");

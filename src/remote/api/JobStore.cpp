@@ -443,10 +443,10 @@ bool JobStore::putFile(QSqlDatabase& c, const QString& name, const QString& path
     }
 }
 
-bool JobStore::fetchFile(const QString& name, const QString& path) {
+std::optional<bool> JobStore::fetchFile(const QString& name, const QString& path) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) return false;
-    bool found = false;
+    bool found = false, written = true;
     const bool read = db.read([&](QSqlDatabase& c) {
         file.seek(0);
         file.resize(0);
@@ -456,12 +456,12 @@ bool JobStore::fetchFile(const QString& name, const QString& path) {
             if (!row->next()) return true;
             found = true;
             const QByteArray chunk = row->value(0).toByteArray();
-            if (file.write(chunk) != chunk.size()) return false;
+            if (file.write(chunk) != chunk.size()) return written = false, true;
         }
     });
-    if (read && found) return file.commit();
+    if (read && found && written) return file.commit();
     file.cancelWriting();
-    return false;
+    return read ? std::optional(false) : std::nullopt;
 }
 
 std::vector<int> JobStore::recover() {

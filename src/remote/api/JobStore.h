@@ -133,8 +133,9 @@ public:
 
     // Files kept in the database, in chunks (only needed when it is shared).
     bool putFile(QSqlDatabase& connection, const QString& name, const QString& path);
-    // Writes the named file to `path`; false when it is not kept or cannot be written.
-    bool fetchFile(const QString& name, const QString& path);
+    // Writes the named file to `path`; false when it is not kept or cannot be
+    // written, none when the database cannot be read.
+    std::optional<bool> fetchFile(const QString& name, const QString& path);
 
     // After a restart of the only member (SQLite): jobs left solving become
     // failures ("Siderama stopped during the solve"); returns the waiting submissions.
