@@ -3,7 +3,7 @@
 #include "core/Defaults.h"
 #include "http/BodyFile.h"
 #include "http/HttpServer.h"
-#include "http/StringHelpers.h"
+#include "http/HeaderParameters.h"
 #include "remote/ClientText.h"
 #include "remote/JsonAnswer.h"
 #include "remote/UploadFiles.h"
@@ -26,30 +26,11 @@ using http::HttpResponse;
 
 constexpr auto refusalLogPeriod = std::chrono::seconds(10);
 
-// Pieces of `text` between occurrences of `separator`, empty pieces left out.
-std::vector<std::string> splitAt(const std::string& text, const std::string& separator) {
-    std::vector<std::string> pieces;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        const std::size_t end = std::min(text.find(separator, start), text.size());
-        if (end > start) pieces.push_back(text.substr(start, end - start));
-        start = end + separator.size();
-    }
-    return pieces;
-}
-
-// The quoted name of the last "filename=" parameter of a Content-Disposition
-// value whose parameters are separated by "; ".
+// The client's name for a PUT upload, from its Content-Disposition.
 std::optional<std::string> dispositionFileName(const HttpRequest& request) {
     const auto header = request.headers.find("content-disposition");
     if (header == request.headers.end()) return std::nullopt;
-    std::optional<std::string> name;
-    for (const std::string& piece : splitAt(header->second, "; ")) {
-        if (!piece.starts_with("filename=")) continue;
-        const std::vector<std::string> quoted = http::split(piece, '"');
-        if (quoted.size() >= 2) name = quoted[1];
-    }
-    return name;
+    return http::HeaderParameters::parse(header->second).fileName();
 }
 
 // The announced body length; 0 when none or unreadable (the request reader
@@ -145,6 +126,11 @@ HttpResponse RemoteUploads::solve(http::BodyFile& file, const QString& named, bo
     if (file.error() != 0) {
         file.discard();
         return failed(file.error());
+    }
+    const QString tooLarge = UploadFiles::sizeProblem(file.view().substr(0, UploadFiles::headerBytes));
+    if (!tooLarge.isEmpty()) {
+        file.discard();
+        return refused(tooLarge.toStdString());
     }
     const QString extension = UploadFiles::extensionFor(file.view().substr(0, 64));
     const QString path = QFile::decodeName(QByteArray::fromStdString(file.path())) + "." + extension;

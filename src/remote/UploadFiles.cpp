@@ -2,6 +2,8 @@
 
 #include "http/BodyFile.h"
 #include "http/StringHelpers.h"
+#include "core/Defaults.h"
+#include "imaging/Convert.h"
 #include "imaging/ImageFormats.h"
 #include "solver/SolvePaths.h"
 
@@ -11,6 +13,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <charconv>
 #include <cstdio>
 
 #include <sys/stat.h>
@@ -38,7 +41,33 @@ bool hasControlCharacter(const std::string& text) {
     return false;
 }
 
+// The integer value of header card `key` among the cards of `header`.
+std::optional<qint64> cardValue(std::string_view header, std::string_view key) {
+    for (std::size_t at = 0; at + 80 <= header.size(); at += 80) {
+        const std::string_view card = header.substr(at, 80);
+        if (card.starts_with("END ")) break;
+        const std::string_view name = card.substr(0, card.substr(0, 8).find_last_not_of(' ') + 1);
+        if (name != key || card.substr(8, 2) != "= ") continue;
+        const std::string_view value = card.substr(10, card.find('/', 10) - 10);
+        const std::size_t start = value.find_first_not_of(' ');
+        qint64 number = 0;
+        if (start != std::string_view::npos &&
+            std::from_chars(value.data() + start, value.data() + value.size(), number).ec == std::errc())
+            return number;
+    }
+    return std::nullopt;
+}
+
 }  // namespace
+
+QString UploadFiles::sizeProblem(std::string_view leading) {
+    if (!leading.starts_with("SIMPLE  =")) return {};
+    const std::string_view header = leading.substr(0, headerBytes);
+    const qint64 width = cardValue(header, "NAXIS1").value_or(0), height = cardValue(header, "NAXIS2").value_or(0);
+    const qint64 limit = Defaults::integerValue(Defaults::maxImageMegapixels, defaultMaxPixels() / 1'000'000);
+    if (width <= 0 || height <= 0 || width <= limit * 1'000'000 / height) return {};
+    return QString("Image too large: %1 × %2 pixels, above max-image-megapixels (%3)").arg(width).arg(height).arg(limit);
+}
 
 // Qt gives an empty path for a TMPDIR that does not exist: it is read here.
 QString UploadFiles::temporaryDirectory() {

@@ -49,6 +49,14 @@ public:
     // uploads a killed server left there.
     static void sweep(const QString& directory, std::chrono::seconds age);
 
+    // Why an image whose data starts with `leading` is refused ("" when it
+    // is not): a FITS image whose NAXIS1 × NAXIS2, read from the header cards
+    // among those bytes, exceeds the user default "max-image-megapixels",
+    // the bound the window's conversion holds other formats to.
+    static QString sizeProblem(std::string_view leading);
+    // As many leading bytes as sizeProblem() reads.
+    static constexpr std::size_t headerBytes = 10 * 2880;
+
     // Bytes taken by the files in `directory` and its subdirectories.
     static qint64 usedSpace(const QString& directory);
 

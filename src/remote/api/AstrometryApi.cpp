@@ -155,6 +155,8 @@ HttpResponse AstrometryApi::accept(const HttpRequest& request, const ApiArgument
     std::string_view data;
     if (const auto& upload = arguments.file()) {
         if (upload->data.empty()) return JsonAnswer::error("the uploaded file is empty");
+        const QString tooLarge = UploadFiles::sizeProblem(upload->data.substr(0, UploadFiles::headerBytes));
+        if (!tooLarge.isEmpty()) return JsonAnswer::error(tooLarge.toStdString());
         data = upload->data;
         name = UploadFiles::plainName(upload->name).value_or(QString()).toStdString();
     } else if (std::optional<StarList> stars = StarList::fromArguments(arguments)) {
