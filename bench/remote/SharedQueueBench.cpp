@@ -2,7 +2,7 @@
 // sleeps 0.5 s (no CPU), solved by 1, 2 and 4 workers, each a member with its
 // own folder and store as on separate machines. Prints the throughput side by
 // side (the ideal is 2 jobs/s per worker), then the time from an upload to a
-// worker starting it, p50 and p99, over uploads spaced so a worker is idle.
+// worker starting it, p50 and p99, over 50 uploads spaced so a worker is idle.
 //
 //   bench_shared_queue [JOBS]     (default 200)
 #include "remote/api/JobQueue.h"
@@ -106,13 +106,13 @@ Run measure(const testsupport::PostgresServer& postgres, int workers, int jobs) 
     record.waitFor([&] { return record.ended >= jobs; });
     Run run;
     run.seconds = std::chrono::duration<double>(Clock::now() - begin).count();
-    // Latency: uploads 250 ms apart, so that a worker waits for each.
+    // Latency: uploads 700 ms apart, so that a worker waits for each.
     std::vector<double> latencies;
     for (int i = 0; i < 50; ++i) {
         const int id = upload(front, scratch.filePath("front"), record);
         record.waitFor([&] { return record.started.contains(id); });
         latencies.push_back(std::chrono::duration<double, std::milli>(record.started[id] - record.uploaded[id]).count());
-        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        std::this_thread::sleep_for(std::chrono::milliseconds(700));
     }
     record.waitFor([&] { return record.ended >= jobs + 50; });
     std::sort(latencies.begin(), latencies.end());

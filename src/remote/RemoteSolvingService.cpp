@@ -70,7 +70,7 @@ void RemoteSolvingService::startServer(std::optional<std::uint16_t> port, std::o
     server->GET["/"] = [this](const HttpRequest& request) { return uploadForm(request); };
     server->GET["/api/status"] = [this](const HttpRequest& request) { return status(request); };
     server->GET["/ca.crt"] = [this](const HttpRequest& request) { return authority(request); };
-    startApi(roles);
+    if (!startApi(roles)) return;  // the application ends
     uploads = std::make_unique<RemoteUploads>(solver, api.get());
     uploads->install(*server);
     if (!roles.listen) {
@@ -105,7 +105,7 @@ void RemoteSolvingService::startSecure(const ServerSettings& settings) {
     solver.append("HTTPS server started on port " + QString::number(securePort_), GREEN);
 }
 
-void RemoteSolvingService::startApi(const ServiceRoles& roles) {
+bool RemoteSolvingService::startApi(const ServiceRoles& roles) {
     JobQueue::Events events;
     events.log = [this](const QString& line, LogColor color) { solver.append(line, color); };
     events.lengthChanged = [this](int length) { solver.setQueueLength(length); };
@@ -123,11 +123,15 @@ void RemoteSolvingService::startApi(const ServiceRoles& roles) {
         solver.append(QString("Can't start: ") + failure.what(), RED);
         qCWarning(lcRemote).noquote() << "Can't start:" << failure.what();
         QTimer::singleShot(0, [] { QCoreApplication::exit(1); });
+        return false;
     } catch (const std::exception& failure) {
         solver.append(QString("Solving API unavailable: ") + failure.what(), RED);
         // A member without its shared database would serve a queue of its own.
-        if (!settings.database.isEmpty()) QTimer::singleShot(0, [] { QCoreApplication::exit(1); });
+        if (settings.database.isEmpty()) return true;
+        QTimer::singleShot(0, [] { QCoreApplication::exit(1); });
+        return false;
     }
+    return true;
 }
 
 void RemoteSolvingService::announce() {

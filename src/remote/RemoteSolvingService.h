@@ -73,7 +73,8 @@ private:
     // Prepares the certificate and opens the TLS listener.
     void startSecure(const ServerSettings& settings);
     void announce();
-    void startApi(const ServiceRoles& roles);
+    // False when the application must end (it then ends with status 1).
+    bool startApi(const ServiceRoles& roles);
 
     SolverDelegate& solver;
     http::HttpServerConfig config;
