@@ -72,7 +72,7 @@ protected:
         if (disposition) headers["Content-Disposition"] = *disposition;
         return call("PUT", headers, body);
     }
-    json status() {  // the solver's part; the API queue's is the shared queue test's
+    json status() {  // the solver's part (the API queue's: the shared queue test)
         json answer = json::parse(testsupport::request(service->port(), "GET", "/api/status").body, nullptr, false);
         return answer.erase("queue"), answer;
     }

@@ -67,10 +67,9 @@ protected:
         return jobs.empty() ? 0 : jobs[0].get<int>();
     }
     std::string ended(int job) {
-        std::string status;
-        testsupport::waitUntil([&] { return (status = call("/api/jobs/" + std::to_string(job)).value("status", "")) != "solving"; },
-                               std::chrono::seconds(90));
-        return status;
+        std::string s;
+        testsupport::waitUntil([&] { return (s = call("/api/jobs/" + std::to_string(job)).value("status", "")) != "solving"; }, std::chrono::seconds(90));
+        return s;
     }
     Worker* holder(int job) {
         return testsupport::waitUntil([&] { return first.runs(job) || second.runs(job); }) ? first.runs(job) ? &first : &second : nullptr;
@@ -91,14 +90,12 @@ TEST_F(SharedQueue, MembersShareJobsAcrossAKilledWorkerARestartedDatabaseAndACan
         EXPECT_EQ(testsupport::request(ports[1], "GET", "/wcs_file/" + std::to_string(job)).status, 200) << "served by any member";
     }
     EXPECT_EQ(json::parse(testsupport::request(ports[0], "GET", "/api/status").body)["queue"]["members"].size(), 4u);
-
-    const int slow = jobOf(upload(5));
+    const int slow = jobOf(upload(5));  // solved again elsewhere after its worker's death
     Worker* victim = holder(slow);
     ASSERT_TRUE(victim && ::kill(pid_t(victim->process->processId()), SIGKILL) == 0);
     Worker* survivor = victim == &first ? &second : &first;
     EXPECT_EQ(ended(slow), "success");
     EXPECT_TRUE(QFileInfo::exists(survivor->home.filePath("data/Siderama/jobs/" + QString::number(slow) + "/job.solved")));
-
     const int hangingSubmission = upload(3), hanging = jobOf(hangingSubmission);
     ASSERT_EQ(holder(hanging), survivor);
     std::vector<int> waiting{upload(1), upload(1), upload(1)};
