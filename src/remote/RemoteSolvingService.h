@@ -3,7 +3,6 @@
 #include "http/HttpServerIO.h"
 #include "remote/ServerSettings.h"
 
-#include <QObject>
 #include <QString>
 #include <cstdint>
 #include <memory>
@@ -13,7 +12,6 @@
 #include <string>
 
 namespace http {
-class BodyFile;
 class HttpServer;
 }  // namespace http
 

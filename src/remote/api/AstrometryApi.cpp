@@ -193,9 +193,10 @@ HttpResponse AstrometryApi::accept(const HttpRequest& request, const ApiArgument
 // A folder left by an earlier store under the same id is cleared first.
 std::optional<std::string> AstrometryApi::keepInput(int id, std::string_view data, http::BodyFile* form) {
     QDir(folders.submission(id)).removeRecursively();
+    errno = 0;
     if (QDir().mkpath(folders.submission(id)) && UploadFiles::writeAtomically(folders.input(id), data, form))
         return std::nullopt;
-    const std::string reason = std::strerror(errno);
+    const std::string reason = errno != 0 ? std::strerror(errno) : "the disk may be full";
     QDir(folders.submission(id)).removeRecursively();
     return "the upload could not be stored: " + reason;
 }

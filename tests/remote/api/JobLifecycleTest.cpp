@@ -8,6 +8,7 @@
 #include "support/TestSupport.h"
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <signal.h>
@@ -106,6 +107,7 @@ protected:
         EXPECT_TRUE(ended);
         const json submission = get("/api/submissions/" + std::to_string(subid));
         EXPECT_EQ(submission["job_calibrations"].empty(), status != "success");
+        EXPECT_TRUE(QRegularExpression(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d$)").match(QString::fromStdString(submission["processing_finished"])).hasMatch());
         EXPECT_EQ(get("/api/jobs/" + std::to_string(job) + "/calibration").contains("ra"), status == "success");
         lastJob = job;
         return {status, submission.value("error_message", "")};
@@ -138,6 +140,8 @@ class JobOutcome : public JobLifecycle, public ::testing::WithParamInterface<Out
 
 TEST_P(JobOutcome, EndsAsClientsExpect) {
     const Outcome& row = GetParam();
+    QFile stale(folders.result(1, "wcs"));  // of a job 1 whose store was lost
+    ASSERT_TRUE(QDir().mkpath(folders.job(1)) && stale.open(QIODevice::WriteOnly) && stale.write("old") == 3);
     start(row.cancel ? 100 : 2);
     const int subid = row.mode ? upload(hints(row.mode)) : upload("{}", "not an image\n");
     const auto [status, error] = follow(subid, [&](int job) {
@@ -147,6 +151,7 @@ TEST_P(JobOutcome, EndsAsClientsExpect) {
     });
     EXPECT_EQ(status, row.status);
     EXPECT_TRUE(error.starts_with(row.error)) << error;
+    EXPECT_EQ(testsupport::request(server->port(), "GET", "/wcs_file/" + std::to_string(lastJob)).status, 404);
     if (row.mode != hangs) return;
     const int tool = testsupport::readFile(folders.job(lastJob) + "/pid").trimmed().toInt();
     EXPECT_TRUE(tool > 0 && testsupport::waitUntil([&] { return ::kill(tool, 0) != 0; })) << "the tools end with the job";
@@ -154,17 +159,18 @@ TEST_P(JobOutcome, EndsAsClientsExpect) {
 
 INSTANTIATE_TEST_SUITE_P(Tools, JobOutcome, ::testing::ValuesIn(outcomes));
 
-// A process that ended without finishing job 1 fails it at the next start and
-// solves the waiting upload 2; a stop during two solves side by side fails
+// A process that ended without finishing job 1 fails it at the next start,
+// solves the waiting upload 2 and fails 3, whose data it never wrote; a stop during two solves side by side fails
 // them too; ids keep growing across both.
 TEST_F(JobLifecycle, SolvesCutByACrashOrAStopFailAndWaitingUploadsAreSolved) {
     {
         QDir().mkpath(folders.submission(1) + "/..");
         JobStore store(folders.database());
-        for (int i = 1; i <= 2; ++i) {
+        for (int i = 1; i <= 3; ++i) {
             Submission submission;
             submission.arguments = hints(solves);
             ASSERT_EQ(store.addSubmission(submission), i);
+            if (i == 3) break;  // killed before its data was written
             QDir().mkpath(folders.submission(i));
             QFile input(folders.input(i));
             ASSERT_TRUE(input.open(QIODevice::WriteOnly) && input.write("1 4\n2 5\n3 6\n") > 0);
@@ -174,6 +180,7 @@ TEST_F(JobLifecycle, SolvesCutByACrashOrAStopFailAndWaitingUploadsAreSolved) {
     start();
     EXPECT_EQ(follow(1).second, "Siderama stopped during the solve");
     EXPECT_EQ(follow(2).first, "success");
+    EXPECT_EQ(follow(3).second, "The upload's data was not stored (the server stopped while receiving it)");
     const int stopped = upload(hints(hangs)), alongside = upload(hints(hangs));
     EXPECT_EQ(follow(stopped, [&](int) {
         EXPECT_TRUE(testsupport::waitUntil([&] { return !get("/api/submissions/" + std::to_string(alongside))["jobs"].empty(); }));

@@ -1,6 +1,5 @@
-// The job store's contract on SQLite and a private PostgreSQL server, and its SQLite file as other programs,
-// older versions and crashes leave it: damaged rows, a version-1 file, a newer one, a wrong clock, and another
-// program holding the write lock.
+// The job store's contract on SQLite and a private PostgreSQL server, and its SQLite file as crashes, older
+// versions, a wrong clock and other programs leave it.
 #include "remote/api/JobStore.h"
 #include "support/PostgresServer.h"
 #include "support/TestSupport.h"
