@@ -296,6 +296,10 @@ HttpResponse AstrometryApi::annotatedDisplay(const HttpRequest& request) {
     const std::optional<Job> job = std::get<1>(found).first;
     if (!job->calibration) return JsonAnswer::error("job " + std::to_string(job->id) + " is not solved");
     const Calibration& c = *job->calibration;
+    localResult(job->id, "wcs");
+    const QString input = folders.input(job->submission);
+    if (!QFileInfo::exists(input) && store.database().postgres() && QDir().mkpath(folders.submission(job->submission)))
+        store.fetchFile("input/" + QString::number(job->submission), input);
     const std::optional<QByteArray> jpeg =
         objects.annotatedImage(job->id, folders.input(job->submission), int(std::lround(c.widthArcsec / c.pixscale)),
                                int(std::lround(c.heightArcsec / c.pixscale)));
