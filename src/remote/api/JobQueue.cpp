@@ -275,6 +275,19 @@ void JobQueue::expire() {
     const auto [submissions, jobs] = store.expire(settings.retentionDays * 86400);
     for (const int id : submissions) QDir(folders.submission(id)).removeRecursively();
     for (const int id : jobs) QDir(folders.job(id)).removeRecursively();
+    if (store.database().postgres()) sweepCopies();
+}
+
+// Another member may have expired what this one holds copies of.
+void JobQueue::sweepCopies() {
+    try {
+        for (const QString& name : QDir(folders.submission(0) + "/..").entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            if (!store.submission(name.toInt())) QDir(folders.submission(name.toInt())).removeRecursively();
+        for (const QString& name : QDir(folders.job(0) + "/..").entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            if (!store.job(name.toInt())) QDir(folders.job(name.toInt())).removeRecursively();
+    } catch (const std::runtime_error&) {
+        // the database went away: the next expiry sweeps
+    }
 }
 
 }  // namespace siderama

@@ -64,6 +64,7 @@ private:
     void watch();
     void tend();
     void expire();
+    void sweepCopies();
     void wake();
     void publishLength();
     QString limitText() const;
