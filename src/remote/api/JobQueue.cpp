@@ -81,6 +81,11 @@ bool JobQueue::cancel(int job) {
     return store.requestCancel(job);
 }
 
+bool JobQueue::isRunning(int job) const {
+    std::lock_guard guard(lock);
+    return running.contains(job);
+}
+
 int JobQueue::length() const {
     const std::optional<JobStore::Counts> counts = store.counts();
     return counts ? counts->waiting + counts->running : 0;
@@ -113,8 +118,12 @@ void JobQueue::work() {
             seen = wakeups;
         }
         if (const std::optional<JobStore::Claim> claim = store.claim()) {
-            solve(claim->submission, claim->job);
-            continue;
+            if (!isRunning(claim->job)) {
+                solve(claim->submission, claim->job);
+                continue;
+            }
+            store.release(claim->job);  // its run here lost the lease and is still stopping
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
         }
         std::unique_lock guard(lock);
         changed.wait_for(guard, pollPeriod, [&] { return stopping || wakeups != seen; });
@@ -179,6 +188,7 @@ void JobQueue::solve(int submissionId, int job) {
 // every member can serve them; a member that lost the lease writes nothing.
 void JobQueue::finish(int job, const std::optional<Calibration>& calibration, const QString& error) {
     const QString name = "API job " + QString::number(job);
+    if (error == takenOver) return events.log(name + ": " + takenOver, RED);  // writes nothing
     // Another member takes over what this one stops solving.
     if (error == JobStore::stoppedMessage && store.database().postgres() && store.release(job)) {
         events.log(name + " goes back to the queue: this member stops", YELLOW);
@@ -189,8 +199,8 @@ void JobQueue::finish(int job, const std::optional<Calibration>& calibration, co
     for (const QString suffix : {"wcs", "new", "corr", "rdls", "axy"}) files.emplace_back(key + suffix, folders.result(job, suffix));
     files.emplace_back(key + "log", folders.log(job));
     if (!store.finishJob(job, calibration, error, files)) {
-        events.log(name + ": " + (error == takenOver ? takenOver : "its end could not be saved in the job database: " +
-                                                                      store.database().lastError()), RED);
+        events.log(name + ": its end could not be saved in the job database (or its lease was lost): " +
+                       store.database().lastError(), RED);
         return;
     }
     if (calibration)

@@ -60,6 +60,7 @@ private:
     };
 
     void work();
+    bool isRunning(int job) const;
     void solve(int submission, int job);
     void watch();
     void tend();
