@@ -67,6 +67,18 @@ QString randomKey() {
     return QString::fromLatin1(bytes.toHex());
 }
 
+// A job database that cannot be read is an error the client sees, never "no such job".
+template <typename Handler>
+auto readable(Handler handler) {
+    return [handler](const HttpRequest& request) -> HttpResponse {
+        try {
+            return handler(request);
+        } catch (const std::runtime_error& failure) {
+            return JsonAnswer::error(failure.what());
+        }
+    };
+}
+
 // The folder, made when missing.
 QString prepared(const JobFolders& folders) {
     QDir().mkpath(folders.submission(0) + "/..");
@@ -82,17 +94,17 @@ AstrometryApi::AstrometryApi(JobFolders folders, ApiSettings settings, JobQueue:
       objects(folders), queue(std::make_unique<JobQueue>(store, folders, settings, events)) {}
 
 void AstrometryApi::install(http::HttpServer& server) {
-    server["/api/login"] = [this](const HttpRequest& r) { return login(r); };
-    server["/api/url_upload"] = [this](const HttpRequest& r) { return urlUpload(r); };
-    server["/api/submissions/:id"] = [this](const HttpRequest& r) { return submissionStatus(r); };
-    server["/api/jobs/:id"] = [this](const HttpRequest& r) { return jobStatus(r); };
-    server["/api/jobs/:id/:what"] = [this](const HttpRequest& r) { return jobDetail(r); };
-    server["/api/myjobs"] = [this](const HttpRequest& r) { return myJobs(r); };
+    server["/api/login"] = readable([this](const HttpRequest& r) { return login(r); });
+    server["/api/url_upload"] = readable([this](const HttpRequest& r) { return urlUpload(r); });
+    server["/api/submissions/:id"] = readable([this](const HttpRequest& r) { return submissionStatus(r); });
+    server["/api/jobs/:id"] = readable([this](const HttpRequest& r) { return jobStatus(r); });
+    server["/api/jobs/:id/:what"] = readable([this](const HttpRequest& r) { return jobDetail(r); });
+    server["/api/myjobs"] = readable([this](const HttpRequest& r) { return myJobs(r); });
     for (const auto& [route, suffix] : {std::pair{"wcs_file", "wcs"}, {"new_fits_file", "new"}, {"corr_file", "corr"},
                                         {"rdls_file", "rdls"}, {"axy_file", "axy"}})
-        server[std::string("/") + route + "/:id"] = [this, suffix](const HttpRequest& r) { return resultFile(r, suffix); };
-    server["/joblog/:id"] = [this](const HttpRequest& r) { return jobLog(r); };
-    server["/annotated_display/:id"] = [this](const HttpRequest& r) { return annotatedDisplay(r); };
+        server[std::string("/") + route + "/:id"] = readable([this, suffix](const HttpRequest& r) { return resultFile(r, suffix); });
+    server["/joblog/:id"] = readable([this](const HttpRequest& r) { return jobLog(r); });
+    server["/annotated_display/:id"] = readable([this](const HttpRequest& r) { return annotatedDisplay(r); });
 }
 
 std::optional<std::string> AstrometryApi::sessionProblem(const ApiArguments& arguments) {
@@ -122,7 +134,7 @@ HttpResponse AstrometryApi::login(const HttpRequest& request) {
 std::optional<HttpResponse> AstrometryApi::upload(const HttpRequest& request) {
     const std::optional<ApiArguments> arguments = ApiArguments::from(request, ApiArguments::starListLimit);
     if (!arguments) return std::nullopt;
-    return accept(request, *arguments);
+    return readable([this, &arguments](const HttpRequest& r) { return accept(r, *arguments); })(request);
 }
 
 nlohmann::json AstrometryApi::queueStatus() const { return queue->status(); }
