@@ -263,7 +263,7 @@ HttpResponse AstrometryApi::jobDetail(const HttpRequest& request) {
     const std::string what = request.params.at("what");
     if (what == "cancel") {
         if (!access.mayChange(request, sessionOf(request), submission)) return forbidden();
-        queue->cancel(job.id);
+        if (!queue->cancel(job.id)) return JsonAnswer::error("the cancel could not be stored in the job database");
         return JsonAnswer::of({{"status", "success"}});
     }
     if (what == "calibration") {

@@ -46,7 +46,8 @@ public:
 
     // Queues a stored submission whose input is in place; false when it could not be.
     bool submit(int submission);
-    // Stops a job wherever it runs; it ends as a failure. False when it is not solving.
+    // Stops a job wherever it runs; it ends as a failure. False when the
+    // request could not be stored (a job no longer solving needs none).
     bool cancel(int job);
     int length() const;
     // Waiting and running jobs and the live members, as /api/status tells them.
