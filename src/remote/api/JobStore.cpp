@@ -473,8 +473,7 @@ std::vector<int> JobStore::recover() {
         std::vector<int> jobs;
         while (solving->next()) jobs.push_back(solving->value(0).toInt());
         for (const int job : jobs)
-            if (!end(c, job, std::nullopt, stoppedMessage) && !db.run(c, "UPDATE jobs SET status = 'failure' WHERE id = ?", {job}))
-                return false;
+            if (!end(c, job, std::nullopt, stoppedMessage)) return false;
         auto held = db.run(c, "UPDATE submissions SET waiting = 1 WHERE job IS NULL");
         auto rows = db.run(c, "SELECT id FROM submissions WHERE waiting = 1 ORDER BY id");
         while (rows && rows->next()) waiting.push_back(rows->value(0).toInt());
