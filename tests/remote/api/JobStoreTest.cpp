@@ -114,14 +114,12 @@ protected:
     JobDatabaseLocation location() { return JobDatabaseLocation::parse(GetParam() ? server().url() : "", scratch.filePath("j")); }
     bool sql(const QString& text) {
         JobDatabase db(location());
-        QSqlDatabase c = db.connection();
-        return db.run(c, text).has_value();
+        return QSqlQuery(db.connection()).exec(text);
     }
     auto member(const QString& name, qint64 leaseMs = 60000) { return std::make_unique<JobStore>(location(), name, leaseMs); }
     int queued(JobStore& store, const QString& session, const QString& input = {}) {
         const int id = store.addSubmission({.session = session}).value_or(0);
-        EXPECT_TRUE(store.enqueue(id, input));
-        return id;
+        return store.enqueue(id, input) ? id : 0;
     }
     static testsupport::PostgresServer& server() {
         static testsupport::PostgresServer postgres;
@@ -145,14 +143,12 @@ TEST_P(StoreContract, IdsStartAt1AreNeverReusedAndStayBelow2To31) {
 // One session's 50 jobs and another's single one: the single one is taken second, the rest in order. A shared
 // database carries the single one's input in chunks; SQLite leaves files on the member's own disk.
 TEST_P(StoreContract, ClaimsTakeClientsInTurnAndInputsTravelThroughASharedDatabase) {
-    QByteArray data(2'500'000, 'x');
-    data[2'400'000] = 'y';
+    const QByteArray data = QByteArray(2'400'000, 'x') + QByteArray(100'000, 'y');
     QFile input(scratch.filePath("input"));
     ASSERT_TRUE(input.open(QIODevice::WriteOnly) && input.write(data) == data.size() && input.flush());
     auto store = member("a");
     for (int i = 0; i < 50; ++i) queued(*store, "busy");
     const int single = queued(*store, "", input.fileName());  // a client known by its address
-    EXPECT_EQ(store->counts()->waiting, 51);
     std::vector<int> order;
     while (const auto claim = store->claim()) order.push_back(claim->submission);
     ASSERT_EQ(order.size(), 51u);
@@ -170,8 +166,7 @@ TEST_P(StoreContract, LeasesRunOut) {
     queued(*a, "s");
     for (int turn = 0; turn < 3; ++turn) {
         JobStore* holder = turn == 1 ? b.get() : a.get();
-        const auto claim = holder->claim();
-        ASSERT_TRUE(claim && claim->job == 1);
+        ASSERT_EQ(holder->claim().value_or(JobStore::Claim{}).job, 1);
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
         EXPECT_EQ(b->requeueExpired(), turn < 2 ? 1 : 0);
         EXPECT_FALSE(holder->finishJob(1, Calibration{1, 2}, {}));

@@ -26,6 +26,7 @@ touch "$dir/job.solved" "$dir/job.wcs"
 struct Worker {
     testsupport::PrivateHome home;
     std::unique_ptr<QProcess> process;
+    ~Worker() { if (process) process->terminate(), process->waitForFinished(30000); }
     bool runs(int job) const { return QFileInfo::exists(home.filePath("data/Siderama/jobs/" + QString::number(job) + "/pid")); }
 };
 
@@ -41,14 +42,10 @@ protected:
             worker->home.setTools(tools.path());
             worker->process = worker->home.start({"--headless", "--no-listen", "--solves", "1", "--database", postgres.url()});
         }
-        for (int i = 0; i < 2; ++i) {
-            members[i] = std::make_unique<testsupport::HeadlessProgram>(homes[i], QStringList{},
-                                                                        QStringList{"--port", "0", "--solves", "0", "--database", postgres.url()});
-            ASSERT_GT(ports[i] = members[i]->waitForPort(), 0) << qPrintable(members[i]->log());
-        }
-    }
-    void TearDown() override {
-        for (Worker* worker : {&first, &second}) worker->process->terminate(), worker->process->waitForFinished(30000);
+        for (int i = 0; i < 2; ++i)
+            ASSERT_GT(ports[i] = (members[i] = std::make_unique<testsupport::HeadlessProgram>(
+                                      homes[i], QStringList{}, QStringList{"--port", "0", "--solves", "0", "--database", postgres.url()}))
+                                     ->waitForPort(), 0);
     }
     json call(const std::string& target, const json& arguments = json::object(), int port = 0) {
         const std::string form = "request-json=" + QUrl::toPercentEncoding(QString::fromStdString(arguments.dump())).toStdString();
@@ -62,8 +59,8 @@ protected:
     }
     int jobOf(int subid) {
         json jobs;
-        testsupport::waitUntil([&] { return !(jobs = call("/api/submissions/" + std::to_string(subid)).value("jobs", json::array())).empty(); },
-                               std::chrono::seconds(60));
+        const auto listed = [&] { return !(jobs = call("/api/submissions/" + std::to_string(subid)).value("jobs", json::array())).empty(); };
+        testsupport::waitUntil(listed, std::chrono::seconds(60));
         return jobs.empty() ? 0 : jobs[0].get<int>();
     }
     std::string ended(int job) {
