@@ -30,9 +30,18 @@ announced by DNS service discovery for remote clients.")
 # libavahi-client3, libc6, ...); the tools and the plug-ins it loads at run
 # time are named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "astrometry.net, qt6-image-formats-plugins")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "astrometry.net, qt6-image-formats-plugins, libqt6sql6-sqlite, libqt6sql6-psql, adduser")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "postgresql")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "astrometry-data-tycho2-10-19-littleendian, avahi-daemon")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+# The solving service: a systemd unit, its settings (a conffile) and the
+# postinst that creates its system user.
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/siderama-server.service DESTINATION lib/systemd/system)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/Siderama.conf DESTINATION /etc/siderama/Siderama)
+install(FILES ${CMAKE_SOURCE_DIR}/docs/server.md DESTINATION ${SIDERAMA_INSTALL_DOCDIR})
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_SOURCE_DIR}/packaging/postinst ${CMAKE_SOURCE_DIR}/packaging/conffiles)
 
 # Only the package; the tests, benchmarks and build directories stay out of
 # source packages.

@@ -10,6 +10,7 @@ $SUDO apt-get install -y --no-install-recommends \
     qt6-base-dev qt6-base-dev-tools qt6-image-formats-plugins libqt6svg6 \
     libgl-dev libxkbcommon-dev \
     libcfitsio-dev libexif-dev nlohmann-json3-dev libavahi-client-dev libsqlite3-dev libssl-dev \
+    libqt6sql6-sqlite libqt6sql6-psql postgresql sqlite3 \
     astrometry.net astrometry-data-tycho2-10-19-littleendian libastrometry-dev \
     libgtest-dev libgmock-dev \
     curl python3 python3-numpy xvfb xauth fonts-dejavu-core \

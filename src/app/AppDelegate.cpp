@@ -62,7 +62,7 @@ bool AppDelegate::applicationDidFinishLaunching() {
     if (indexManager && !indexManager->showIfNoIndexFound()) return false;
     solverDelegate.show();
     remote = std::make_unique<RemoteSolvingService>(solverDelegate);
-    remote->startServer(serverPort, secureServerPort);
+    remote->startServer(serverPort, secureServerPort, serviceRoles);
     if (mode == Mode::headless && remote->solvingApi()) {
         watchedFrames = std::make_unique<WatchedSubmissions>(*remote->solvingApi(), [this](const QString& text, bool problem) {
             solverDelegate.append(text, problem ? RED : YELLOW);
@@ -72,7 +72,9 @@ bool AppDelegate::applicationDidFinishLaunching() {
     return true;
 }
 
-void AppDelegate::setServerPorts(std::optional<std::uint16_t> port, std::optional<std::uint16_t> tlsPort) {
+void AppDelegate::setServerPorts(std::optional<std::uint16_t> port, std::optional<std::uint16_t> tlsPort,
+                                 ServiceRoles roles) {
+    serviceRoles = std::move(roles);
     serverPort = port;
     secureServerPort = tlsPort;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "remote/ServerSettings.h"
 #include "solver/SolverDelegate.h"
 
 #include <QObject>
@@ -30,7 +31,8 @@ public:
     ~AppDelegate() override;
 
     // Ports from the command line; none: the user defaults'.
-    void setServerPorts(std::optional<std::uint16_t> port, std::optional<std::uint16_t> tlsPort);
+    void setServerPorts(std::optional<std::uint16_t> port, std::optional<std::uint16_t> tlsPort,
+                        ServiceRoles roles = {});
     // Writes the solver configuration, opens the index manager when no index
     // is installed, shows the solver and starts the server. False when the
     // index directory cannot be created: the program must then end.
@@ -55,6 +57,7 @@ private:
     std::unique_ptr<WatchedSubmissions> watchedFrames;  // headless: uses the remote API
     std::optional<std::uint16_t> serverPort;
     std::optional<std::uint16_t> secureServerPort;
+    ServiceRoles serviceRoles;
 };
 
 }  // namespace siderama

@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <utility>
 #include <cstdint>
+#include "remote/ServerSettings.h"
+
 #include <optional>
 
 namespace siderama {
@@ -28,6 +30,7 @@ struct CommandLine {
     QList<std::pair<QString, QString>> solveFlags;
     std::optional<std::uint16_t> port;     // --port: the HTTP server's port
     std::optional<std::uint16_t> tlsPort;  // --tls-port: the HTTPS server's port
+    ServiceRoles roles;                    // --database, --solves, --no-listen (with --headless)
 
     static CommandLine parse(const QStringList& arguments);
     // The stored solve options with the flags over them.

@@ -30,7 +30,7 @@ QStringList argumentList(int argc, char** argv) {
 
 int runApplication(AppDelegate::Mode mode, const CommandLine& command) {
     AppDelegate app(mode);
-    app.setServerPorts(command.port, command.tlsPort);
+    app.setServerPorts(command.port, command.tlsPort, command.roles);
     if (!app.applicationDidFinishLaunching()) return 1;  // the index directory cannot be created
     // A file named on the command line is the window's first queued file.
     const QString& file = command.file;

@@ -61,7 +61,8 @@ const std::string& RemoteSolvingService::formFragment() {
 
 int RemoteSolvingService::port() const { return server ? server->port() : 0; }
 
-void RemoteSolvingService::startServer(std::optional<std::uint16_t> port, std::optional<std::uint16_t> tlsPort) {
+void RemoteSolvingService::startServer(std::optional<std::uint16_t> port, std::optional<std::uint16_t> tlsPort,
+                                       const ServiceRoles& roles) {
     if (server) return;
     QStringList problems;
     const ServerSettings settings = ServerSettings::read(port, tlsPort, problems);
@@ -70,10 +71,14 @@ void RemoteSolvingService::startServer(std::optional<std::uint16_t> port, std::o
     server->GET["/"] = [this](const HttpRequest& request) { return uploadForm(request); };
     server->GET["/api/status"] = [this](const HttpRequest& request) { return status(request); };
     server->GET["/ca.crt"] = [this](const HttpRequest& request) { return authority(request); };
-    startApi();
+    if (!startApi(roles)) return;  // the application ends
     uploads = std::make_unique<RemoteUploads>(solver, api.get());
     uploads->install(*server);
     if (api) WebPages::install(*server, *api, [this](const HttpRequest& request) { return uploads->admit(request); });
+    if (!roles.listen) {
+        solver.append("Not listening: this member solves the job database's jobs", GREEN);
+        return;
+    }
     try {
         server->start(settings.httpPort);
     } catch (const std::exception& failure) {
@@ -102,7 +107,7 @@ void RemoteSolvingService::startSecure(const ServerSettings& settings) {
     solver.append("HTTPS server started on port " + QString::number(securePort_), GREEN);
 }
 
-void RemoteSolvingService::startApi() {
+bool RemoteSolvingService::startApi(const ServiceRoles& roles) {
     JobQueue::Events events;
     events.log = [this](const QString& line, LogColor color) { solver.append(line, color); };
     events.lengthChanged = [this](int length) { solver.setQueueLength(length); };
@@ -110,6 +115,8 @@ void RemoteSolvingService::startApi() {
     // do; with equal priority, status polls are answered at once during them.
     ApiSettings settings = ApiSettings::load();
     settings.solveNiceness = config.connectionNiceness;
+    if (roles.database) settings.database = *roles.database;
+    if (roles.solves) settings.concurrentSolves = *roles.solves;
     try {
         api = std::make_unique<AstrometryApi>(JobFolders(FOLDER()), settings, std::move(events));
         api->install(*server);
@@ -118,9 +125,15 @@ void RemoteSolvingService::startApi() {
         solver.append(QString("Can't start: ") + failure.what(), RED);
         qCWarning(lcRemote).noquote() << "Can't start:" << failure.what();
         QTimer::singleShot(0, [] { QCoreApplication::exit(1); });
+        return false;
     } catch (const std::exception& failure) {
         solver.append(QString("Solving API unavailable: ") + failure.what(), RED);
+        // A member without its shared database would serve a queue of its own.
+        if (settings.database.isEmpty()) return true;
+        QTimer::singleShot(0, [] { QCoreApplication::exit(1); });
+        return false;
     }
+    return true;
 }
 
 void RemoteSolvingService::announce() {
@@ -153,6 +166,7 @@ HttpResponse RemoteSolvingService::uploadForm(const HttpRequest&) {
 HttpResponse RemoteSolvingService::status(const HttpRequest&) {
     const SolverState state = solver.state();
     nlohmann::json answer{{"status", statusWord(state.status).toStdString()}};
+    if (api) answer["queue"] = api->queueStatus();
     if (state.status == SolverStatus::ready) return JsonAnswer::of(answer);
     if (state.status == SolverStatus::done) {
         nlohmann::json calibration = nlohmann::json::object();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "http/HttpServerIO.h"
+#include "remote/ServerSettings.h"
 
 #include <QString>
 #include <cstdint>
@@ -20,7 +21,6 @@ class AstrometryApi;
 class RemoteUploads;
 class ServiceAnnouncement;
 class SolverDelegate;
-struct ServerSettings;
 
 // The remote solving service on the embedded HTTP server, wiring together
 //   GET  /            upload form
@@ -52,9 +52,11 @@ public:
     // user defaults (ServerSettings) and announces the service; the outcome
     // goes to the solver log. When another server holds the data folder, the
     // application ends with status 1 once its event loop runs. Call once, on
-    // the main thread.
+    // the main thread. `roles` choose the job database, the solves and
+    // whether to listen at all; a job database that cannot be used ends the
+    // application with status 1 too.
     void startServer(std::optional<std::uint16_t> port = std::nullopt,
-                     std::optional<std::uint16_t> tlsPort = std::nullopt);
+                     std::optional<std::uint16_t> tlsPort = std::nullopt, const ServiceRoles& roles = {});
     // The listening ports; 0 before a successful start (or without TLS).
     int port() const;
     int securePort() const { return securePort_; }
@@ -72,7 +74,8 @@ private:
     // Prepares the certificate and opens the TLS listener.
     void startSecure(const ServerSettings& settings);
     void announce();
-    void startApi();
+    // False when the application must end (it then ends with status 1).
+    bool startApi(const ServiceRoles& roles);
 
     SolverDelegate& solver;
     http::HttpServerConfig config;

@@ -7,6 +7,15 @@
 
 namespace siderama {
 
+// What one member of the solving service does, from the command line:
+// --database URL (over the user default job-database), --solves N (over
+// api-concurrent-solves; 0: serve only) and --no-listen (a pure worker).
+struct ServiceRoles {
+    std::optional<QString> database;
+    std::optional<int> solves;
+    bool listen = true;
+};
+
 // Where the remote solving service listens and with which certificate,
 // from the command line (--port, --tls-port) and the user defaults
 // http-port, https-port, tls-certificate and tls-key.

@@ -63,7 +63,8 @@ def check_listing(listing, arguments):
         if len(parts) < 6:
             continue
         mode, owner, name = parts[0], parts[1], parts[5].split(" -> ")[0].rstrip("/")
-        check(name == "." or name.startswith("./usr"), f"{name} lies under /usr")
+        check(name in (".", "./etc") or name.startswith(("./usr", "./etc/siderama")),  # the service's settings
+              f"{name} lies under /usr or /etc/siderama")
         check(owner == "root/root", f"{name} belongs to root")
         check(arguments.build_dir not in name, f"{name} is not a build-tree path")
         if mode.startswith("-"):

@@ -17,7 +17,10 @@ double positive(const char* key, double fallback) {
 
 ApiSettings ApiSettings::load() {
     ApiSettings settings;
-    settings.concurrentSolves = int(positive("api-concurrent-solves", settings.concurrentSolves));
+    bool counted = false;
+    const int solves = Defaults::stringValue("api-concurrent-solves").value_or(QString()).toInt(&counted);
+    if (counted && solves >= 0) settings.concurrentSolves = solves;
+    settings.database = Defaults::stringValue("job-database").value_or(QString()).trimmed();
     settings.timeLimitSeconds = positive("api-time-limit", settings.timeLimitSeconds);
     settings.retentionDays = positive("api-retention-days", settings.retentionDays);
     settings.defaultRadius = positive("api-default-radius", settings.defaultRadius);

@@ -71,6 +71,18 @@ QString randomKey() {
     return QString::fromLatin1(bytes.toHex());
 }
 
+// A job database that cannot be read is an error the client sees, never "no such job".
+template <typename Handler>
+auto readable(Handler handler) {
+    return [handler](const HttpRequest& request) -> HttpResponse {
+        try {
+            return handler(request);
+        } catch (const std::runtime_error& failure) {
+            return JsonAnswer::error(failure.what());
+        }
+    };
+}
+
 // The folder, made when missing.
 QString prepared(const JobFolders& folders) {
     QDir().mkpath(folders.submission(0) + "/..");
@@ -81,7 +93,7 @@ QString prepared(const JobFolders& folders) {
 
 AstrometryApi::AstrometryApi(JobFolders folders, ApiSettings settings, JobQueue::Events events)
     : folders(folders), settings(settings), keys(ApiKeys::defaultPath()), events(events),
-      folderLock(prepared(folders)), store(folders.database()),
+      folderLock(prepared(folders)), store(JobDatabaseLocation::parse(settings.database, folders.database())),
       access([this] { return keysRequired(); }, [this](const QString& session) { return isLiveSession(session); },
              [this](const QString& session) {
                  const std::optional<ApiKeys::Account> account = keys.sessionAccount(session);
@@ -90,17 +102,17 @@ AstrometryApi::AstrometryApi(JobFolders folders, ApiSettings settings, JobQueue:
       objects(folders), queue(std::make_unique<JobQueue>(store, folders, settings, events)) {}
 
 void AstrometryApi::install(http::HttpServer& server) {
-    server["/api/login"] = [this](const HttpRequest& r) { return login(r); };
-    server["/api/url_upload"] = [this](const HttpRequest& r) { return urlUpload(r); };
-    server["/api/submissions/:id"] = [this](const HttpRequest& r) { return submissionStatus(r); };
-    server["/api/jobs/:id"] = [this](const HttpRequest& r) { return jobStatus(r); };
-    server["/api/jobs/:id/:what"] = [this](const HttpRequest& r) { return jobDetail(r); };
-    server["/api/myjobs"] = [this](const HttpRequest& r) { return myJobs(r); };
+    server["/api/login"] = readable([this](const HttpRequest& r) { return login(r); });
+    server["/api/url_upload"] = readable([this](const HttpRequest& r) { return urlUpload(r); });
+    server["/api/submissions/:id"] = readable([this](const HttpRequest& r) { return submissionStatus(r); });
+    server["/api/jobs/:id"] = readable([this](const HttpRequest& r) { return jobStatus(r); });
+    server["/api/jobs/:id/:what"] = readable([this](const HttpRequest& r) { return jobDetail(r); });
+    server["/api/myjobs"] = readable([this](const HttpRequest& r) { return myJobs(r); });
     for (const auto& [route, suffix] : {std::pair{"wcs_file", "wcs"}, {"new_fits_file", "new"}, {"corr_file", "corr"},
                                         {"rdls_file", "rdls"}, {"axy_file", "axy"}})
-        server[std::string("/") + route + "/:id"] = [this, suffix](const HttpRequest& r) { return resultFile(r, suffix); };
-    server["/joblog/:id"] = [this](const HttpRequest& r) { return jobLog(r); };
-    server["/annotated_display/:id"] = [this](const HttpRequest& r) { return annotatedDisplay(r); };
+        server[std::string("/") + route + "/:id"] = readable([this, suffix](const HttpRequest& r) { return resultFile(r, suffix); });
+    server["/joblog/:id"] = readable([this](const HttpRequest& r) { return jobLog(r); });
+    server["/annotated_display/:id"] = readable([this](const HttpRequest& r) { return annotatedDisplay(r); });
 }
 
 bool AstrometryApi::keysRequired() const { return keys.required() || !settings.apiKey.isEmpty(); }
@@ -145,7 +157,16 @@ HttpResponse AstrometryApi::login(const HttpRequest& request) {
 std::optional<HttpResponse> AstrometryApi::upload(const HttpRequest& request, const std::optional<QString>& session) {
     const std::optional<ApiArguments> arguments = ApiArguments::from(request, ApiArguments::starListLimit);
     if (!arguments) return std::nullopt;
-    return accept(request, *arguments, session);
+    return readable([this, &arguments, &session](const HttpRequest& r) { return accept(r, *arguments, session); })(request);
+}
+
+nlohmann::json AstrometryApi::queueStatus() const { return queue->status(); }
+
+QString AstrometryApi::localResult(int job, const QString& suffix) {
+    const QString path = suffix == "log" ? folders.log(job) : folders.result(job, suffix);
+    if (!QFileInfo::exists(path) && store.database().postgres() && QDir().mkpath(folders.job(job)))
+        store.fetchFile("job/" + QString::number(job) + "/" + suffix, path);
+    return path;
 }
 
 qint64 AstrometryApi::keptBytes() const { return UploadFiles::usedSpace(QFileInfo(folders.submission(0)).path()); }
@@ -197,7 +218,10 @@ HttpResponse AstrometryApi::accept(const HttpRequest& request, const ApiArgument
                    (name.empty() ? QString("star list") : ClientText::forLog(QString::fromStdString(name))) + " (" +
                    QString::number(data.size()) + " bytes)",
                YELLOW);
-    queue->submit(*id);
+    if (!queue->submit(*id)) {
+        store.removeSubmission(*id);
+        return JsonAnswer::error("the submission could not be queued: " + store.database().lastError().toStdString());
+    }
     return JsonAnswer::of({{"status", "success"}, {"subid", *id}, {"hash", hash.toStdString()}});
 }
 
@@ -272,7 +296,9 @@ nlohmann::json AstrometryApi::jobInfo(const Job& job, const Submission& submissi
                         {"original_filename", submission.originalFilename.toStdString()}};
     if (!job.calibration) return info;
     info["calibration"] = job.calibration->toJson();
+    for (const QString suffix : {"corr", "match"}) localResult(job.id, suffix);
     if (const auto quality = SolutionQuality::read(folders.job(job.id) + "/job")) info["quality"] = quality->toJson();
+    localResult(job.id, "wcs");
     const std::vector<std::string> names = objects.names(job.id);
     info["tags"] = info["machine_tags"] = info["objects_in_field"] = names;
     return info;
@@ -285,7 +311,7 @@ HttpResponse AstrometryApi::jobDetail(const HttpRequest& request) {
     const std::string what = request.params.at("what");
     if (what == "cancel") {
         if (!access.mayChange(request, sessionOf(request), submission)) return forbidden();
-        queue->cancel(job.id);
+        if (!queue->cancel(job.id)) return JsonAnswer::error("the cancel could not be stored in the job database");
         return JsonAnswer::of({{"status", "success"}});
     }
     if (what == "calibration") {
@@ -293,6 +319,7 @@ HttpResponse AstrometryApi::jobDetail(const HttpRequest& request) {
         return JsonAnswer::of(job.calibration->toJson());
     }
     if (what == "info") return JsonAnswer::of(jobInfo(job, submission));
+    if (job.calibration) localResult(job.id, "wcs");
     if (what == "annotations")
         return JsonAnswer::of({{"annotations", job.calibration ? objects.annotations(job.id) : nlohmann::json::array()}});
     if (what != "tags" && what != "machine_tags" && what != "objects_in_field") return notFound("route");
@@ -312,13 +339,13 @@ HttpResponse AstrometryApi::resultFile(const HttpRequest& request, const QString
     const auto found = visibleJob(request);
     if (const auto* answer = std::get_if<HttpResponse>(&found)) return *answer;
     const std::string name = (suffix == "new" ? QString("new-image.fits") : suffix + ".fits").toStdString();
-    return file(folders.result(std::get<1>(found).first.id, suffix), "application/fits", name);
+    return file(localResult(std::get<1>(found).first.id, suffix), "application/fits", name);
 }
 
 HttpResponse AstrometryApi::jobLog(const HttpRequest& request) {
     const auto found = visibleJob(request);
     if (const auto* answer = std::get_if<HttpResponse>(&found)) return *answer;
-    const std::string path = QFile::encodeName(folders.log(std::get<1>(found).first.id)).toStdString();
+    const std::string path = QFile::encodeName(localResult(std::get<1>(found).first.id, "log")).toStdString();
     std::optional<HttpResponse> log = HttpResponse::file(path, {{"Content-Type", "text/plain; charset=utf-8"}});
     return log ? *log : HttpResponse::raw(200, "OK", HttpResponse::Headers{{"Content-Type", "text/plain; charset=utf-8"}}, "");
 }
@@ -329,6 +356,10 @@ HttpResponse AstrometryApi::annotatedDisplay(const HttpRequest& request) {
     const std::optional<Job> job = std::get<1>(found).first;
     if (!job->calibration) return JsonAnswer::error("job " + std::to_string(job->id) + " is not solved");
     const Calibration& c = *job->calibration;
+    localResult(job->id, "wcs");
+    const QString input = folders.input(job->submission);
+    if (!QFileInfo::exists(input) && store.database().postgres() && QDir().mkpath(folders.submission(job->submission)))
+        store.fetchFile("input/" + QString::number(job->submission), input);
     const std::optional<QByteArray> jpeg =
         objects.annotatedImage(job->id, folders.input(job->submission), int(std::lround(c.widthArcsec / c.pixscale)),
                                int(std::lround(c.heightArcsec / c.pixscale)));

@@ -46,6 +46,11 @@ public:
     // `session`, when given, stands for the one in `request-json`.
     std::optional<http::HttpResponse> upload(const http::HttpRequest& request,
                                              const std::optional<QString>& session = std::nullopt);
+    // The queue's waiting and running jobs and the service's live members.
+    nlohmann::json queueStatus() const;
+    // A job's result file (suffix "log": its log) on this member's disk,
+    // fetched from a shared database when another member made it.
+    QString localResult(int job, const QString& suffix);
     // Bytes of the uploads kept for the retention time.
     qint64 keptBytes() const;
 

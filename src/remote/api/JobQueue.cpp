@@ -1,6 +1,7 @@
 #include "remote/api/JobQueue.h"
 
 #include "remote/api/ApiArguments.h"
+#include "remote/api/JobNotifications.h"
 #include "remote/api/JobSolver.h"
 #include "remote/api/JobStore.h"
 #include "remote/api/JobTools.h"
@@ -8,6 +9,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSysInfo>
 #include <thread>
 
 #include <sys/resource.h>
@@ -18,17 +20,25 @@ namespace siderama {
 namespace {
 
 constexpr auto expiryPeriod = std::chrono::hours(1);
-constexpr auto retryDelay = std::chrono::seconds(10);
+constexpr auto tendPeriod = std::chrono::seconds(2);  // leases, heartbeat, silent members
+constexpr auto pollPeriod = std::chrono::seconds(2);  // workers look without a wake-up too
+constexpr qint64 aliveWithinMs = 15000;
+const QString takenOver = "The job was taken over by another member (this one lost its lease)";
 
 }  // namespace
 
 JobQueue::JobQueue(JobStore& store, JobFolders folders, ApiSettings settings, Events events)
-    : store(store), folders(std::move(folders)), settings(settings), events(std::move(events)) {
-    for (const int submission : store.recover()) waiting.push_back(submission);
+    : store(store), folders(std::move(folders)), settings(settings), events(std::move(events)),
+      host(QSysInfo::machineHostName()) {
+    // A lone SQLite member knows that jobs left solving were cut by a stop or crash.
+    if (!store.database().postgres()) store.recover();
     expire();
-    for (int i = 0; i < std::max(1, settings.concurrentSolves); ++i) workers.emplace_back([this] { work(); });
+    store.heartbeat(host, settings.concurrentSolves);
+    if (store.database().postgres())
+        notifications = std::make_unique<JobNotifications>(store.database().location(), JobStore::channel, [this] { wake(); });
+    for (int i = 0; i < settings.concurrentSolves; ++i) workers.emplace_back([this] { work(); });
     watchdog = std::thread([this] { watch(); });
-    if (!waiting.empty()) publishLength();
+    publishLength();
 }
 
 JobQueue::~JobQueue() {
@@ -40,45 +50,55 @@ JobQueue::~JobQueue() {
     changed.notify_all();
     for (std::thread& worker : workers) worker.join();
     watchdog.join();
+    notifications.reset();
+    store.leave();
 }
 
-void JobQueue::submit(int submission) {
-    {
-        std::lock_guard guard(lock);
-        waiting.push_back(submission);
-    }
-    changed.notify_all();
+bool JobQueue::submit(int submission) {
+    if (!store.enqueue(submission, folders.input(submission))) return false;
+    wake();
     publishLength();
-}
-
-// A job that clients see solving but whose tools have not started yet is
-// stopped as soon as they do.
-bool JobQueue::cancel(int job) {
-    const std::optional<Job> known = store.job(job);
-    std::lock_guard guard(lock);
-    const auto found = running.find(job);
-    if (found != running.end()) found->second.tools->stop("Cancelled");
-    else if (known && known->status == Job::Status::solving) cancelled.insert(job);
-    else return false;
     return true;
 }
 
-void JobQueue::retryLater(int submission) {
-    std::unique_lock guard(lock);
-    if (changed.wait_for(guard, retryDelay, [this] { return stopping; })) return;
-    waiting.push_back(submission);
+void JobQueue::wake() {
+    {
+        std::lock_guard guard(lock);
+        ++wakeups;
+    }
+    changed.notify_all();
+}
+
+bool JobQueue::cancel(int job) {
+    {
+        std::lock_guard guard(lock);
+        const auto found = running.find(job);
+        if (found != running.end()) {
+            found->second.tools->stop("Cancelled");
+            return true;
+        }
+    }
+    return store.requestCancel(job);
+}
+
+bool JobQueue::isRunning(int job) const {
+    std::lock_guard guard(lock);
+    return running.contains(job);
 }
 
 int JobQueue::length() const {
-    std::lock_guard guard(lock);
-    return int(waiting.size() + running.size());
+    const std::optional<JobStore::Counts> counts = store.counts();
+    return counts ? counts->waiting + counts->running : 0;
 }
 
-JobQueue::Load JobQueue::load() const {
-    std::lock_guard guard(lock);
-    Load load{{waiting.begin(), waiting.end()}, {}, std::max(1, settings.concurrentSolves)};
-    for (const auto& [job, run] : running) load.running.push_back(job);
-    return load;
+nlohmann::json JobQueue::status() const {
+    const std::optional<JobStore::Counts> counts = store.counts();
+    if (!counts) return {{"error", "the job database cannot be reached"}};
+    nlohmann::json members = nlohmann::json::array();
+    for (const Member& member : store.members(aliveWithinMs))
+        members.push_back({{"name", member.name.toStdString()}, {"host", member.host.toStdString()},
+                           {"solves", member.solves}, {"running", member.running}, {"heartbeat_age", double(member.heartbeatAgeMs) / 1000}});
+    return {{"waiting", counts->waiting}, {"running", counts->running}, {"members", members}};
 }
 
 void JobQueue::publishLength() {
@@ -90,69 +110,99 @@ void JobQueue::work() {
     const auto thread = static_cast<id_t>(gettid());
     if (settings.solveNiceness != 0)
         setpriority(PRIO_PROCESS, thread, getpriority(PRIO_PROCESS, thread) + settings.solveNiceness);
-    std::unique_lock guard(lock);
     for (;;) {
-        changed.wait(guard, [this] { return stopping || !waiting.empty(); });
-        if (stopping) return;
-        const int submission = waiting.front();
-        waiting.pop_front();
-        guard.unlock();
-        solve(submission);
-        guard.lock();
+        std::uint64_t seen;
+        {
+            std::lock_guard guard(lock);
+            if (stopping) return;
+            seen = wakeups;
+        }
+        if (const std::optional<JobStore::Claim> claim = store.claim()) {
+            if (!isRunning(claim->job)) {
+                solve(claim->submission, claim->job);
+                continue;
+            }
+            store.release(claim->job);  // its run here lost the lease and is still stopping
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        }
+        std::unique_lock guard(lock);
+        changed.wait_for(guard, pollPeriod, [&] { return stopping || wakeups != seen; });
     }
 }
 
-// The store is written without the queue's lock, so that a store waiting
-// for another program's lock holds up no upload or cancel.
-void JobQueue::solve(int submissionId) {
-    const std::optional<int> job = store.startJob(submissionId);
-    const std::optional<Submission> submission = store.submission(submissionId);
-    if (!submission) return;  // taken back
-    if (!job) {
-        events.log("API submission " + QString::number(submissionId) + ": no job could be started now (no id left, "
-                   "or the job store is busy or full); trying again shortly", RED);
-        retryLater(submissionId);
-        return;
-    }
-    QDir(folders.job(*job)).removeRecursively();  // left by a store that was lost
-    QDir().mkpath(folders.job(*job));
-    JobTools tools(folders.log(*job));
+void JobQueue::solve(int submissionId, int job) {
+    QDir(folders.job(job)).removeRecursively();  // left by a store that was lost
+    QDir().mkpath(folders.job(job));
+    JobTools tools(folders.log(job));
     const auto limit = std::chrono::duration<double>(settings.timeLimitSeconds);
     const Clock::time_point deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(limit);
     {
         std::lock_guard guard(lock);
-        running[*job] = {&tools, deadline};
+        running[job] = {&tools, deadline};
         if (stopping) tools.stop(JobStore::stoppedMessage);
-        else if (cancelled.erase(*job)) tools.stop("Cancelled");
     }
     changed.notify_all();  // the watchdog takes the new deadline
-    events.log("API job " + QString::number(*job) + " started (submission " + QString::number(submissionId) + ")",
-               YELLOW);
-    const ApiArguments arguments(nlohmann::json::parse(submission->arguments, nullptr, false));
+    events.log("API job " + QString::number(job) + " started (submission " + QString::number(submissionId) + ")", YELLOW);
+    publishLength();
+    const QString input = folders.input(submissionId);
+    std::optional<Submission> submission;
+    std::optional<bool> fetched = true;
     try {
-        if (!QFileInfo::exists(folders.input(submissionId)))
+        submission = store.submission(submissionId);
+        if (!QFileInfo::exists(input) && store.database().postgres() && QDir().mkpath(folders.submission(submissionId)))
+            fetched = store.fetchFile("input/" + QString::number(submissionId), input);
+    } catch (const std::runtime_error&) {
+        fetched.reset();
+    }
+    // The database went away since the claim: the job waits for its next turn.
+    if (!fetched && store.release(job)) {
+        events.log("API job " + QString::number(job) + " waits again: the job database could not be read", YELLOW);
+        std::lock_guard guard(lock);
+        running.erase(job);
+        return;
+    }
+    try {
+        if (!submission) throw JobFailure("The job's submission can't be read from the job database");
+        if (!QFileInfo::exists(input))
             throw JobFailure("The upload's data was not stored (the server stopped while receiving it)");
+        const ApiArguments arguments(nlohmann::json::parse(submission->arguments, nullptr, false));
         QStringList notes;
         SolveOptions options = solveHintOptions(arguments, settings.defaultRadius, &notes);
         for (const QString& note : notes) tools.note(note);
         // A race takes a second core; jobs solved side by side already use them.
         options.racing = settings.concurrentSolves * 2 <= int(std::thread::hardware_concurrency());
-        JobSolver solver(folders.input(submissionId), folders.job(*job), options, {deadline, limitText()});
-        finish(*job, solver.solve(arguments, tools), {});
+        JobSolver solver(input, folders.job(job), options, {deadline, limitText()});
+        finish(job, solver.solve(arguments, tools), {});
     } catch (const JobFailure& failure) {
         tools.note(failure.message());
-        finish(*job, std::nullopt, failure.message());
+        finish(job, std::nullopt, failure.message());
     }
     {
         std::lock_guard guard(lock);
-        running.erase(*job);
+        running.erase(job);
     }
     publishLength();
 }
 
+// On a shared database the results go into it with the job's end, so that
+// every member can serve them; a member that lost the lease writes nothing.
 void JobQueue::finish(int job, const std::optional<Calibration>& calibration, const QString& error) {
-    store.finishJob(job, calibration, error);
     const QString name = "API job " + QString::number(job);
+    if (error == takenOver) return events.log(name + ": " + takenOver, RED);  // writes nothing
+    // Another member takes over what this one stops solving.
+    if (error == JobStore::stoppedMessage && store.database().postgres() && store.release(job)) {
+        events.log(name + " goes back to the queue: this member stops", YELLOW);
+        return;
+    }
+    std::vector<std::pair<QString, QString>> files;
+    const QString key = "job/" + QString::number(job) + "/";
+    for (const QString suffix : {"wcs", "new", "corr", "rdls", "axy", "match"}) files.emplace_back(key + suffix, folders.result(job, suffix));
+    files.emplace_back(key + "log", folders.log(job));
+    if (!store.finishJob(job, calibration, error, files)) {
+        events.log(name + ": its end could not be saved in the job database (or its lease was lost): " +
+                       store.database().lastError(), RED);
+        return;
+    }
     if (calibration)
         events.log(name + " solved: RA " + QString::number(calibration->ra, 'f', 4) + " Dec " +
                        QString::number(calibration->dec, 'f', 4),
@@ -164,8 +214,9 @@ void JobQueue::finish(int job, const std::optional<Calibration>& calibration, co
 void JobQueue::watch() {
     std::unique_lock guard(lock);
     Clock::time_point nextExpiry = Clock::now() + expiryPeriod;
+    Clock::time_point nextTend = Clock::now() + tendPeriod;
     while (!stopping) {
-        Clock::time_point wake = nextExpiry;
+        Clock::time_point wake = std::min(nextExpiry, nextTend);
         for (auto& [job, run] : running) {
             if (run.deadline <= Clock::now()) {
                 run.tools->stop(limitText());
@@ -174,6 +225,13 @@ void JobQueue::watch() {
             wake = std::min(wake, run.deadline);
         }
         changed.wait_until(guard, wake);
+        if (stopping) break;
+        if (Clock::now() >= nextTend) {
+            guard.unlock();
+            tend();
+            guard.lock();
+            nextTend = Clock::now() + tendPeriod;
+        }
         if (Clock::now() >= nextExpiry) {
             guard.unlock();
             expire();
@@ -181,6 +239,42 @@ void JobQueue::watch() {
             nextExpiry = Clock::now() + expiryPeriod;
         }
     }
+}
+
+// Renews this member's leases (stopping jobs taken over or cancelled
+// elsewhere), requeues the jobs of silent members and logs the queue when it changed.
+void JobQueue::tend() {
+    std::vector<int> jobs;
+    {
+        std::lock_guard guard(lock);
+        for (const auto& [job, run] : running) jobs.push_back(job);
+    }
+    const JobStore::Lease lease = store.renew(jobs);
+    {
+        std::lock_guard guard(lock);
+        for (const int job : lease.lost)
+            if (running.contains(job)) running[job].tools->stop(takenOver);
+        for (const int job : lease.cancelled)
+            if (running.contains(job)) running[job].tools->stop("Cancelled");
+    }
+    if (const int requeued = store.requeueExpired()) {
+        events.log(QString::number(requeued) + " API job(s) of a member that stopped answering went back to the queue", YELLOW);
+        wake();
+    }
+    store.heartbeat(host, settings.concurrentSolves);
+    const nlohmann::json now = status();
+    QString report;
+    if (now.contains("error")) {
+        report = "Job queue: " + QString::fromStdString(now["error"].get<std::string>());
+    } else {
+        QStringList members;
+        for (const auto& member : now["members"])
+            members << QString::fromStdString(member["host"].get<std::string>()) + " (" +
+                           QString::number(member["solves"].get<int>()) + " solves)";
+        report = "Job queue: " + QString::number(now["waiting"].get<int>()) + " waiting, " +
+                 QString::number(now["running"].get<int>()) + " running; members: " + members.join(", ");
+    }
+    if (report != std::exchange(lastReport, report)) events.log(report, now.contains("error") ? RED : YELLOW);
 }
 
 QString JobQueue::limitText() const {
@@ -191,6 +285,19 @@ void JobQueue::expire() {
     const auto [submissions, jobs] = store.expire(settings.retentionDays * 86400);
     for (const int id : submissions) QDir(folders.submission(id)).removeRecursively();
     for (const int id : jobs) QDir(folders.job(id)).removeRecursively();
+    if (store.database().postgres()) sweepCopies();
+}
+
+// Another member may have expired what this one holds copies of.
+void JobQueue::sweepCopies() {
+    try {
+        for (const QString& name : QDir(folders.submission(0) + "/..").entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            if (!store.submission(name.toInt())) QDir(folders.submission(name.toInt())).removeRecursively();
+        for (const QString& name : QDir(folders.job(0) + "/..").entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+            if (!store.job(name.toInt())) QDir(folders.job(name.toInt())).removeRecursively();
+    } catch (const std::runtime_error&) {
+        // the database went away: the next expiry sweeps
+    }
 }
 
 }  // namespace siderama

@@ -1,7 +1,5 @@
 #include "remote/web/QueueReport.h"
 
-#include <QSysInfo>
-
 namespace siderama {
 
 namespace {
@@ -40,7 +38,7 @@ void QueueReport::list(const Submission& submission, const std::optional<Job>& j
                     {"file", file}, {"status", job ? Job::text(job->status) : "waiting"}, {"time", timeOf(submission)}});
 }
 
-nlohmann::json QueueReport::toJson(const JobQueue::Load& load) const {
+nlohmann::json QueueReport::toJson(const nlohmann::json& queue) const {
     nlohmann::json chart = nlohmann::json::array();
     for (int i = 0; i < hours; ++i) {
         const Hour& hour = perHour[std::size_t(i)];
@@ -48,12 +46,8 @@ nlohmann::json QueueReport::toJson(const JobQueue::Load& load) const {
                          {"jobs", hour.jobs},
                          {"mean_seconds", hour.jobs ? hour.seconds / hour.jobs : 0.0}});
     }
-    // One member today: this server.
-    const nlohmann::json member{{"name", "this server (" + QSysInfo::machineHostName().toStdString() + ")"},
-                                {"solves", load.solvesAtATime}, {"running", load.running.size()},
-                                {"waiting", load.waiting.size()}};
-    return {{"counts", {{"waiting", load.waiting.size()}, {"running", load.running.size()}, {"finished", finished}}},
-            {"members", {member}}, {"jobs", rows}, {"hours", chart}};
+    return {{"counts", {{"waiting", queue.value("waiting", 0)}, {"running", queue.value("running", 0)}, {"finished", finished}}},
+            {"members", queue.value("members", nlohmann::json::array())}, {"jobs", rows}, {"hours", chart}};
 }
 
 }  // namespace siderama

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "remote/api/JobQueue.h"
 #include "remote/api/JobStore.h"
 
 #include <QDateTime>
@@ -25,7 +24,8 @@ public:
     void count(const Submission& submission);
     // One the viewer may see, newest first; `client` names who sent it.
     void list(const Submission& submission, const std::optional<Job>& job, const QString& client);
-    nlohmann::json toJson(const JobQueue::Load& load) const;
+    // `queue`: the queue's status (waiting, running, members) as /api/status tells it.
+    nlohmann::json toJson(const nlohmann::json& queue) const;
 
 private:
     struct Hour {

@@ -232,6 +232,7 @@ HttpResponse WebPages::starsImage(const Request& request, JobImages::Stars kind)
     const auto found = visibleJob(request);
     if (const auto* refused = std::get_if<Response>(&found)) return *refused;
     const auto& [id, submission] = std::get<std::pair<int, Submission>>(found);
+    localResults(id);
     const std::optional<QByteArray> jpeg = images.stars(id, submission.id, kind);
     if (!jpeg) return error("job " + std::to_string(id) + " is not solved", 404);
     return answer(200, "OK", "image/jpeg", jpeg->toStdString(), {{"Cache-Control", "private, max-age=3600"}});
@@ -244,9 +245,15 @@ HttpResponse WebPages::skyPlot(const Request& request) {
     const auto found = visibleJob(request);
     if (const auto* refused = std::get_if<Response>(&found)) return *refused;
     const int id = std::get<std::pair<int, Submission>>(found).first;
+    localResults(id);
     const std::optional<QByteArray> png = images.skyPlot(id, zoom.captured(1).toInt());
     if (!png) return error("job " + std::to_string(id) + " is not solved", 404);
     return answer(200, "OK", "image/png", png->toStdString(), {{"Cache-Control", "private, max-age=3600"}});
+}
+
+// Another member may have solved the job: its results come from the shared database.
+void WebPages::localResults(int job) {
+    for (const QString suffix : {"wcs", "axy", "corr"}) api.localResult(job, suffix);
 }
 
 QString WebPages::client(const Submission& submission) const {
@@ -264,7 +271,7 @@ HttpResponse WebPages::queue(const Request& request) {
         report.count(submission);
         if (sessions.maySee(request, viewer, submission)) report.list(submission, job, client(submission));
     }
-    return json(report.toJson(api.jobQueue().load()));
+    return json(report.toJson(api.queueStatus()));
 }
 
 }  // namespace siderama

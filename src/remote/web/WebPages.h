@@ -66,6 +66,7 @@ private:
     // may see it; else the refusal.
     std::variant<Response, std::pair<int, Submission>> visibleJob(const Request& request) const;
     // The client's name in lists: its account, else its address.
+    void localResults(int job);
     QString client(const Submission& submission) const;
 
     AstrometryApi& api;

@@ -1,6 +1,9 @@
-// The job store's file as crashes, older versions, a wrong clock and other programs leave it.
+// The job store's contract on SQLite and a private PostgreSQL server, and its SQLite file as crashes, older
+// versions, a wrong clock and other programs leave it.
 #include "remote/api/JobStore.h"
+#include "support/PostgresServer.h"
 #include "support/TestSupport.h"
+#include <QSqlQuery>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -63,7 +66,7 @@ TEST_F(JobStoreFile, AVersion1FileIsMigratedAndANewerOneRefused) {
         EXPECT_EQ(store.submission(1)->arguments, R"({"scale_lower":2})");
         EXPECT_TRUE(store.useSession("s1"));
     }
-    EXPECT_EQ(sqlite(path, "SELECT status FROM jobs; PRAGMA user_version=3"), "success");
+    EXPECT_EQ(sqlite(path, "SELECT status FROM jobs; PRAGMA user_version=4"), "success");
     try {
         JobStore newer(path);
         ADD_FAILURE() << "a newer file was opened";
@@ -102,4 +105,76 @@ TEST_F(JobStoreFile, WritesWaitForAnotherProgramsLockAndReadsDoNot) {
     EXPECT_TRUE(added);
 }
 
+// The same promises from SQLite and PostgreSQL (parameter: PostgreSQL).
+class StoreContract : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override {
+        if (GetParam()) ASSERT_TRUE(server().ok() && sql("DROP SCHEMA public CASCADE") && sql("CREATE SCHEMA public"));
+    }
+    JobDatabaseLocation location() { return JobDatabaseLocation::parse(GetParam() ? server().url() : "", scratch.filePath("j")); }
+    bool sql(const QString& text) {
+        JobDatabase db(location());
+        return QSqlQuery(db.connection()).exec(text);
+    }
+    auto member(const QString& name, qint64 leaseMs = 60000) { return std::make_unique<JobStore>(location(), name, leaseMs); }
+    int queued(JobStore& store, const QString& session, const QString& input = {}) {
+        const int id = store.addSubmission({.session = session}).value_or(0);
+        return store.enqueue(id, input) ? id : 0;
+    }
+    static testsupport::PostgresServer& server() {
+        static testsupport::PostgresServer postgres;
+        return postgres;
+    }
+    QTemporaryDir scratch;
+};
+
+TEST_P(StoreContract, IdsStartAt1AreNeverReusedAndStayBelow2To31) {
+    auto store = member("a");
+    ASSERT_EQ(store->addSubmission({}), 1);
+    store->removeSubmission(1);
+    EXPECT_EQ(member("b")->addSubmission({}), 2);
+    EXPECT_EQ(store->startJob(2), 1);
+    ASSERT_TRUE(sql(GetParam() ? "SELECT setval('submissions_id_seq', 2147483645)"
+                               : "UPDATE sqlite_sequence SET seq = 2147483645 WHERE name = 'submissions'"));
+    EXPECT_EQ(store->addSubmission({}), 2147483646);
+    EXPECT_EQ(store->addSubmission({}), std::nullopt);
+}
+
+// One session's 50 jobs and another's single one: the single one is taken second, the rest in order. A shared
+// database carries the single one's input in chunks; SQLite leaves files on the member's own disk.
+TEST_P(StoreContract, ClaimsTakeClientsInTurnAndInputsTravelThroughASharedDatabase) {
+    const QByteArray data = QByteArray(2'400'000, 'x') + QByteArray(100'000, 'y');
+    QFile input(scratch.filePath("input"));
+    ASSERT_TRUE(input.open(QIODevice::WriteOnly) && input.write(data) == data.size() && input.flush());
+    auto store = member("a");
+    for (int i = 0; i < 50; ++i) queued(*store, "busy");
+    const int single = queued(*store, "", input.fileName());  // a client known by its address
+    std::vector<int> order;
+    while (const auto claim = store->claim()) order.push_back(claim->submission);
+    ASSERT_EQ(order.size(), 51u);
+    EXPECT_EQ(order[1], single);
+    EXPECT_TRUE(std::is_sorted(order.begin() + 2, order.end()));
+    EXPECT_EQ(store->counts()->running, 51);
+    EXPECT_EQ(store->fetchFile("input/" + QString::number(single), scratch.filePath("copy")), std::optional(GetParam()));
+    if (GetParam()) EXPECT_EQ(testsupport::readFile(scratch.filePath("copy")), data);
+}
+
+// A lease that runs out puts the job back (same job id) twice; the third loss fails it. A member that
+// lost its lease writes nothing. (A cancel across members: the shared queue test.)
+TEST_P(StoreContract, LeasesRunOut) {
+    auto a = member("a", 300), b = member("b", 300);
+    queued(*a, "s");
+    for (int turn = 0; turn < 3; ++turn) {
+        JobStore* holder = turn == 1 ? b.get() : a.get();
+        ASSERT_EQ(holder->claim().value_or(JobStore::Claim{}).job, 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        EXPECT_EQ(b->requeueExpired(), turn < 2 ? 1 : 0);
+        EXPECT_FALSE(holder->finishJob(1, Calibration{1, 2}, {}));
+        EXPECT_EQ(holder->renew({1}).lost, std::vector{1});
+    }
+    EXPECT_NE(a->snapshot(1)->first.error.indexOf("begun 3 times"), -1) << a->submission(1)->error.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, StoreContract, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "PostgreSQL" : "SQLite"; });
 }  // namespace

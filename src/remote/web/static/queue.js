@@ -31,7 +31,7 @@
     $("counts").textContent =
       `${queue.counts.waiting} waiting, ${queue.counts.running} running, ${queue.counts.finished} finished in the last day`;
     $("members").tBodies[0].replaceChildren(...queue.members.map(member =>
-      row([member.name, member.solves, member.running, member.waiting])));
+      row([member.host, member.solves, member.running, `${member.heartbeat_age.toFixed(0)} s ago`])));
     $("jobs").tBodies[0].replaceChildren(...queue.jobs.map(entry =>
       row([jobCell(entry), entry.client, entry.file, entry.status, entry.time])));
     chart(queue.hours);
