@@ -121,6 +121,31 @@ TEST_F(UploadAbuse, TheAreaCapHoldsWhileBytesArriveAndAbandonedUploadsGo) {
     EXPECT_TRUE(uploadAreaEmpty()) << QDir(uploads).entryList(QDir::Files).join(' ').toStdString();
 }
 
+// The server's resident memory while a large upload streams in.
+qint64 residentKB() {
+    QFile status("/proc/self/status");
+    status.open(QIODevice::ReadOnly);
+    const auto match = QRegularExpression(R"(VmRSS:\s+(\d+))").match(status.readAll());
+    return match.captured(1).toLongLong();
+}
+
+// An upload goes to disk as it arrives: 256 MB raise the memory by far less.
+TEST_F(UploadAbuse, MemoryStaysBoundedWhileALargeUploadStreams) {
+    constexpr qint64 piece = 1 << 20, pieces = 256;
+    const std::string head = testsupport::fitsBytes(piece).toStdString();
+    const std::string filler(piece, '\0');
+    testsupport::RawHttpClient client(service.port(), std::chrono::seconds(60));
+    ASSERT_TRUE(client.send("PUT /api/upload HTTP/1.1\r\nContent-Length: " + std::to_string(piece * pieces) + "\r\n\r\n"));
+    const qint64 before = residentKB();
+    qint64 peak = before;
+    for (qint64 i = 0; i < pieces; ++i) {
+        ASSERT_TRUE(client.send(i == 0 ? head : filler));
+        if (i % 16 == 0) peak = std::max(peak, residentKB());
+    }
+    EXPECT_NE(client.readResponse().find("success"), std::string::npos);
+    EXPECT_LT(peak - before, 64 * 1024) << "kB more while 256 MB arrived";
+}
+
 // A FITS image is held to the megapixel limit from its header, as other formats are.
 TEST(UploadSize, FitsBeyondTheMegapixelLimitIsRefused) {
     const auto problem = [](const char* side) {
