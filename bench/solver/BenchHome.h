@@ -6,6 +6,7 @@
 // images; a per-user interpreter chosen by HOME lacks its module).
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 
@@ -22,4 +23,17 @@ inline QProcessEnvironment benchEnvironment(const QTemporaryDir& home) {
     environment.insert("PATH", "/usr/bin:/bin");
     environment.remove("SIDERAMA_TOOLS_DIR");
     return environment;
+}
+
+// Runs a program to its end in `environment` and returns its merged output;
+// `ok` tells whether it exited with status 0.
+inline QString runProgram(const QProcessEnvironment& environment, const QString& program, const QStringList& arguments,
+                          bool* ok = nullptr) {
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    process.waitForFinished(-1);
+    if (ok) *ok = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    return QString::fromUtf8(process.readAll());
 }

@@ -29,13 +29,10 @@ namespace {
 QProcessEnvironment environment;
 
 bool run(const QString& program, const QStringList& arguments, QString* output = nullptr) {
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    process.waitForFinished(-1);
-    if (output) *output = QString::fromUtf8(process.readAll());
-    return process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+    bool ok = false;
+    const QString text = runProgram(environment, program, arguments, &ok);
+    if (output) *output = text;
+    return ok;
 }
 
 // CPU seconds of a process and of the children it has reaped.

@@ -48,13 +48,7 @@ struct Truth {
 QProcessEnvironment environment;
 
 QString run(const QString& program, const QStringList& arguments, bool* ok = nullptr) {
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    process.waitForFinished(-1);
-    if (ok) *ok = process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
-    return QString::fromUtf8(process.readAll());
+    return runProgram(environment, program, arguments, ok);
 }
 
 // The capped command, ended with its whole process group by timeout(1).
