@@ -250,13 +250,10 @@ std::optional<int> AstrometryApi::submitLocalFile(const QString& path) {
     const bool kept = QDir().mkpath(folders.submission(*id)) &&
                       (::link(QFile::encodeName(path).constData(), input.constData()) == 0 ||
                        QFile::copy(path, folders.input(*id)));
-    if (!kept) {
-        QDir(folders.submission(*id)).removeRecursively();
-        store.removeSubmission(*id);
-        return std::nullopt;
-    }
-    queue->submit(*id);
-    return id;
+    if (kept && queue->submit(*id)) return id;
+    QDir(folders.submission(*id)).removeRecursively();
+    store.removeSubmission(*id);
+    return std::nullopt;
 }
 
 HttpResponse AstrometryApi::submissionStatus(const HttpRequest& request) {
